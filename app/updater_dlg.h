@@ -1,0 +1,151 @@
+#pragma once
+// CUpdaterDlg: the main dialog and the owner of all run state. Its operations are members, each
+// defined in the folder of the subsystem it belongs to:
+//   app/     construction, initialisation, handlers, blink timer, close guard
+//   files/   parameter file, update-set discovery
+//   link/    socket exchange, FTP control session, FTP data transfer, telnet session
+//   update/  update run, component upload step, default-setting step
+//
+// Threads: the dialog's thread runs the handlers; one worker thread per run runs RunUpdate. The
+// worker's changes to controls are carried to the dialog's thread by the platform layer. The
+// shared integers are atomics so that the two threads see each other's writes; nothing locks.
+
+#include "link/reply_buffer.h"
+#include "platform/dialog.h"
+#include "platform/socket.h"
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+// Steps of a run (m_nUpdateStep).
+enum UpdateStep : int {
+    kStepBetween = -1,
+    kStepNone = 0,
+    kStepCpu = 1,
+    kStepFpga5m = 2,
+    kStepResizeFpga = 3,
+    kStepWeb0 = 4,
+    kStepWeb1 = 5,
+    kStepCursor = 6,
+    kStepIcon = 7,
+    kStepShading = 8,
+    kStepGamma = 9,
+    kStepScene = 10,
+    kStepLogo = 11,
+    kStepDefaultSetting = 12,
+    kStepConnecting = 13,
+    kStepFpga2m = 14,
+};
+
+// Results of a run and of each of its steps.
+enum RunResult : int { kRunOk = 0, kRunEndProgram = 1, kRunRetry = 2 };
+
+// How long ReceiveReply waits for the unit.
+enum class ReplyWait {
+    Ordinary, // 60 s
+    Writing,  // 10 min: the reply to a write command or to the end of a transfer
+};
+
+class CUpdaterDlg : public platform::CDialog {
+  public:
+    CUpdaterDlg();
+    ~CUpdaterDlg() override;
+
+    // ---- app/ ----
+    bool OnInitDialog() override;
+    void OnCommand(int id, int notifyCode) override;
+    void OnTimer(unsigned timerId) override;
+    void OnClose() override;
+    void OnOK() override;
+    void OnCancel() override;
+    bool OnSysCommand(unsigned commandId) override;
+    bool OnPaint() override;
+    std::optional<uint32_t> OnCtlColor(int id, platform::ControlKind kind) override;
+    void OnUpdateButton();
+    void OnExitButton();
+    void OnChangeIp(int fieldId);
+    // Joins a finished worker thread (the destructor does too).
+    void JoinWorker();
+
+    // ---- files/ ----
+    void ApplyParamFile(const char* text);
+    void FindUpdateFiles();
+    void ScanCpuFile();
+    void ScanFpga5mFile();
+    void ScanResizeFpgaFile();
+    void ScanWeb0Files();
+    void ScanWeb1Files();
+    void ScanCursorFiles();
+    void ScanIconFiles();
+    void ScanShadingFiles();
+    void ScanGammaFiles();
+    void ScanSceneFiles();
+    void ScanLogoFile();
+    void ScanFpga2mFile();
+
+    // ---- link/ ----
+    int SendCommand(const platform::Socket& socket, const void* data, uint32_t length,
+                    int showProgress);
+    int ReceiveReply(const platform::Socket& socket, ReplyBuffer& buffer, int& receivedLength,
+                     int tolerateFailed500, ReplyWait wait = ReplyWait::Ordinary);
+    static int WaitReadable(const platform::Socket& socket);
+    int ConnectFtp(int attempts);
+    int IdentifyDevice(char* modelText, char* versionText);
+    int EnterUpdateMode();
+    int SendFileOverData(const uint8_t* data, uint32_t length, const char* remoteName,
+                         int showProgress);
+    int ConnectTelnet();
+    // Logs a command with caption "PC -> Device", sends it without progress, and receives and
+    // judges its reply: 0 or 1.
+    int Exchange(const platform::Socket& socket, const char* command, ReplyBuffer& reply,
+                 int tolerateFailed500, ReplyWait wait = ReplyWait::Ordinary);
+    // Logs a text with a caption and shows it in a stop-icon box.
+    void ReportError(const char* text, const char* caption);
+    // Logs the current socket error with a caption and shows it in a stop-icon box.
+    void ReportSocketError(const char* caption);
+    void StopBlinkTimer();
+
+    // ---- update/ ----
+    static void UpdateWorker(CUpdaterDlg* dialog);
+    int RunUpdate();
+    int UpdateComponent(int step);
+    int SetDefaultData();
+
+    // ---- state, in declaration order ----
+    platform::IconHandle m_hIcon = nullptr;
+    std::atomic<int> m_bUpdateDone{0};
+    std::atomic<int> m_bRunning{0};
+    std::thread m_pWorkerThread;
+    int m_bDefaultSetting = 0;
+    std::string m_pszCpuFile; // empty: none found
+    std::string m_pszFpga5mFile;
+    std::string m_pszResizeFpgaFile;
+    std::vector<std::string> m_arrWeb0Files;
+    std::vector<std::string> m_arrWeb1Files;
+    std::vector<std::string> m_arrCursorFiles;
+    std::vector<std::string> m_arrIconFiles;
+    std::vector<std::string> m_arrShadingFiles;
+    std::vector<std::string> m_arrGammaFiles;
+    std::vector<std::string> m_arrSceneFiles;
+    std::string m_pszLogoFile;
+    std::string m_pszFpga2mFile;
+    platform::CFont m_fontNormal;
+    platform::CFont m_fontBold;
+    char m_szModel[6] = {};
+    char m_szDeviceVersion[65538] = {};
+    int m_nDeviceVersion = 0;
+    int m_nCpuFileVersion = 0;
+    std::atomic<int> m_nUpdateStep{0};
+    std::atomic<unsigned> m_nTimerId{0};
+    int m_bDataFound = 0;
+    platform::Socket m_sockCtrl;
+    platform::SockAddrIn m_addrCtrl;
+    platform::Socket m_sockTelnet;
+    platform::SockAddrIn m_addrTelnet;
+    std::optional<std::vector<uint32_t>> m_pLocalHost; // addresses of the local host entry
+    uint32_t m_ulDeviceAddr = 0;
+};

@@ -1,0 +1,17 @@
+#pragma once
+// One reply: a single receive of at most 65,536 bytes and the zero written behind it.
+
+#include <cstddef>
+#include <memory>
+
+class ReplyBuffer {
+  public:
+    static constexpr size_t kReplyCapacity = 65536;
+
+    ReplyBuffer() : m_data(new char[kReplyCapacity + 1]()) {}
+    char* Data() { return m_data.get(); }
+    const char* Text() const { return m_data.get(); }
+
+  private:
+    std::unique_ptr<char[]> m_data;
+};

@@ -1,0 +1,35 @@
+#pragma once
+// Process-level services: the single-instance lock, the worker thread, the hidden command.
+
+#include <functional>
+#include <string>
+#include <thread>
+
+namespace platform {
+
+// The single-instance lock: a named mutex on Windows; on Linux an abstract local socket bound
+// under the same name, which the kernel releases when the process ends.
+class SingleInstanceLock {
+  public:
+    enum class Result { Acquired, AlreadyExists, Failed };
+    SingleInstanceLock() = default;
+    SingleInstanceLock(const SingleInstanceLock&) = delete;
+    SingleInstanceLock& operator=(const SingleInstanceLock&) = delete;
+    ~SingleInstanceLock() { Release(); }
+
+    Result Acquire(const char* name);
+    void Release();
+
+  private:
+    intptr_t m_handle = -1;
+};
+
+// Starts a function on a new thread. The returned thread is joinable; its owner joins it.
+std::thread StartThread(std::function<void()> body);
+
+// Starts the system's command that drops the cached hardware address of an IPv4 address
+// (Windows: "cmd.exe" with "/C ARP -d <address>", hidden; Linux: the neighbour-table equivalent),
+// neither waiting for it nor looking at its result. The child is reaped in the background.
+void StartArpCleanup(const std::string& addressText);
+
+} // namespace platform

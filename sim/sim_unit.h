@@ -1,0 +1,102 @@
+#pragma once
+// The simulated camera control unit (model KQ-A2 or KQ-B2): an FTP control server with
+// active-mode data connections and a telnet server on 127.0.0.N, ports 21 and 23. It checks
+// every upload record, stores what it received, and plays scripted faults. It refuses to bind
+// outside 127.0.0.0/8 and stops by itself after a bounded idle time.
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// A scripted fault. It fires on the occurrence-th time (1 = first) that its trigger is met, and
+// only then (times = 1) or from then on (times = 0: always).
+struct Fault {
+    enum class Trigger {
+        Greeting,      // instead of / around the FTP greeting
+        Command,       // an FTP command whose line starts with `match` ("EXCM k_prism", "STOR")
+        TelnetConnect, // the telnet connection is accepted
+        TelnetUSoft,   // "u_soft" arrives on telnet
+        DataConnect,   // just before the unit connects its data connection
+        FtpConnect,    // an FTP connection is accepted (Action::Refuse refuses it)
+    };
+    enum class Action {
+        Reply,        // answer `text` (CR LF added unless it already ends with LF)
+        Close,        // close the connection without answering
+        Silent,       // never answer (the connection stays open until the unit stops)
+        Delay,        // answer normally after `delayMs`
+        Split,        // send the normal answer in two segments, `delayMs` apart
+        NoConnect,    // STOR: refuse with `text` without connecting the data connection
+        Stranger,     // DataConnect: first connect from another loopback address, then normally
+        Refuse,       // FtpConnect / TelnetConnect: refuse the connection
+    };
+    Trigger trigger = Trigger::Command;
+    std::string match;
+    Action action = Action::Reply;
+    std::string text;
+    uint32_t delayMs = 0;
+    int occurrence = 1;
+    int times = 1;
+};
+
+struct UnitConfig {
+    std::string address = "127.0.0.2"; // must lie in 127.0.0.0/8
+    uint16_t ftpPort = 21;
+    uint16_t telnetPort = 23;
+    std::string model = "KQ-A2";                        // as named in the r_INF reply
+    std::string infoReply;                              // whole r_INF reply; empty: built from model
+    std::string versionText = "KQ-A2.01.02.45";         // the uname version text
+    std::string unameReply;                             // whole uname reply; empty: "200 " + text
+    std::string greeting = "220 KQ unit FTP server ready.";
+    bool telnetEnabled = true;
+    bool telnetOptionAnswers = true;    // answer the option offer with IAC bytes
+    std::string telnetGreeting;         // text sent on telnet connect (empty: none)
+    uint32_t restartRefuseMs = 3000;    // after u_soft on telnet: refuse connections this long
+    std::string storeDir;               // where received files are stored (required)
+    uint32_t idleTimeoutMs = 120000;    // stops by itself after this long without any activity
+    std::vector<Fault> faults;
+};
+
+// One upload the unit received.
+struct StoredUpload {
+    std::string storName;      // the name given to STOR
+    std::string selector;      // the "k_" selector active at the time ("" for none)
+    bool hasHeader = false;    // false for the bare CPU program and plain STOR
+    std::string headerName;    // name field up to 16 bytes, without padding
+    uint32_t headerLength = 0; // length field
+    uint32_t headerKind = 0;   // kind field
+    std::vector<uint8_t> content; // the bytes behind the header (or all bytes)
+    std::string problem;       // empty when the record was valid
+};
+
+class Unit {
+  public:
+    explicit Unit(UnitConfig config);
+    ~Unit(); // stops
+    Unit(const Unit&) = delete;
+    Unit& operator=(const Unit&) = delete;
+
+    // Binds and starts serving; false with a reason in Error().
+    bool Start();
+    void Stop();
+    bool Running() const;
+    std::string Error() const;
+
+    // What the unit saw, in order: every command line received on FTP (without CR LF) and on
+    // telnet (prefixed "telnet: "), and notes such as "restart".
+    std::vector<std::string> Commands() const;
+    std::vector<StoredUpload> Uploads() const;
+    // Number of times the unit restarted after a CPU program.
+    int Restarts() const;
+    // Waits until the unit has seen `count` commands.
+    bool WaitForCommands(size_t count, std::chrono::milliseconds timeout) const;
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+} // namespace sim
