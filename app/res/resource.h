@@ -9,6 +9,9 @@
 #define IDB_LOGO 130
 
 #define IDM_ABOUTBOX 0x0010
+#ifndef IDOK
+#define IDOK 1
+#endif
 
 // About box
 #define IDC_ABOUT_VERSION 1000
