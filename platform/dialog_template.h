@@ -31,4 +31,7 @@ struct DialogTemplate {
 // The program's template with this identifier, or null.
 const DialogTemplate* LookUpDialogTemplate(int id);
 
+// The program's string-table entry with this identifier, or null.
+const char* LookUpStringTemplate(int id);
+
 } // namespace platform

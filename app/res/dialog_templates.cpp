@@ -86,4 +86,12 @@ const DialogTemplate* LookUpDialogTemplate(int id) {
     return nullptr;
 }
 
+const char* LookUpStringTemplate(int id) {
+    if (id == IDS_ABOUTBOX)
+        return "About KQVorlink";
+    if (id == IDS_DEFAULT_TITLE)
+        return "KQ-A2  Update";
+    return nullptr;
+}
+
 } // namespace platform
