@@ -71,6 +71,10 @@ std::string LoadStringResource(int resourceId);
 // The application title: the executable's name without extension ("KQVorlink").
 const char* ApplicationTitle();
 
+// The classic unsigned read of a control's text (see CDialog::GetDlgItemInt); nullopt when the
+// text does not translate.
+std::optional<unsigned> ParseDialogUnsigned(const std::string& text);
+
 // A message box without owner window (the caller passes its caption).
 int MessageBoxNoOwner(const std::string& text, const std::string& caption, unsigned style);
 

@@ -1,0 +1,55 @@
+// The blink timer: the current step's label and the status line are hidden for 200 ms and shown
+// for 500 ms in turn while a run is going on.
+
+#include "app/updater_dlg.h"
+
+#include "app/res/resource.h"
+
+namespace {
+
+constexpr unsigned kBlinkTimerId = 1;
+constexpr unsigned kHiddenMs = 200;
+constexpr unsigned kShownMs = 500;
+
+// Whether the labels are shown at the moment. One phase for the whole process: it starts shown
+// and carries over from one run to the next.
+bool g_labelsShown = true;
+
+constexpr int kNoLabel = 0;  // only the status line blinks
+constexpr int kNoBlink = -1; // nothing blinks
+
+int BlinkLabelFor(int step) {
+    if (step >= kStepCpu && step <= kStepScene) {
+        return IDC_STEP1 + (step - kStepCpu);
+    }
+    switch (step) {
+    case kStepLogo:
+        return IDC_STEP11;
+    case kStepDefaultSetting:
+        return IDC_DEFAULT_SETTING;
+    case kStepFpga2m:
+        return IDC_STEP12;
+    case kStepConnecting:
+    case kStepBetween:
+        return kNoLabel;
+    default:
+        return kNoBlink;
+    }
+}
+
+} // namespace
+
+void CUpdaterDlg::OnTimer(unsigned timerId) {
+    const int label = BlinkLabelFor(m_nUpdateStep);
+    if (label == kNoBlink) {
+        return;
+    }
+    const bool show = !g_labelsShown;
+    if (label != kNoLabel) {
+        ShowDlgItem(label, show);
+    }
+    ShowDlgItem(IDC_STATUS, show);
+    m_nTimerId = SetTimer(kBlinkTimerId, show ? kShownMs : kHiddenMs);
+    g_labelsShown = show;
+    CDialog::OnTimer(timerId);
+}

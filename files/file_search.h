@@ -1,0 +1,20 @@
+#pragma once
+// Finding component files in the current directory.
+
+#include "platform/file.h"
+
+#include <string>
+#include <vector>
+
+// Appends to list every name in the current directory that matches pattern ("*.cpu" or a plain
+// name, with the platform's Windows matching rules) and ends with a dot and exactly extLength
+// characters, then sorts the list by name (FileNameLess). Returns whether any name was kept.
+// list may be null: then only the result is given.
+bool FindFiles(std::vector<platform::FindEntry>* list, const char* pattern, int extLength);
+
+// The order of names in a search result: byte by byte as unsigned values after A-Z have been
+// turned into lower case, so "_" sorts before any letter and bytes above 127 after all ASCII.
+bool FileNameLess(const std::string& a, const std::string& b);
+
+// Whether the named regular file in the current directory has a size other than zero.
+bool IsNonEmptyFile(const char* name);

@@ -1,0 +1,139 @@
+// One active-mode upload: PORT, TYPE I, STOR, the unit's data connection, the bytes.
+
+#include "app/updater_dlg.h"
+#include "files/activity_log.h"
+#include "link/protocol_format.h"
+#include "link/socket_exchange.h"
+#include "platform/clock.h"
+
+#include <string>
+
+namespace {
+
+// Waits for the unit's data connection. A connection from any other address is closed and the
+// wait goes on; a reply that the unit sends on the control connection meanwhile is read and
+// judged (a refusal of STOR then ends the wait). Returns the data connection, or an invalid
+// socket after a failure that has been reported. firstReplyRead tells whether the unit's first
+// answer to STOR has been read already.
+platform::Socket AcceptUnitConnection(CUpdaterDlg& dialog, const platform::Socket& listening,
+                                      uint32_t unitAddr, bool& firstReplyRead) {
+    const uint64_t deadline = platform::NowMs() + platform::ScaledMs(kDataConnectionWaitMs);
+    ReplyBuffer reply;
+    for (;;) {
+        const uint64_t now = platform::NowMs();
+        if (now >= deadline) {
+            platform::SetLastSocketError(platform::kWsaEtimedout);
+            dialog.ReportSocketError("accept() Error");
+            return {};
+        }
+        // Remaining real time, handed back in protocol time for the platform to scale.
+        const double scale = platform::TimeScale();
+        const auto remaining =
+            static_cast<uint32_t>(static_cast<double>(deadline - now) / scale) + 1;
+
+        if (!firstReplyRead) {
+            const int ready = platform::WaitEitherReadable(listening, dialog.m_sockCtrl, remaining);
+            if (ready == -1)
+                continue; // the deadline check above reports it
+            if (ready == -2) {
+                dialog.ReportSocketError("accept() Error");
+                return {};
+            }
+            if (ready == 1) {
+                int received = 0;
+                if (dialog.ReceiveReply(dialog.m_sockCtrl, reply, received, 0) != 0)
+                    return {};
+                firstReplyRead = true;
+                continue;
+            }
+        }
+
+        platform::SockAddrIn peer;
+        platform::Socket data = platform::AcceptWithin(listening, remaining, peer);
+        if (!data.IsValid()) {
+            if (platform::LastSocketError() == platform::kWsaEtimedout)
+                continue;
+            dialog.ReportSocketError("accept() Error");
+            return {};
+        }
+        if (peer.addrNet == unitAddr)
+            return data;
+        WriteLog("Data connection from " + platform::DottedAddress(peer.addrNet) +
+                     " refused: not the unit's address",
+                 "");
+    }
+}
+
+} // namespace
+
+int CUpdaterDlg::SendFileOverData(const uint8_t* data, uint32_t length, const char* remoteName,
+                                  int showProgress) {
+    WriteLog("FTP Data Socket get", "");
+    const platform::Socket listening = platform::CreateTcpSocket();
+    if (!listening.IsValid()) {
+        ReportSocketError("socket() Error");
+        return 1;
+    }
+    WriteLog("FTP Data Port bind", "");
+    if (!platform::Bind(listening, platform::SockAddrIn{})) { // any address, a free port
+        ReportSocketError("bind() Error");
+        return 1;
+    }
+    WriteLog("Server listen", "");
+    if (!platform::Listen(listening)) {
+        ReportSocketError("listen() Error");
+        return 1;
+    }
+    WriteLog("FTP Data Port No. get", "");
+    platform::SockAddrIn bound;
+    if (!platform::GetSockName(listening, bound)) {
+        ReportSocketError("getsockname() Error");
+        return 1;
+    }
+
+    WriteLog("PORT Command send", "");
+    // The address by which the unit reaches us is the local end of the control connection,
+    // whichever of the computer's addresses that is.
+    platform::SockAddrIn local;
+    platform::SockAddrIn unit;
+    if (!platform::GetSockName(m_sockCtrl, local)) {
+        ReportSocketError("getsockname() Error");
+        return 1;
+    }
+    if (!platform::GetPeerName(m_sockCtrl, unit)) {
+        ReportSocketError("getpeername() Error");
+        return 1;
+    }
+    ReplyBuffer reply;
+    const std::string port = FormatPortCommand(local.addrNet, platform::NetToHost16(bound.portNet));
+    if (Exchange(m_sockCtrl, port.c_str(), reply, 0) != 0)
+        return 1;
+    WriteLog("TYPE Command send", "");
+    if (Exchange(m_sockCtrl, "TYPE I\r\n", reply, 0) != 0)
+        return 1;
+
+    WriteLog("STOR Command send", "");
+    const std::string stor = FormatStorCommand(remoteName);
+    WriteLog(stor, "PC -> Device");
+    if (SendCommand(m_sockCtrl, stor.data(), static_cast<uint32_t>(stor.size()), 0) != 0)
+        return 1;
+
+    WriteLog("Server accept", "");
+    bool firstReplyRead = false;
+    const platform::Socket connection =
+        AcceptUnitConnection(*this, listening, unit.addrNet, firstReplyRead);
+    if (!connection.IsValid())
+        return 1;
+    int received = 0;
+    if (!firstReplyRead && ReceiveReply(m_sockCtrl, reply, received, 0) != 0)
+        return 1;
+
+    if (SendCommand(connection, data, length, showProgress) != 0)
+        return 1;
+    WriteLog("Data connection close", "");
+    if (!platform::ShutdownBoth(connection)) {
+        ReportSocketError("ShutDown() Error");
+        return 1;
+    }
+    return ReceiveReply(m_sockCtrl, reply, received, 0, ReplyWait::Writing);
+}

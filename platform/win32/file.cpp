@@ -1,0 +1,147 @@
+// Files and directory search on Windows: the kernel's own calls and error codes.
+
+#include "platform/file.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+namespace platform {
+namespace {
+
+uint64_t Combine(DWORD high, DWORD low) {
+    return (uint64_t(high) << 32) | low;
+}
+
+bool IsDirectory(DWORD attributes) {
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+} // namespace
+
+uint32_t LastFileError() {
+    return ::GetLastError();
+}
+void SetLastFileError(uint32_t code) {
+    ::SetLastError(code);
+}
+
+std::string SystemErrorText(uint32_t code) {
+    char* text = nullptr;
+    const DWORD length = ::FormatMessageA(
+        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+        nullptr, code, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), reinterpret_cast<char*>(&text),
+        0, nullptr);
+    std::string result;
+    if (length != 0 && text != nullptr)
+        result.assign(text, length);
+    if (text != nullptr)
+        ::LocalFree(text);
+    return result;
+}
+
+bool DeleteFileNamed(const char* name) {
+    return ::DeleteFileA(name) != 0;
+}
+
+bool AppendToFile(const char* name, const void* data, size_t length) {
+    // Others may read and write the file while it is open here (a viewer of the log).
+    const HANDLE file =
+        ::CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD sizeHigh = 0;
+    const DWORD sizeLow = ::GetFileSize(file, &sizeHigh);
+    LONG moveHigh = LONG(sizeHigh);
+    bool ok = !(sizeLow == INVALID_FILE_SIZE && ::GetLastError() != NO_ERROR) &&
+              !(::SetFilePointer(file, LONG(sizeLow), &moveHigh, FILE_BEGIN) ==
+                    INVALID_SET_FILE_POINTER &&
+                ::GetLastError() != NO_ERROR);
+    if (ok) {
+        DWORD written = 0;
+        const DWORD count = DWORD(std::min<size_t>(length, MAXDWORD));
+        ok = ::WriteFile(file, data, count, &written, nullptr) != 0 && written == length;
+    }
+    const DWORD err = ::GetLastError();
+    ::CloseHandle(file);
+    ::SetLastError(err);
+    return ok;
+}
+
+std::optional<std::vector<uint8_t>> ReadWholeFile(const char* name) {
+    ReadOnlyFile file(name);
+    if (!file.IsOpen())
+        return std::nullopt;
+    std::vector<uint8_t> bytes(file.Size());
+    // The file may have shrunk since its size was taken.
+    bytes.resize(file.Read(bytes.data(), bytes.size()));
+    return bytes;
+}
+
+ReadOnlyFile::ReadOnlyFile(const char* name)
+    : m_handle(reinterpret_cast<intptr_t>(::CreateFileA(name, GENERIC_READ, FILE_SHARE_READ,
+                                                        nullptr, OPEN_EXISTING,
+                                                        FILE_ATTRIBUTE_NORMAL, nullptr))) {}
+
+ReadOnlyFile::~ReadOnlyFile() {
+    if (IsOpen())
+        ::CloseHandle(reinterpret_cast<HANDLE>(m_handle));
+}
+
+bool ReadOnlyFile::IsOpen() const {
+    return reinterpret_cast<HANDLE>(m_handle) != INVALID_HANDLE_VALUE;
+}
+
+uint64_t ReadOnlyFile::Size() const {
+    if (!IsOpen())
+        return 0;
+    DWORD high = 0;
+    const DWORD low = ::GetFileSize(reinterpret_cast<HANDLE>(m_handle), &high);
+    if (low == INVALID_FILE_SIZE && ::GetLastError() != NO_ERROR)
+        return 0;
+    return Combine(high, low);
+}
+
+size_t ReadOnlyFile::Read(void* buffer, size_t length) {
+    if (!IsOpen())
+        return 0;
+    size_t done = 0;
+    while (done < length) {
+        const DWORD want = DWORD(std::min<size_t>(length - done, 1u << 30));
+        DWORD got = 0;
+        if (!::ReadFile(reinterpret_cast<HANDLE>(m_handle), static_cast<char*>(buffer) + done, want,
+                        &got, nullptr) ||
+            got == 0)
+            break;
+        done += got;
+    }
+    return done;
+}
+
+std::optional<uint64_t> RegularFileSize(const char* name) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExA(name, GetFileExInfoStandard, &data) ||
+        IsDirectory(data.dwFileAttributes))
+        return std::nullopt;
+    return Combine(data.nFileSizeHigh, data.nFileSizeLow);
+}
+
+std::vector<FindEntry> FindInCurrentDirectory(const char* pattern) {
+    std::vector<FindEntry> found;
+    WIN32_FIND_DATAA data;
+    const HANDLE search = ::FindFirstFileA(pattern, &data);
+    if (search == INVALID_HANDLE_VALUE)
+        return found;
+    do {
+        if (!IsDirectory(data.dwFileAttributes))
+            found.push_back({data.cFileName, Combine(data.ftLastWriteTime.dwHighDateTime,
+                                                     data.ftLastWriteTime.dwLowDateTime)});
+    } while (::FindNextFileA(search, &data));
+    ::FindClose(search);
+    if (found.empty())
+        ::SetLastError(ERROR_FILE_NOT_FOUND);
+    return found;
+}
+
+} // namespace platform

@@ -1,0 +1,51 @@
+// Process services on Windows: the instance lock is a named mutex, and the address-cache clean-up
+// is the command interpreter running ARP, hidden and not waited for.
+
+#include "platform/process.h"
+
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <algorithm>
+
+namespace platform {
+
+SingleInstanceLock::Result SingleInstanceLock::Acquire(const char* name) {
+    Release();
+    const HANDLE mutex = ::CreateMutexA(nullptr, TRUE, name);
+    if (mutex == nullptr)
+        return Result::Failed;
+    const bool exists = ::GetLastError() == ERROR_ALREADY_EXISTS;
+    // A second copy keeps its handle too until it ends; releasing a mutex it does not own has no
+    // effect.
+    m_handle = reinterpret_cast<intptr_t>(mutex);
+    return exists ? Result::AlreadyExists : Result::Acquired;
+}
+
+void SingleInstanceLock::Release() {
+    if (m_handle != -1) {
+        const HANDLE mutex = reinterpret_cast<HANDLE>(m_handle);
+        ::ReleaseMutex(mutex);
+        ::CloseHandle(mutex);
+        m_handle = -1;
+    }
+}
+
+std::thread StartThread(std::function<void()> body) {
+    return std::thread(std::move(body));
+}
+
+void StartArpCleanup(const std::string& addressText) {
+    // The text reaches a command interpreter: anything but a dotted number could run as a
+    // command of its own, so such a text is not passed on at all.
+    const bool dotted = !addressText.empty() &&
+                        std::all_of(addressText.begin(), addressText.end(),
+                                    [](char c) { return (c >= '0' && c <= '9') || c == '.'; });
+    if (!dotted)
+        return;
+    const std::string parameters = "/C ARP -d " + addressText;
+    ::ShellExecuteA(nullptr, "open", "cmd.exe", parameters.c_str(), nullptr, SW_HIDE);
+}
+
+} // namespace platform

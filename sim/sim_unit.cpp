@@ -1,0 +1,261 @@
+#include "sim/sim_unit.h"
+
+#include <poll.h>
+
+#include <atomic>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+#include "sim/ftp_session.h"
+#include "sim/sim_socket.h"
+#include "sim/telnet_session.h"
+#include "sim/unit_core.h"
+
+namespace sim {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// One session at a time per service, on a thread of its own.
+class SessionSlot {
+  public:
+    ~SessionSlot() { Join(); }
+
+    // Reaps a finished session; true while one is still being served.
+    bool Busy() {
+        if (m_thread.joinable() && m_done) {
+            m_thread.join();
+        }
+        return m_thread.joinable();
+    }
+
+    template <class Session>
+    void Start(UnitCore& core, net::Fd connection, std::optional<Fault> fault) {
+        m_done = false;
+        m_thread = std::thread([this, &core, conn = std::move(connection), fault]() mutable {
+            Session(core, std::move(conn), std::move(fault)).Run();
+            m_done = true;
+        });
+    }
+
+    void Join() {
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
+    }
+
+  private:
+    std::thread m_thread;
+    std::atomic<bool> m_done{true};
+};
+
+// A service's listening socket, closed while the unit refuses connections.
+struct Service {
+    explicit Service(Fault::Trigger trigger) : connectTrigger(trigger) {}
+
+    const Fault::Trigger connectTrigger;
+    sockaddr_in at{};
+    net::Fd listener;
+    Clock::time_point refusedUntil{};
+    SessionSlot session;
+};
+
+} // namespace
+
+struct Unit::Impl {
+    explicit Impl(UnitConfig c) : config(std::move(c)) {}
+
+    bool Open(Service& service, bool enabled);
+    void Loop();
+    void Serve(Service& service, pollfd& p);
+    void Restart();
+    void Fail(const std::string& reason);
+
+    const UnitConfig config;
+    std::unique_ptr<UnitCore> core;
+    Service ftp{Fault::Trigger::FtpConnect};
+    Service telnet{Fault::Trigger::TelnetConnect};
+    std::thread loop;
+    std::atomic<bool> running{false};
+    mutable std::mutex errorMutex;
+    std::string error;
+};
+
+void Unit::Impl::Fail(const std::string& reason) {
+    std::lock_guard lock(errorMutex);
+    error = reason;
+}
+
+bool Unit::Impl::Open(Service& service, bool enabled) {
+    if (!enabled || core->Faults().RefusesAlways(service.connectTrigger)) {
+        return true;
+    }
+    std::string reason;
+    service.listener = net::Listen(service.at, &reason);
+    if (!service.listener.Valid()) {
+        Fail(reason + " (" + net::AddressText(service.at.sin_addr) + ":" +
+             std::to_string(ntohs(service.at.sin_port)) + ")");
+        return false;
+    }
+    return true;
+}
+
+void Unit::Impl::Serve(Service& service, pollfd& p) {
+    if (!(p.revents & POLLIN)) {
+        return;
+    }
+    net::Fd connection = net::AcceptNow(service.listener.Get());
+    if (!connection.Valid()) {
+        return;
+    }
+    core->Touch();
+    auto fault = core->Faults().Check(service.connectTrigger);
+    if (fault && fault->action == Fault::Action::Refuse) {
+        connection.Reset();
+        if (fault->delayMs > 0) {
+            service.listener.Close();
+            service.refusedUntil = Clock::now() + std::chrono::milliseconds(fault->delayMs);
+        }
+        return;
+    }
+    if (service.connectTrigger == Fault::Trigger::FtpConnect) {
+        service.session.Start<FtpSession>(*core, std::move(connection), fault);
+    } else {
+        service.session.Start<TelnetSession>(*core, std::move(connection), fault);
+    }
+}
+
+void Unit::Impl::Restart() {
+    // The unit writes its new program and boots: nobody can connect meanwhile.
+    ftp.listener.Close();
+    telnet.listener.Close();
+    core->SetRestartDue(false);
+    core->CountRestart();
+    core->Touch();
+    if (!core->Sleep(config.restartRefuseMs)) {
+        return;
+    }
+    if (!Open(ftp, true) || !Open(telnet, config.telnetEnabled)) {
+        core->RequestStop();
+    }
+    core->Touch();
+}
+
+void Unit::Impl::Loop() {
+    while (!core->Stopping() && !core->IdleExpired()) {
+        const bool ftpBusy = ftp.session.Busy();
+        const bool telnetBusy = telnet.session.Busy();
+        if (core->RestartDue() && !ftpBusy && !telnetBusy) {
+            Restart();
+            continue;
+        }
+        pollfd fds[2] = {{-1, POLLIN, 0}, {-1, POLLIN, 0}};
+        Service* services[2] = {&ftp, &telnet};
+        const bool busy[2] = {ftpBusy, telnetBusy};
+        for (int i = 0; i < 2; ++i) {
+            Service& s = *services[i];
+            if (!s.listener.Valid() && s.refusedUntil != Clock::time_point{} &&
+                Clock::now() >= s.refusedUntil) {
+                s.refusedUntil = {};
+                if (!Open(s, true)) {
+                    core->RequestStop();
+                }
+            }
+            // A second connection waits in the backlog until the first session ends.
+            if (!busy[i]) {
+                fds[i].fd = s.listener.Get();
+            }
+        }
+        if (::poll(fds, 2, UnitCore::kSliceMs) > 0) {
+            Serve(ftp, fds[0]);
+            Serve(telnet, fds[1]);
+        }
+    }
+    core->RequestStop();
+    ftp.listener.Close();
+    telnet.listener.Close();
+    ftp.session.Join();
+    telnet.session.Join();
+    running = false;
+}
+
+Unit::Unit(UnitConfig config) : m_impl(std::make_unique<Impl>(std::move(config))) {}
+
+Unit::~Unit() {
+    Stop();
+}
+
+bool Unit::Start() {
+    Impl& u = *m_impl;
+    if (u.loop.joinable()) {
+        u.Fail("the unit has already been started");
+        return false;
+    }
+    in_addr addr{};
+    if (!net::ParseIpv4(u.config.address, &addr)) {
+        u.Fail("\"" + u.config.address + "\" is not an IPv4 address");
+        return false;
+    }
+    if (!net::IsLoopback(addr)) {
+        u.Fail(u.config.address + " lies outside 127.0.0.0/8; the unit binds loopback only");
+        return false;
+    }
+    if (u.config.storeDir.empty()) {
+        u.Fail("no store folder given");
+        return false;
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(u.config.storeDir, ec);
+    if (!std::filesystem::is_directory(u.config.storeDir, ec)) {
+        u.Fail("cannot use store folder " + u.config.storeDir);
+        return false;
+    }
+    u.core = std::make_unique<UnitCore>(u.config);
+    u.ftp.at = net::MakeAddress(addr, u.config.ftpPort);
+    u.telnet.at = net::MakeAddress(addr, u.config.telnetPort);
+    if (!u.Open(u.ftp, true) || !u.Open(u.telnet, u.config.telnetEnabled)) {
+        u.ftp.listener.Close();
+        return false;
+    }
+    u.running = true;
+    u.loop = std::thread([&u] { u.Loop(); });
+    return true;
+}
+
+void Unit::Stop() {
+    if (m_impl->core) {
+        m_impl->core->RequestStop();
+    }
+    if (m_impl->loop.joinable()) {
+        m_impl->loop.join();
+    }
+}
+
+bool Unit::Running() const {
+    return m_impl->running;
+}
+
+std::string Unit::Error() const {
+    std::lock_guard lock(m_impl->errorMutex);
+    return m_impl->error;
+}
+
+std::vector<std::string> Unit::Commands() const {
+    return m_impl->core ? m_impl->core->Commands() : std::vector<std::string>{};
+}
+
+std::vector<StoredUpload> Unit::Uploads() const {
+    return m_impl->core ? m_impl->core->Uploads() : std::vector<StoredUpload>{};
+}
+
+int Unit::Restarts() const {
+    return m_impl->core ? m_impl->core->Restarts() : 0;
+}
+
+bool Unit::WaitForCommands(size_t count, std::chrono::milliseconds timeout) const {
+    return m_impl->core && m_impl->core->WaitForCommands(count, timeout);
+}
+
+} // namespace sim

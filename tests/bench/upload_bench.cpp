@@ -1,0 +1,146 @@
+// Upload throughput: one 256 MiB file stored on a simulated unit on loopback, once by the
+// link's own active-mode upload (with the progress bar shown) and once by curl in active mode,
+// in the same run and to the same unit. Prints both rates, their ratio and our peak memory.
+//
+// The unit runs in a child process so that our peak memory is ours alone.
+
+#include "app/updater_dlg.h"
+#include "platform/headless/desktop.h"
+#include "sim/sim_unit.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr const char* kUnitAddress = "127.0.0.68";
+constexpr uint32_t kSize = 256u << 20;
+constexpr double kProgressPauseS = 0.2; // the bar is shown full, then emptied
+
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+double MiBPerS(double bytes, double seconds) {
+    return bytes / (1 << 20) / seconds;
+}
+
+std::string PeakMemory() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmHWM:", 0) == 0)
+            return line.substr(6);
+    }
+    return "?";
+}
+
+// Runs the unit in a child process until it is killed; returns its process id.
+pid_t StartUnitProcess(const fs::path& store) {
+    const pid_t pid = ::fork();
+    if (pid != 0)
+        return pid;
+    sim::UnitConfig config;
+    config.address = kUnitAddress;
+    config.storeDir = store.string();
+    config.idleTimeoutMs = 120000;
+    sim::Unit unit(config);
+    if (!unit.Start()) {
+        std::cerr << "unit: " << unit.Error() << "\n";
+        ::_exit(1);
+    }
+    while (unit.Running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ::_exit(0);
+}
+
+bool SameAsData(const fs::path& file, const std::vector<uint8_t>& data) {
+    std::ifstream in(file, std::ios::binary);
+    std::vector<uint8_t> got(data.size() + 1);
+    in.read(reinterpret_cast<char*>(got.data()), static_cast<std::streamsize>(got.size()));
+    return static_cast<size_t>(in.gcount()) == data.size() &&
+           std::memcmp(got.data(), data.data(), data.size()) == 0;
+}
+
+} // namespace
+
+int main() {
+    const fs::path folder = fs::temp_directory_path() / "kq-upload-bench";
+    fs::remove_all(folder);
+    fs::create_directories(folder / "store");
+    const fs::path oldCwd = fs::current_path();
+    fs::current_path(folder);
+
+    std::vector<uint8_t> data(kSize);
+    for (uint32_t i = 0; i < kSize; ++i)
+        data[i] = static_cast<uint8_t>((i * 2654435761u) >> 24);
+    std::ofstream(folder / "curl_upload.bin", std::ios::binary)
+        .write(reinterpret_cast<const char*>(data.data()), kSize);
+
+    const pid_t unitPid = StartUnitProcess(folder / "store");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+
+    int status = 1;
+    {
+        CUpdaterDlg dialog;
+        headless::DialogRunner runner(dialog);
+        std::memcpy(dialog.m_szModel, "KQ-A2", 6);
+        dialog.m_ulDeviceAddr = platform::InetAddr(kUnitAddress);
+        if (dialog.ConnectFtp(1) != 0) {
+            std::cerr << "log-in failed\n";
+        } else {
+            const auto start = Clock::now();
+            const int result = dialog.SendFileOverData(data.data(), kSize, "OURS.BIN", 1);
+            const double ours = Seconds(Clock::now() - start);
+
+            const std::string command = std::string("curl -s -P 127.0.0.1 -T curl_upload.bin -w "
+                                                    "'%{time_total}' ftp://") +
+                                        kUnitAddress + "/";
+            const auto curlStart = Clock::now();
+            double curlReported = 0;
+            if (FILE* pipe = ::popen(command.c_str(), "r")) {
+                if (std::fscanf(pipe, "%lf", &curlReported) != 1)
+                    curlReported = 0;
+                status = ::pclose(pipe);
+            }
+            const double curlWall = Seconds(Clock::now() - curlStart);
+
+            const bool oursIntact = SameAsData(folder / "store" / "OURS.bin", data);
+            const bool curlIntact = SameAsData(folder / "store" / "curl_upload.bin", data);
+            const double oursRate = MiBPerS(kSize, ours);
+            const double oursRateNoPause = MiBPerS(kSize, ours - kProgressPauseS);
+            const double curlRate = MiBPerS(kSize, curlReported > 0 ? curlReported : curlWall);
+            std::printf("file size          : %u bytes\n", kSize);
+            std::printf("ours (with bar)    : %.3f s, %.1f MiB/s, result %d, stored %s\n", ours,
+                        oursRate, result, oursIntact ? "intact" : "DIFFERENT");
+            std::printf("ours less 200 ms   : %.1f MiB/s\n", oursRateNoPause);
+            std::printf(
+                "curl active mode   : %.3f s (own total; %.3f s wall), %.1f MiB/s, exit %d, "
+                "stored %s\n",
+                curlReported, curlWall, curlRate, status, curlIntact ? "intact" : "DIFFERENT");
+            std::printf("ratio ours/curl    : %.3f (less the pause: %.3f)\n", oursRate / curlRate,
+                        oursRateNoPause / curlRate);
+            std::printf("our peak memory    : %s\n", PeakMemory().c_str());
+            status = result == 0 && status == 0 && oursIntact && curlIntact ? 0 : 1;
+        }
+        dialog.m_sockCtrl.Close();
+    }
+
+    ::kill(unitPid, SIGKILL);
+    ::waitpid(unitPid, nullptr, 0);
+    fs::current_path(oldCwd);
+    fs::remove_all(folder);
+    return status;
+}

@@ -1,0 +1,162 @@
+#!/usr/bin/env python3
+"""Headless demo: runs one real update with KQVorlink.exe under Wine in a virtual display,
+driving its window as a person would, against kqunit serving an update set; prints what the
+window showed, the outcome, the activity log and what the unit received.
+
+    python3 tests/e2e/demo_run.py --build BUILD_WINDOWS --kqunit PATH/kqunit --set DIR
+                                  [--address 127.0.0.50]
+"""
+
+import argparse
+import os
+import shutil
+import sys
+import threading
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+
+from run_e2e import Environment  # noqa: E402
+from session import Program, Unit, isolate_or_continue, log  # noqa: E402
+
+STEP_NAMES = {
+    1005: "1 CPU program", 1006: "2 5M FPGA program", 1007: "3 resize FPGA program",
+    1008: "4 web 0 data", 1009: "5 web 1 data", 1010: "6 cursor data", 1011: "7 icon data",
+    1012: "8 shading data", 1013: "9 gamma data", 1014: "10 scene data", 1021: "11 logo data",
+    1022: "12 2M FPGA program", 1016: "default data setting",
+}
+
+
+class LogKeeper:
+    """Copies the activity log while the run goes on: the program deletes it after a
+    successful run, and the demo shows it as it stood just before that."""
+
+    def __init__(self, folder):
+        self.path = os.path.join(folder, "KQVorlink.log")
+        self.last = b""
+        self.stop = threading.Event()
+        self.thread = threading.Thread(target=self._keep, daemon=True)
+        self.thread.start()
+
+    def _keep(self):
+        while not self.stop.is_set():
+            try:
+                with open(self.path, "rb") as f:
+                    data = f.read()
+                if len(data) >= len(self.last):
+                    self.last = data
+            except OSError:
+                pass
+            time.sleep(0.1)
+
+    def finish(self):
+        self.stop.set()
+        self.thread.join(5)
+        return self.last
+
+
+def demo(env, args):
+    folder = os.path.join(env.work, "demo-folder")
+    store = os.path.join(env.work, "demo-unit-store")
+    for path in (folder, store):
+        shutil.rmtree(path, ignore_errors=True)
+    shutil.copytree(args.set, folder)
+    shutil.copy(env.exe, os.path.join(folder, "KQVorlink.exe"))
+    sources = {n: open(os.path.join(args.set, n), "rb").read() for n in os.listdir(args.set)}
+
+    unit = Unit(env.kqunit, args.address, store, os.path.join(env.work, "demo-unit-output.txt"))
+    program = Program(folder, env.wine, os.path.join(env.work, "demo-wine-output.txt"))
+    d = env.driver
+    try:
+        window = d("wait-window 30000")
+        if not window["ok"]:
+            log("the program's window did not open")
+            return 1
+        state = {c["id"]: c for c in d("state")["controls"]}
+        log("window: %s" % window["caption"])
+        log("heading: %s   model: %s" % (state[1002]["text"], state[1020]["text"]))
+        log("steps found in the folder: %s" % ", ".join(
+            STEP_NAMES[i] for i in STEP_NAMES if state[i]["visible"]))
+        log("typing %s into the address fields and pressing Update" % args.address)
+        for field, part in zip((1026, 1027, 1028, 1029), args.address.split(".")):
+            d("type %d %s" % (field, part))
+        keeper = LogKeeper(folder)
+        d("click 1001")
+        started = time.time()
+        blinking = set()
+        status = None
+        ended = "time"
+        while time.time() - started < 400 and ended == "time":
+            answer = d("watch 3000")
+            ended = answer["ended"]
+            for e in answer["events"]:
+                when = time.time() - started
+                if e["id"] == 1015 and e.get("text") and e["text"] != status:
+                    status = e["text"]
+                    log("  [%5.1f s] %s" % (when, status))
+                elif e["id"] in STEP_NAMES and not e["visible"] and e["id"] not in blinking:
+                    blinking.add(e["id"])
+                    log("  [%5.1f s] step %s is blinking" % (when, STEP_NAMES[e["id"]]))
+        box = d("wait-box 5000")
+        log_data = keeper.finish()
+        success = box.get("ok") and box["text"].rstrip() == "Update Complete."
+        if box.get("ok"):
+            log("message box (%s icon): %s" % (box["icon"], box["text"].rstrip()))
+            d("press-box")
+        else:
+            log("the run ended without a message box")
+        if program.running() and d("alive")["main"]:
+            log("version line: %s" % d("get 1047").get("text", ""))
+        left = os.path.exists(os.path.join(folder, "KQVorlink.log"))
+        log("\nactivity log (%s):" % (
+            "left in the folder after the failed run" if left else
+            "as it stood just before the program deleted it after the successful run"))
+        sys.stdout.write(log_data.decode("latin-1").replace("\r\n", "\n"))
+        unit.stop()
+        stored = unit.stored()
+        log("\nthe unit received %d command lines and stored %d files:" % (
+            len(unit.commands()), len(stored)))
+        for name, data in stored.items():
+            same = "same as the source" if sources.get(name) == data else "DIFFERS from the source"
+            log("  %-14s %7d bytes, %s" % (name, len(data), same))
+        if program.running() and d("alive")["main"]:
+            d("click 1019")
+            notice = d("wait-box 5000")
+            if notice.get("ok"):
+                log("on Exit: %s" % notice["text"].rstrip())
+                d("press-box")
+            program.wait_end(15)
+        log("\nresult: %s" % ("update complete" if success else "the update failed"))
+        return 0 if success else 1
+    finally:
+        program.kill()
+        unit.stop()
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--kqunit", required=True)
+    parser.add_argument("--set", required=True, help="folder with the update set")
+    parser.add_argument("--address", default="127.0.0.50")
+    parser.add_argument("--exe")
+    parser.add_argument("--work")
+    args = parser.parse_args(argv)
+    if not args.address.startswith("127."):
+        parser.error("the demo uses loopback addresses only")
+    for name in ("build", "kqunit", "set"):
+        setattr(args, name, os.path.abspath(getattr(args, name)))
+    args.exe = os.path.abspath(args.exe) if args.exe else None
+    if not isolate_or_continue([sys.executable, os.path.abspath(__file__)] + argv):
+        return 1
+    env = Environment(args)
+    try:
+        env.start()
+        return demo(env, args)
+    finally:
+        env.stop()
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

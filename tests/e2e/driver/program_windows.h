@@ -1,0 +1,36 @@
+#pragma once
+// Finding the windows of the program under test from another process: the main dialog, its
+// message boxes and its About box. Everything is read through cross-process window messages,
+// the way an assistive tool would see the program.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace kqdriver {
+
+// Process ids of every running KQVorlink.exe.
+std::vector<DWORD> ProgramProcesses();
+
+// The main dialog: a top-level dialog window of a KQVorlink.exe process that holds the first
+// address field (1026). Null when there is none.
+HWND FindMainWindow();
+
+// Top-level dialog windows of KQVorlink.exe processes other than the main dialog (message boxes,
+// the About box), newest first as the window manager stacks them. With a caption given, only
+// those whose caption equals it.
+std::vector<HWND> FindBoxes(const std::string& caption = "");
+
+// The text of a window or control, read with WM_GETTEXT (edit controls keep their text in their
+// own buffer, so GetWindowText from another process would give a stale text).
+std::string TextOf(HWND hwnd);
+std::string ClassOf(HWND hwnd);
+
+// The control that has the keyboard focus in the thread of `top`; null when none.
+HWND FocusOf(HWND top);
+
+// Children of a dialog in creation order (the tab order of a dialog template).
+std::vector<HWND> ChildrenOf(HWND parent);
+
+} // namespace kqdriver

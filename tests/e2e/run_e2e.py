@@ -1,0 +1,117 @@
+#!/usr/bin/env python3
+"""End-to-end tests: the Windows program KQVorlink.exe under Wine in a virtual X display,
+worked through its window by kqdriver.exe, against the simulated unit kqunit on loopback.
+
+    python3 tests/e2e/run_e2e.py --build BUILD_WINDOWS --kqunit PATH/kqunit [--only NAME ...]
+                                 [--exe KQVorlink.exe] [--group start|run] [--list]
+
+Ends with the line "N passed, M failed" and a non-zero exit status when any case failed.
+"""
+
+import argparse
+import os
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+
+import scenarios_run  # noqa: E402,F401  (registers its scenarios)
+import scenarios_start  # noqa: E402,F401
+from e2e_case import SCENARIOS, run_case  # noqa: E402
+from session import Display, Driver, Wine, isolate_or_continue, log  # noqa: E402
+
+
+class Environment:
+    def __init__(self, args):
+        self.exe = args.exe or os.path.join(args.build, "KQVorlink.exe")
+        self.driver_exe = os.path.join(args.build, "kqdriver.exe")
+        self.kqunit = args.kqunit
+        self.build = args.build
+        self.work = args.work or os.path.join(args.build, "e2e")
+        self.display = None
+        self.wine = None
+        self.driver = None
+
+    def start(self):
+        for path in (self.exe, self.driver_exe, self.kqunit):
+            if not os.path.exists(path):
+                raise RuntimeError("missing " + path)
+        os.makedirs(self.work, exist_ok=True)
+        self.display = Display()
+        log("  virtual display %s" % self.display.name)
+        self.wine = Wine(os.path.join(self.build, "wineprefix"), self.display.name)
+        started = time.time()
+        self.wine.prepare()
+        log("  Wine prefix ready (%.1f s)" % (time.time() - started))
+        self.driver = Driver(self.driver_exe, self.wine)
+        answer = self.driver("alive", timeout=120)
+        if not answer.get("ok"):
+            raise RuntimeError("the window driver does not answer: %s" % answer)
+        if answer["copies"]:
+            raise RuntimeError("a copy of KQVorlink.exe is already running in this Wine prefix")
+
+    def stop(self):
+        if self.driver:
+            self.driver.stop()
+        if self.wine:
+            self.wine.kill_server()
+        if self.display:
+            self.display.stop()
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", required=True, help="build folder of the Windows program")
+    parser.add_argument("--kqunit", required=True, help="the simulated unit's program")
+    parser.add_argument("--exe", help="the program to test (default: BUILD/KQVorlink.exe)")
+    parser.add_argument("--work", help="folder for case folders and pictures")
+    parser.add_argument("--group", choices=("start", "run"), help="only this group of cases")
+    parser.add_argument("--only", nargs="*", help="only these cases")
+    parser.add_argument("--list", action="store_true", help="list the cases and stop")
+    args = parser.parse_args(argv)
+    args.build = os.path.abspath(args.build)
+    args.kqunit = os.path.abspath(args.kqunit)
+    args.exe = os.path.abspath(args.exe) if args.exe else None
+
+    chosen = [
+        (name, group, function)
+        for name, group, function in SCENARIOS
+        if (not args.group or group == args.group) and (not args.only or name in args.only)
+    ]
+    if args.list:
+        for name, group, _ in SCENARIOS:
+            print("%-5s %s" % (group, name))
+        return 0
+    if not chosen:
+        print("no case matches")
+        print("0 passed, 1 failed")
+        return 1
+
+    if not isolate_or_continue([sys.executable, os.path.abspath(__file__)] + argv):
+        return 1
+    env = Environment(args)
+    passed = failed = 0
+    try:
+        env.start()
+        for index, (name, group, function) in enumerate(chosen):
+            failures, seconds = run_case(name, index, function, env)
+            if failures:
+                failed += 1
+                log("FAIL %s (%.1f s)" % (name, seconds))
+                for failure in failures:
+                    log("     " + failure.replace("\n", "\n     "))
+            else:
+                passed += 1
+                log("ok   %s (%.1f s)" % (name, seconds))
+    except Exception as error:
+        log("e2e session failed: %s" % error)
+        failed += len(chosen) - passed - failed
+    finally:
+        env.stop()
+    print("%d passed, %d failed" % (passed, failed), flush=True)
+    return 0 if failed == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, testing and the demo need, when any is missing:
+# the native tool chain and GoogleTest, the 32-bit Windows cross compiler, and Wine with a
+# virtual X display for running the Windows program.
+set -euo pipefail
+
+NATIVE=(cmake g++ libgtest-dev curl netbase iproute2 python3 util-linux)
+WINDOWS=(g++-mingw-w64-i686 xvfb xdotool imagemagick)
+WINE=(wine wine32:i386)
+
+missing() {
+    local pkg
+    for pkg in "$@"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || echo "$pkg"
+    done
+}
+
+as_root() {
+    if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+export DEBIAN_FRONTEND=noninteractive
+need=($(missing "${NATIVE[@]}" "${WINDOWS[@]}"))
+if [ ${#need[@]} -gt 0 ]; then
+    echo "installing: ${need[*]}"
+    as_root apt-get update
+    as_root apt-get install -y "${need[@]}"
+fi
+
+need=($(missing "${WINE[@]}"))
+if [ ${#need[@]} -gt 0 ]; then
+    echo "installing: ${need[*]}"
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        as_root dpkg --add-architecture i386
+    fi
+    as_root apt-get update
+    as_root apt-get install -y "${need[@]}"
+fi
+echo "packages: all present"

@@ -1,0 +1,127 @@
+#!/usr/bin/env bash
+# The project's test command. Installs what is missing, builds the native code and runs its
+# test suite, builds the Windows program and the window driver, and runs the end-to-end tests
+# of the Windows program under Wine. Exits non-zero when anything fails.
+#
+#   bash tests/run_all.sh
+#
+# Build folders: build/native and build/windows (the Wine prefix of the end-to-end tests lives
+# in build/windows/wineprefix); KQ_BUILD_ROOT moves them elsewhere.
+set -uo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$ROOT"
+JOBS=2
+BUILD="${KQ_BUILD_ROOT:-$ROOT/build}"
+NATIVE="$BUILD/native"
+WINDOWS="$BUILD/windows"
+
+FAILED=()
+PASSED_COUNT=0
+FAILED_COUNT=0
+TOTAL_START=$(date +%s)
+
+# Runs one section: a header, the commands, its outcome and how long it took.
+section() {
+    local name="$1"
+    shift
+    local start
+    start=$(date +%s)
+    printf '\n==== %s ====\n' "$name"
+    if "$@"; then
+        printf -- '---- %s: ok (%d s)\n' "$name" $(($(date +%s) - start))
+        return 0
+    fi
+    printf -- '---- %s: FAILED (%d s)\n' "$name" $(($(date +%s) - start))
+    FAILED+=("$name")
+    return 1
+}
+
+skip() {
+    printf '\n==== %s ====\n---- %s: not run (%s)\n' "$1" "$1" "$2"
+    FAILED+=("$1")
+    FAILED_COUNT=$((FAILED_COUNT + 1))
+}
+
+# Adds the counts of a runner's closing line to the totals.
+count_ctest() {
+    local line
+    line=$(grep -E '[0-9]+ tests failed out of [0-9]+' "$1" | tail -1)
+    if [ -n "$line" ]; then
+        local failed total
+        failed=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$line")
+        total=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/' <<<"$line")
+        PASSED_COUNT=$((PASSED_COUNT + total - failed))
+        FAILED_COUNT=$((FAILED_COUNT + failed))
+    else
+        FAILED_COUNT=$((FAILED_COUNT + 1))
+    fi
+}
+
+count_e2e() {
+    local line
+    line=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$1" | tail -1)
+    if [ -n "$line" ]; then
+        PASSED_COUNT=$((PASSED_COUNT + $(cut -d' ' -f1 <<<"$line")))
+        FAILED_COUNT=$((FAILED_COUNT + $(cut -d' ' -f3 <<<"$line")))
+    else
+        FAILED_COUNT=$((FAILED_COUNT + 1))
+    fi
+}
+
+build_native() {
+    cmake -S "$ROOT" -B "$NATIVE" -DCMAKE_BUILD_TYPE=Debug &&
+        cmake --build "$NATIVE" -j"$JOBS"
+}
+
+run_ctest() {
+    local out="$NATIVE/ctest-output.txt"
+    timeout 2400 ctest --test-dir "$NATIVE" -j"$JOBS" --output-on-failure --timeout 300 2>&1 |
+        tee "$out"
+    local status=${PIPESTATUS[0]}
+    count_ctest "$out"
+    return "$status"
+}
+
+build_windows() {
+    cmake -S "$ROOT" -B "$WINDOWS" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
+        -DCMAKE_BUILD_TYPE=Release &&
+        cmake --build "$WINDOWS" -j"$JOBS" &&
+        test -f "$WINDOWS/KQVorlink.exe" && test -f "$WINDOWS/kqdriver.exe"
+}
+
+run_e2e() {
+    local out="$WINDOWS/e2e-output.txt"
+    timeout 2400 python3 "$ROOT/tests/e2e/run_e2e.py" --build "$WINDOWS" \
+        --kqunit "$NATIVE/kqunit" 2>&1 | tee "$out"
+    local status=${PIPESTATUS[0]}
+    count_e2e "$out"
+    return "$status"
+}
+
+section "packages" bash "$ROOT/tests/install_packages.sh"
+
+if section "native build" build_native; then
+    section "native tests (ctest)" run_ctest
+else
+    skip "native tests (ctest)" "the native build failed"
+fi
+
+if section "Windows build" build_windows; then
+    if [ -x "$NATIVE/kqunit" ]; then
+        section "end-to-end tests (Wine)" run_e2e
+    else
+        skip "end-to-end tests (Wine)" "no kqunit from the native build"
+    fi
+else
+    skip "end-to-end tests (Wine)" "the Windows build failed"
+fi
+
+printf '\n==== summary (%d s) ====\n' $(($(date +%s) - TOTAL_START))
+if [ ${#FAILED[@]} -gt 0 ]; then
+    printf 'failed sections: %s\n' "$(IFS=,; echo "${FAILED[*]}")"
+    # A failed build counts as one failure even when it ran no test.
+    [ "$FAILED_COUNT" -gt 0 ] || FAILED_COUNT=1
+fi
+echo "total: $PASSED_COUNT passed, $FAILED_COUNT failed"
+[ ${#FAILED[@]} -eq 0 ] && [ "$FAILED_COUNT" -eq 0 ]

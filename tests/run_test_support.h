@@ -1,0 +1,179 @@
+#pragma once
+// What the update run's loopback tests share: a folder holding an update set, the main dialog
+// opened headless on it as a person would start the program there, a simulated unit on
+// 127.0.0.N, and a press of Update after a loopback address has been typed.
+
+#include "platform/file.h"
+
+#include "link_test_support.h"
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <random>
+#include <thread>
+
+// How a run ended, as a person would tell: "Update Complete.", the program closing, or the
+// dialog staying open for another try.
+enum class RunEnd { Complete, ProgramEnded, DialogStaysOpen, StillRunning };
+
+inline std::ostream& operator<<(std::ostream& out, RunEnd end) {
+    static const char* const kNames[] = {"Complete", "ProgramEnded", "DialogStaysOpen",
+                                         "StillRunning"};
+    return out << kNames[static_cast<int>(end)];
+}
+
+inline std::vector<uint8_t> PatternBytes(size_t count, unsigned seed) {
+    std::mt19937 generator(seed);
+    std::vector<uint8_t> bytes(count);
+    for (auto& b : bytes)
+        b = static_cast<uint8_t>(generator());
+    return bytes;
+}
+
+inline void WriteBytes(const std::string& name, const std::vector<uint8_t>& bytes) {
+    std::ofstream(name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+inline std::vector<uint8_t> ReadBytes(const std::string& name) {
+    const std::string text = ReadTextFile(name);
+    return {text.begin(), text.end()};
+}
+
+// A file of the given size that uses no disk.
+inline void MakeSparseFile(const std::string& name, uint64_t size) {
+    std::ofstream(name, std::ios::binary).close();
+    std::filesystem::resize_file(name, size);
+}
+
+class RunTest : public ::testing::Test {
+  protected:
+    static constexpr double kTimeScale = 0.05;
+
+    void SetUp() override {
+        m_folder = std::make_unique<TempFolder>("run");
+        platform::SetTimeScale(kTimeScale);
+        headless::Desktop::Instance().Reset();
+    }
+
+    void TearDown() override {
+        m_runner.reset();
+        m_dialog.reset();
+        m_unit.reset();
+        headless::Desktop::Instance().Reset();
+        platform::SetTimeScale(1.0);
+        m_folder.reset();
+    }
+
+    static std::string Address(int n) { return "127.0.0." + std::to_string(n); }
+
+    sim::Unit& StartUnit(int n, sim::UnitConfig config = {}) {
+        config.address = Address(n);
+        config.storeDir = (m_folder->Path() / "unit-store").string();
+        std::filesystem::create_directories(config.storeDir);
+        m_unit = std::make_unique<sim::Unit>(config);
+        EXPECT_TRUE(m_unit->Start()) << m_unit->Error();
+        return *m_unit;
+    }
+
+    // Starts the program in the folder: the dialog scans the files that are there now.
+    headless::DialogView& Open() {
+        m_dialog = std::make_unique<CUpdaterDlg>();
+        m_runner = std::make_unique<headless::DialogRunner>(*m_dialog);
+        return m_runner->View();
+    }
+
+    // Types the four fields as a person would; the default 192.168.010.002 is never run.
+    void TypeAddress(const std::string& a, const std::string& b, const std::string& c,
+                     const std::string& d) {
+        auto& view = m_runner->View();
+        view.Type(IDC_IP1, a);
+        view.Type(IDC_IP2, b);
+        view.Type(IDC_IP3, c);
+        view.Type(IDC_IP4, d);
+    }
+
+    // Presses Update with the fields as they are and waits for the run to end.
+    RunEnd PressUpdate(std::chrono::seconds limit = std::chrono::seconds(120)) {
+        headless::Desktop::Instance().ClearEvents();
+        m_runner->View().Click(IDC_UPDATE);
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (m_dialog->m_bRunning != 0) {
+            if (std::chrono::steady_clock::now() > end)
+                return RunEnd::StillRunning;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        m_dialog->JoinWorker(); // after this the worker has posted its close, if any
+        if (HasEvent("postclose")) {
+            EXPECT_TRUE(m_runner->WaitEnded(std::chrono::seconds(10)));
+            return RunEnd::ProgramEnded;
+        }
+        for (const auto& box : Boxes()) {
+            if (box.text == "Update Complete.")
+                return RunEnd::Complete;
+        }
+        return RunEnd::DialogStaysOpen;
+    }
+
+    // Types 127.0.0.n and presses Update.
+    RunEnd RunAgainst(int n, std::chrono::seconds limit = std::chrono::seconds(120)) {
+        TypeAddress("127", "0", "0", std::to_string(n));
+        return PressUpdate(limit);
+    }
+
+    static bool HasEvent(const std::string& kind) {
+        for (const auto& e : headless::Desktop::Instance().Events()) {
+            if (e.kind == kind)
+                return true;
+        }
+        return false;
+    }
+
+    static std::vector<headless::MessageBoxRecord> Boxes() {
+        return headless::Desktop::Instance().MessageBoxes();
+    }
+
+    static std::vector<headless::Event> EventsFor(int id, const std::string& kind) {
+        std::vector<headless::Event> out;
+        for (const auto& e : headless::Desktop::Instance().Events()) {
+            if (e.id == id && e.kind == kind)
+                out.push_back(e);
+        }
+        return out;
+    }
+
+    // The progress bar's changes in order.
+    static std::vector<ProgressEvent> Progress() {
+        std::vector<ProgressEvent> out;
+        for (const auto& e : headless::Desktop::Instance().Events()) {
+            if (e.id == IDC_PROGRESS && (e.kind == "range" || e.kind == "pos"))
+                out.push_back({e.kind, e.a, e.kind == "range" ? e.b : 0});
+        }
+        return out;
+    }
+
+    // The weights a label's font was given, in order.
+    static std::vector<int64_t> FontWeights(int labelId) {
+        std::vector<int64_t> weights;
+        for (const auto& e : EventsFor(labelId, "font"))
+            weights.push_back(e.a);
+        return weights;
+    }
+
+    // A second name for the log keeps its entries after a successful run has deleted it.
+    static void KeepLogAfterSuccess() {
+        std::filesystem::create_hard_link(kActivityLogName, "kept.log");
+    }
+    static std::vector<std::string> KeptLog() {
+        std::filesystem::rename("kept.log", kActivityLogName);
+        return ReadLogEntries();
+    }
+
+    static bool LogExists() { return std::filesystem::exists(kActivityLogName); }
+
+    std::unique_ptr<TempFolder> m_folder;
+    std::unique_ptr<sim::Unit> m_unit;
+    std::unique_ptr<CUpdaterDlg> m_dialog;
+    std::unique_ptr<headless::DialogRunner> m_runner;
+};

@@ -1,0 +1,35 @@
+#pragma once
+// The twelve components of an update set, one constant row each, in the order a run uploads them.
+
+#include "app/updater_dlg.h"
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+enum class ComponentVariant {
+    CpuProgram, // bare program, written over telnet
+    SingleFile, // one record; the bar counts bytes
+    List,       // one record per file; the bar counts files
+};
+
+struct ComponentRow {
+    int step; // UpdateStep code
+    ComponentVariant variant;
+    std::string CUpdaterDlg::*file;              // single file and CPU program; empty: none
+    std::vector<std::string> CUpdaterDlg::*list; // list variant
+    const char* selector;                        // null for the CPU program
+    const char* captionFormat;                   // one "%s": the file name
+    const char* runTitle;                        // what the run logs before the step
+    int labelId;                                 // the step-number label
+    uint32_t recordKind;                         // 0: sent without header
+};
+
+// All rows, CPU program first.
+std::span<const ComponentRow> ComponentRows();
+// The row of a step code, or null.
+const ComponentRow* FindComponent(int step);
+
+// The component's files on the dialog, in upload order (empty when the component is absent).
+std::vector<std::string> ComponentFiles(const CUpdaterDlg& dialog, const ComponentRow& row);
