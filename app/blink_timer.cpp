@@ -1,15 +1,12 @@
-// The blink timer: the current step's label and the status line are hidden for 200 ms and shown
-// for 500 ms in turn while a run is going on.
+// The blink timer's tick: the current step's label and the status line are hidden for 200 ms and
+// shown for 500 ms in turn while a run is going on.
 
+#include "app/blink_timer.h"
 #include "app/updater_dlg.h"
 
 #include "app/res/resource.h"
 
 namespace {
-
-constexpr unsigned kBlinkTimerId = 1;
-constexpr unsigned kHiddenMs = 200;
-constexpr unsigned kShownMs = 500;
 
 // Whether the labels are shown at the moment. One phase for the whole process: it starts shown
 // and carries over from one run to the next.
@@ -49,7 +46,7 @@ void CUpdaterDlg::OnTimer(unsigned timerId) {
         ShowDlgItem(label, show);
     }
     ShowDlgItem(IDC_STATUS, show);
-    m_nTimerId = SetTimer(kBlinkTimerId, show ? kShownMs : kHiddenMs);
+    m_nTimerId = SetTimer(kBlinkTimerId, show ? kBlinkShownMs : kBlinkHiddenMs);
     g_labelsShown = show;
     CDialog::OnTimer(timerId);
 }

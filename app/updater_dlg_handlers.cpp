@@ -3,13 +3,12 @@
 #include "app/updater_dlg.h"
 
 #include "app/about_dlg.h"
+#include "app/blink_timer.h"
 #include "app/res/resource.h"
 #include "platform/process.h"
 
 namespace {
 
-constexpr unsigned kBlinkTimerId = 1;
-constexpr unsigned kBlinkShownMs = 500;
 // Three characters make a full address byte, so the cursor moves on.
 constexpr size_t kFieldFullLength = 3;
 

@@ -9,14 +9,18 @@ std::atomic<CWinApp*> g_current{nullptr};
 
 } // namespace
 
-CWinApp::CWinApp() { g_current.store(this); }
+CWinApp::CWinApp() {
+    g_current.store(this);
+}
 
 CWinApp::~CWinApp() {
     CWinApp* self = this;
     g_current.compare_exchange_strong(self, nullptr);
 }
 
-CWinApp* CWinApp::Current() { return g_current.load(); }
+CWinApp* CWinApp::Current() {
+    return g_current.load();
+}
 
 int RunApplication() {
     CWinApp* app = CWinApp::Current();

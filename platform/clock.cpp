@@ -46,6 +46,8 @@ void SetTimeScale(double scale) {
     g_scale.store(scale);
 }
 
-double TimeScale() { return g_scale.load(); }
+double TimeScale() {
+    return g_scale.load();
+}
 
 } // namespace platform

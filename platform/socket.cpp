@@ -34,7 +34,9 @@ uint16_t NetToHost16(uint16_t v) {
     return v;
 }
 
-uint16_t HostToNet16(uint16_t v) { return NetToHost16(v); }
+uint16_t HostToNet16(uint16_t v) {
+    return NetToHost16(v);
+}
 
 uint32_t NetToHost32(uint32_t v) {
     if constexpr (std::endian::native == std::endian::little)
@@ -42,7 +44,9 @@ uint32_t NetToHost32(uint32_t v) {
     return v;
 }
 
-uint32_t HostToNet32(uint32_t v) { return NetToHost32(v); }
+uint32_t HostToNet32(uint32_t v) {
+    return NetToHost32(v);
+}
 
 std::string DottedAddress(uint32_t addrNet) {
     const uint32_t a = NetToHost32(addrNet);

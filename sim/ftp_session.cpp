@@ -61,6 +61,16 @@ bool AcceptableStorName(const std::string& name) {
     });
 }
 
+void DropCrBeforeLf(std::vector<uint8_t>& bytes) {
+    size_t kept = 0;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (!(bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')) {
+            bytes[kept++] = bytes[i];
+        }
+    }
+    bytes.resize(kept);
+}
+
 } // namespace
 
 FtpSession::FtpSession(UnitCore& core, net::Fd control, std::optional<Fault> connectFault)
@@ -190,8 +200,12 @@ void FtpSession::Handle(const std::string& line) {
         Reply("257 \"" + m_cwd + "\" is the current directory.");
     } else if (verb == "TYPE") {
         const std::string type = Upper(arg);
-        Reply(type == "I" || type == "A" ? "200 Type set to " + type + "."
-                                         : "504 Type " + arg + " not supported.");
+        if (type == "I" || type == "A") {
+            m_binary = type == "I";
+            Reply("200 Type set to " + type + ".");
+        } else {
+            Reply("504 Type " + arg + " not supported.");
+        }
     } else if (verb == "PORT") {
         HandlePort(arg);
     } else if (verb == "STOR") {
@@ -298,6 +312,10 @@ void FtpSession::HandleStor(const std::string& name) {
     if (!complete) {
         Reply("426 Connection closed; transfer aborted.");
         return;
+    }
+    if (!m_binary) {
+        // An upload in ASCII type loses the CR of every CR LF, as on any FTP server.
+        DropCrBeforeLf(bytes);
     }
     StoredUpload upload = CheckUpload(name, m_selected, bytes);
     const std::string problem = upload.problem;

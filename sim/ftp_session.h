@@ -42,6 +42,7 @@ class FtpSession {
     bool m_userGiven = false;
     bool m_loggedIn = false;
     std::string m_cwd = "/";
+    bool m_binary = false; // FTP starts in ASCII type: line ends arrive as CR LF, kept as LF
     std::optional<sockaddr_in> m_dataPort;
     std::optional<Selector> m_selected;
 };

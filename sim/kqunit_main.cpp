@@ -42,11 +42,20 @@ bool ParseCount(const std::string& text, uint32_t& out) {
 
 int main(int argc, char** argv) {
     sim::UnitConfig config;
-    std::string scenario;
-    bool modelGiven = false;
-    bool versionGiven = false;
-    uint32_t idleSeconds = 0;
-    bool idleGiven = false;
+    // The scenario is read first, so that the command-line options win over its settings.
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::string(argv[i]) == "--scenario") {
+            const std::string scenario = argv[i + 1];
+            std::ifstream in(scenario);
+            std::string error;
+            if (!in) {
+                return Usage("cannot read scenario " + scenario);
+            }
+            if (!sim::ApplyScenario(in, config, &error)) {
+                return Usage(scenario + ": " + error);
+            }
+        }
+    }
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--no-telnet") {
@@ -57,28 +66,25 @@ int main(int argc, char** argv) {
             return Usage("missing value for " + option);
         }
         const std::string value = argv[++i];
+        uint32_t count = 0;
         if (option == "--address") {
             config.address = value;
         } else if (option == "--store") {
             config.storeDir = value;
         } else if (option == "--model") {
             config.model = value;
-            modelGiven = true;
         } else if (option == "--version") {
             config.versionText = value;
-            versionGiven = true;
         } else if (option == "--idle-timeout-s") {
-            if (!ParseCount(value, idleSeconds)) {
+            if (!ParseCount(value, count)) {
                 return Usage("bad --idle-timeout-s " + value);
             }
-            idleGiven = true;
+            config.idleTimeoutMs = count * 1000;
         } else if (option == "--restart-refuse-ms") {
             if (!ParseCount(value, config.restartRefuseMs)) {
                 return Usage("bad --restart-refuse-ms " + value);
             }
-        } else if (option == "--scenario") {
-            scenario = value;
-        } else {
+        } else if (option != "--scenario") {
             return Usage("unknown option " + option);
         }
     }
@@ -90,25 +96,6 @@ int main(int argc, char** argv) {
         std::cerr << "kqunit: " << config.address
                   << " is not a loopback address (127.0.0.0/8); refusing to bind\n";
         return 2;
-    }
-    if (!scenario.empty()) {
-        std::ifstream in(scenario);
-        std::string error;
-        if (!in) {
-            return Usage("cannot read scenario " + scenario);
-        }
-        // Command-line options win over the scenario's settings.
-        sim::UnitConfig fromFile = config;
-        if (!sim::ApplyScenario(in, fromFile, &error)) {
-            return Usage(scenario + ": " + error);
-        }
-        fromFile.telnetEnabled = fromFile.telnetEnabled && config.telnetEnabled;
-        fromFile.model = modelGiven ? config.model : fromFile.model;
-        fromFile.versionText = versionGiven ? config.versionText : fromFile.versionText;
-        config = fromFile;
-    }
-    if (idleGiven) {
-        config.idleTimeoutMs = idleSeconds * 1000;
     }
 
     std::signal(SIGTERM, OnSignal);

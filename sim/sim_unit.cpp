@@ -111,13 +111,17 @@ void Unit::Impl::Serve(Service& service, pollfd& p) {
         return;
     }
     core->Touch();
+    // A listening socket cannot refuse one connection attempt, so Refuse resets the accepted
+    // connection at once and, given a delayMs, stops listening that long, so that attempts
+    // meanwhile are refused outright (a fault refusing from the first time on, for good,
+    // keeps the service from listening at all).
     auto fault = core->Faults().Check(service.connectTrigger);
     if (fault && fault->action == Fault::Action::Refuse) {
-        connection.Reset();
         if (fault->delayMs > 0) {
-            service.listener.Close();
+            service.listener.Close(); // before the reset, which the peer may answer at once
             service.refusedUntil = Clock::now() + std::chrono::milliseconds(fault->delayMs);
         }
+        connection.Reset();
         return;
     }
     if (service.connectTrigger == Fault::Trigger::FtpConnect) {

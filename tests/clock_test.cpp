@@ -20,7 +20,7 @@ TEST_F(ClockTest, ScaleShrinksDurationsButNeverToNothing) {
     SetTimeScale(0.05);
     EXPECT_EQ(ScaledMs(2000), 100u);
     EXPECT_EQ(ScaledMs(60000), 3000u);
-    EXPECT_EQ(ScaledMs(1), 1u);  // a pause stays a pause
+    EXPECT_EQ(ScaledMs(1), 1u); // a pause stays a pause
     EXPECT_EQ(ScaledMs(0), 0u);
     SetTimeScale(0.001);
     EXPECT_EQ(ScaledMs(100), 1u);

@@ -432,5 +432,8 @@ TEST_F(ComponentUploadTest, CpuStepPausesAtRealSpeed) {
     const int64_t fixed = 1000 + 2000 + 200 + 100 + 2000 + 60000 + 100;
     EXPECT_GE(elapsed, fixed);
     EXPECT_LE(elapsed, fixed + 1500);
-    EXPECT_EQ(unit.Restarts(), 1);
+    std::string seen;
+    for (const auto& c : unit.Commands())
+        seen += c + "\n";
+    EXPECT_EQ(unit.Restarts(), 1) << seen;
 }

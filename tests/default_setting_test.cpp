@@ -45,16 +45,6 @@ TEST_F(DefaultSettingTest, StepAfterTheComponentsLogsOnlyTheUnitsAnswer) {
     EXPECT_EQ(view.Control(IDC_STATUS).text, "");
 }
 
-TEST_F(DefaultSettingTest, WithoutTheRequestNothingIsReset) {
-    sim::Unit& unit = StartUnit(111);
-    WriteTextFile("KQVorlink.prm", "KQ-A2  Update\nA\nx\n");
-    Open();
-    ASSERT_EQ(RunAgainst(111), RunEnd::Complete);
-    for (const auto& c : unit.Commands())
-        EXPECT_NE(c, "EXCM w_stupall");
-    EXPECT_TRUE(FontWeights(IDC_DEFAULT_SETTING).empty());
-}
-
 TEST_F(DefaultSettingTest, RefusalEndsTheProgramWithTheLabelStillBold) {
     sim::UnitConfig config;
     config.faults.push_back(

@@ -53,9 +53,9 @@ TEST(WindowsNameMatch, ThreeLetterExtensionsReachLongerOnesThroughShortNames) {
 
 TEST(FileSearch, FindsMatchingFilesButNoDirectories) {
     TempFolder folder("platform");
-    for (const char* name : {"A.CPU", "b.cpu", "c.cpux", "d.cp", "e.cpu.bak", ".hidden.cpu",
-                             "oem.htm", "page.html", "Rfpga.bin", "r_fpga.BIN", "logo.bmp",
-                             "LOGO.bmpx"})
+    for (const char* name :
+         {"A.CPU", "b.cpu", "c.cpux", "d.cp", "e.cpu.bak", ".hidden.cpu", "oem.htm", "page.html",
+          "Rfpga.bin", "r_fpga.BIN", "logo.bmp", "LOGO.bmpx"})
         WriteTextFile(name, "x");
     std::filesystem::create_directory("dir.cpu");
     std::filesystem::create_directory("sub.htm");

@@ -46,6 +46,10 @@ struct Refusal {
     size_t loggedEntries; // how much of the log-in dialogue is logged, refusal included
 };
 
+void PrintTo(const Refusal& r, std::ostream* out) {
+    *out << "'" << r.command << "' refused with '" << r.reply << "'";
+}
+
 class FtpControlRefusalTest : public LinkTest, public ::testing::WithParamInterface<Refusal> {};
 
 TEST_P(FtpControlRefusalTest, RefusalIsShownAndEndsTheSession) {
@@ -171,6 +175,10 @@ struct VersionCase {
     const char* shown; // version line, m_szDeviceVersion and the "Upload" entry
     int number;
 };
+
+void PrintTo(const VersionCase& c, std::ostream* out) {
+    *out << ::testing::PrintToString(c.unameReply);
+}
 
 class DeviceVersionTest : public LinkTest, public ::testing::WithParamInterface<VersionCase> {};
 

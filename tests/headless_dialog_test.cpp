@@ -212,7 +212,7 @@ TEST_F(HeadlessDialogTest, PersonsActionsReachTheHandlers) {
     EXPECT_EQ(view.Control(IDC_IP2).text, "10");
     view.Click(IDC_UPDATE);
     dialog.EnableDlgItem(IDC_EXIT, false);
-    view.Click(IDC_EXIT); // disabled: nothing
+    view.Click(IDC_EXIT);  // disabled: nothing
     view.Click(IDC_TITLE); // not a button: nothing
     view.SysCommand(0xF020);
 
@@ -333,8 +333,7 @@ TEST_F(HeadlessDialogTest, MessageBoxesAreAnsweredOnTheShowingThreadWithoutHoldi
     EXPECT_FALSE(Desktop::Instance().WaitForMessageBoxes(3, 10ms));
 
     Desktop::Instance().Reset();
-    EXPECT_EQ(dialog.MessageBox("Update Complete.", platform::kMbIconInformation),
-              platform::kIdOk);
+    EXPECT_EQ(dialog.MessageBox("Update Complete.", platform::kMbIconInformation), platform::kIdOk);
 }
 
 TEST_F(HeadlessDialogTest, WorkerCallsWaitOutABoxOnTheDialogThread) {

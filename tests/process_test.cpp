@@ -19,7 +19,9 @@ using Result = SingleInstanceLock::Result;
 
 namespace {
 
-std::string LockName() { return "kq-test-lock-" + std::to_string(::getpid()); }
+std::string LockName() {
+    return "kq-test-lock-" + std::to_string(::getpid());
+}
 
 // Runs body in a forked child and returns its exit code.
 int InChild(const std::function<int()>& body) {
@@ -137,8 +139,9 @@ TEST_F(ArpCleanupTest, StartsIpHiddenWithoutWaitingAndReapsIt) {
     // The stand-in notes its arguments and where its output goes, then takes its time.
     WriteTextFile("ip", "#!/bin/sh\nPATH=/usr/bin:/bin\n"
                         "echo \"$*|$(readlink /proc/$$/fd/1)|$(readlink /proc/$$/fd/2)\" > " +
-                            dir + "/args.tmp\n"
-                                  "mv " +
+                            dir +
+                            "/args.tmp\n"
+                            "mv " +
                             dir + "/args.tmp " + dir + "/args\nsleep 0.3\necho noise\n");
     ::chmod("ip", 0755);
     ::setenv("PATH", dir.c_str(), 1);

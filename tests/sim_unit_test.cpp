@@ -195,10 +195,13 @@ class SimUnitTest : public ::testing::Test {
         return std::move(*peer);
     }
     // PORT, TYPE I, STOR, the data, and the two replies to STOR; returns the last reply.
-    std::string Upload(Peer& ctrl, const std::string& storName, const std::vector<uint8_t>& bytes) {
+    std::string Upload(Peer& ctrl, const std::string& storName, const std::vector<uint8_t>& bytes,
+                       const std::string& type = "I") {
         DataListener listener;
         EXPECT_EQ(ctrl.Command(listener.PortCommand()).substr(0, 4), "200 ");
-        EXPECT_EQ(ctrl.Command("TYPE I").substr(0, 4), "200 ");
+        if (!type.empty()) {
+            EXPECT_EQ(ctrl.Command("TYPE " + type).substr(0, 4), "200 ");
+        }
         ctrl.Send("STOR  " + storName + "\r\n");
         auto data = listener.Accept();
         if (!data) {
@@ -312,8 +315,16 @@ TEST_F(SimUnitTest, RecordsAreCheckedAndStoredByteExact) {
     EXPECT_EQ(Upload(ctrl, "CPU.bin", cpu).substr(0, 4), "226 ");
     EXPECT_EQ(ReadFile(m_dir / "store" / "CPU.bin"), cpu);
 
+    // A session starts in ASCII type: without TYPE I every CR LF is stored as LF.
+    ctrl.Command("QUIT");
+    Peer fresh = LogIn("127.0.0.33");
+    const std::vector<uint8_t> lines{'a', '\r', '\n', '\r', 'b', '\r', '\n'};
+    EXPECT_EQ(Upload(fresh, "TEXT.txt", lines, "").substr(0, 4), "226 ");
+    EXPECT_EQ(ReadFile(m_dir / "store" / "TEXT.txt"),
+              (std::vector<uint8_t>{'a', '\n', '\r', 'b', '\n'}));
+
     const auto uploads = unit.Uploads();
-    ASSERT_EQ(uploads.size(), 4u);
+    ASSERT_EQ(uploads.size(), 5u);
     EXPECT_EQ(uploads[0].selector, "k_Lg");
     EXPECT_TRUE(uploads[0].hasHeader);
     EXPECT_EQ(uploads[0].headerName, "LOGO.BMP");
@@ -340,10 +351,16 @@ TEST_F(SimUnitTest, BadRecordsAreRefusedAndNotStored) {
     auto reserved = Record("FPGA.rbf", 2, content);
     reserved[28] = 1;
     EXPECT_EQ(Upload(ctrl, "FPGA.rbf", reserved).substr(0, 4), "550 ");
+    // A record sent in ASCII type loses bytes and no longer matches its length field.
+    ctrl.Command("QUIT");
+    Peer ascii = LogIn("127.0.0.34");
+    ascii.Command("EXCM k_FP");
+    EXPECT_EQ(Upload(ascii, "FPGA.rbf", Record("FPGA.rbf", 2, {'\r', '\n'}), "").substr(0, 4),
+              "550 ");
     EXPECT_FALSE(fs::exists(m_dir / "store" / "FPGA.rbf"));
 
     const auto uploads = unit.Uploads();
-    ASSERT_EQ(uploads.size(), 5u);
+    ASSERT_EQ(uploads.size(), 6u);
     EXPECT_NE(uploads[0].problem.find("kind 3"), std::string::npos) << uploads[0].problem;
     EXPECT_NE(uploads[1].problem.find("length"), std::string::npos) << uploads[1].problem;
     EXPECT_NE(uploads[2].problem.find("name"), std::string::npos) << uploads[2].problem;
@@ -444,7 +461,7 @@ TEST_F(SimUnitTest, SilenceDataConnectionFaultsAndRefusedConnections) {
         MakeFault(Fault::Trigger::DataConnect, "", Fault::Action::Stranger, ""),
         MakeFault(Fault::Trigger::Command, "STOR", Fault::Action::NoConnect, "", 0, 2),
         MakeFault(Fault::Trigger::Command, "EXCM c_Varek", Fault::Action::Silent),
-        MakeFault(Fault::Trigger::FtpConnect, "", Fault::Action::Refuse, "", 0, 2),
+        MakeFault(Fault::Trigger::FtpConnect, "", Fault::Action::Refuse, "", 300, 2),
     };
     sim::Unit& unit = Start(config);
     Peer ctrl = LogIn("127.0.0.38");
@@ -476,12 +493,17 @@ TEST_F(SimUnitTest, SilenceDataConnectionFaultsAndRefusedConnections) {
     EXPECT_TRUE(unit.WaitForCommands(8, 1s));
     ctrl.Close();
 
-    // The second connection is reset at once; the third is served.
+    // The second connection is reset, and for 300 ms nothing is accepted; then it serves.
     std::this_thread::sleep_for(100ms);
-    auto refused = Peer::Connect("127.0.0.38", 21);
-    ASSERT_TRUE(refused);
-    EXPECT_FALSE(refused->ReceiveOnce());
-    auto served = Peer::Connect("127.0.0.38", 21);
+    auto reset = Peer::Connect("127.0.0.38", 21);
+    ASSERT_TRUE(reset);
+    EXPECT_FALSE(reset->ReceiveOnce());
+    EXPECT_FALSE(Peer::Connect("127.0.0.38", 21)) << "refused while not listening";
+    std::optional<Peer> served;
+    for (int i = 0; i < 40 && !served; ++i) {
+        std::this_thread::sleep_for(25ms);
+        served = Peer::Connect("127.0.0.38", 21);
+    }
     ASSERT_TRUE(served);
     EXPECT_EQ(served->Reply().substr(0, 4), "220 ");
 }

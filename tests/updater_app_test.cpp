@@ -3,15 +3,14 @@
 #include "app/res/resource.h"
 #include "app/updater_app.h"
 #include "platform/headless/desktop.h"
+#include "tests/temp_folder.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <thread>
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using headless::Desktop;
 
@@ -22,9 +21,14 @@ class RunningCopy {
   public:
     RunningCopy() : m_thread([this] { m_result = m_app.InitInstance() ? 1 : 0; }) {}
     ~RunningCopy() {
-        if (m_thread.joinable()) {
-            m_thread.join();
+        if (!m_thread.joinable()) {
+            return;
         }
+        // A test that stopped early still closes the dialog, so the copy can end.
+        if (auto* view = Desktop::Instance().Find(IDD_UPDATER_DIALOG)) {
+            view->Close();
+        }
+        m_thread.join();
     }
     // Closes the main dialog as a person would and waits for the copy to finish.
     int CloseAndWait(headless::DialogView& view) {
@@ -42,21 +46,9 @@ class RunningCopy {
 
 class UpdaterAppTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        Desktop::Instance().Reset();
-        m_oldCwd = fs::current_path();
-        m_dir = fs::temp_directory_path() / "kq-app-instance";
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir);
-        fs::current_path(m_dir);
-    }
-    void TearDown() override {
-        fs::current_path(m_oldCwd);
-        fs::remove_all(m_dir);
-        Desktop::Instance().Reset();
-    }
-    fs::path m_oldCwd;
-    fs::path m_dir;
+    void SetUp() override { Desktop::Instance().Reset(); }
+    void TearDown() override { Desktop::Instance().Reset(); }
+    TempFolder m_folder{"app-instance"};
 };
 
 TEST_F(UpdaterAppTest, OnlyOneCopyRunsAtATime) {

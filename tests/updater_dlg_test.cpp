@@ -9,20 +9,18 @@
 #include "platform/dialog_template.h"
 #include "platform/headless/desktop.h"
 #include "platform/socket.h"
+#include "tests/temp_folder.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <memory>
+#include <optional>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using headless::Desktop;
 
@@ -32,35 +30,17 @@ const std::vector<int> kStepLabels = {IDC_STEP1, IDC_STEP2,  IDC_STEP3,  IDC_STE
                                       IDC_STEP5, IDC_STEP6,  IDC_STEP7,  IDC_STEP8,
                                       IDC_STEP9, IDC_STEP10, IDC_STEP11, IDC_STEP12};
 
-void WriteFile(const std::string& name, const std::string& content) {
-    std::ofstream(name, std::ios::binary) << content;
-}
-
-std::string ReadFile(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 class UpdaterDlgTest : public ::testing::Test {
   protected:
     void SetUp() override {
         Desktop::Instance().Reset();
-        m_oldCwd = fs::current_path();
-        m_dir = fs::temp_directory_path() /
-                ("kq-app-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                 "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir);
-        fs::current_path(m_dir);
+        m_folder.emplace("app");
     }
 
     void TearDown() override {
         m_runner.reset();
         m_dialog.reset();
-        fs::current_path(m_oldCwd);
-        fs::remove_all(m_dir);
+        m_folder.reset();
         Desktop::Instance().Reset();
     }
 
@@ -91,8 +71,7 @@ class UpdaterDlgTest : public ::testing::Test {
         return found;
     }
 
-    fs::path m_oldCwd;
-    fs::path m_dir;
+    std::optional<TempFolder> m_folder;
     std::unique_ptr<CUpdaterDlg> m_dialog;
     std::unique_ptr<headless::DialogRunner> m_runner;
 };
@@ -100,7 +79,7 @@ class UpdaterDlgTest : public ::testing::Test {
 // ---- opening ----
 
 TEST_F(UpdaterDlgTest, OpensWithCaptionTitleAddressAndFocusOnFirstField) {
-    WriteFile("KQVorlink.log", "a line of an earlier run\r\n");
+    WriteTextFile("KQVorlink.log", "a line of an earlier run\r\n");
     auto& view = Open();
 
     EXPECT_EQ(view.Caption(), "KQVorlink.exe Rev. " KQ_FILE_VERSION_TEXT);
@@ -119,7 +98,7 @@ TEST_F(UpdaterDlgTest, OpensWithCaptionTitleAddressAndFocusOnFirstField) {
     EXPECT_TRUE(view.Control(IDC_EXIT).enabled);
 
     // The earlier run's log is gone; the new one starts with the socket library's start-up.
-    const std::string log = ReadFile("KQVorlink.log");
+    const std::string log = ReadTextFile("KQVorlink.log");
     EXPECT_EQ(log.find("earlier run"), std::string::npos);
     EXPECT_NE(log.find("WinSock initialize"), std::string::npos);
 }
@@ -130,7 +109,12 @@ TEST_F(UpdaterDlgTest, DefaultAddressMovesFocusOncePerFieldAsTypingWould) {
     for (const auto& event : EventsOfKind("focus")) {
         focusOrder.push_back(event.id);
     }
-    EXPECT_EQ(focusOrder, (std::vector<int>{IDC_IP2, IDC_IP3, IDC_IP4, IDC_UPDATE, IDC_IP1}));
+    // Each field moves the focus exactly once; then it goes back to the first field (the dialog
+    // manager may focus it again for the first tab stop).
+    ASSERT_GE(focusOrder.size(), 5u);
+    EXPECT_EQ(std::vector<int>(focusOrder.begin(), focusOrder.begin() + 5),
+              (std::vector<int>{IDC_IP2, IDC_IP3, IDC_IP4, IDC_UPDATE, IDC_IP1}));
+    EXPECT_EQ(focusOrder.back(), IDC_IP1);
 }
 
 TEST_F(UpdaterDlgTest, SixTextsAreBoldTahomaAndTheRestKeepTheTemplateFont) {
@@ -159,7 +143,7 @@ TEST_F(UpdaterDlgTest, SixTextsAreBoldTahomaAndTheRestKeepTheTemplateFont) {
 }
 
 TEST_F(UpdaterDlgTest, EmptyFolderHidesDataHeadingAndEveryStepNumber) {
-    WriteFile("empty.sdt", "");
+    WriteTextFile("empty.sdt", "");
     auto& view = Open();
     EXPECT_FALSE(view.Control(IDC_DATA).visible);
     EXPECT_EQ(VisibleOf(kStepLabels), std::vector<int>{});
@@ -168,17 +152,17 @@ TEST_F(UpdaterDlgTest, EmptyFolderHidesDataHeadingAndEveryStepNumber) {
 }
 
 TEST_F(UpdaterDlgTest, StepNumbersShowExactlyTheComponentsPresent) {
-    WriteFile("LOGO.bmp", "BM logo");
-    WriteFile("gamma.tbl", "table");
-    WriteFile("Tfpga.bin", "bits");
-    WriteFile("empty.sdt", "");
+    WriteTextFile("LOGO.bmp", "BM logo");
+    WriteTextFile("gamma.tbl", "table");
+    WriteTextFile("Tfpga.bin", "bits");
+    WriteTextFile("empty.sdt", "");
     auto& view = Open();
     EXPECT_TRUE(view.Control(IDC_DATA).visible);
     EXPECT_EQ(VisibleOf(kStepLabels), (std::vector<int>{IDC_STEP9, IDC_STEP11, IDC_STEP12}));
 }
 
 TEST_F(UpdaterDlgTest, ParameterFileGivesHeadingModelAndDefaultSetting) {
-    WriteFile("KQVorlink.prm", "\n\nService heading\nU\nD\n");
+    WriteTextFile("KQVorlink.prm", "\n\nService heading\nU\nD\n");
     auto& view = Open();
     EXPECT_EQ(view.Control(IDC_TITLE).text, "Service heading");
     EXPECT_EQ(view.Control(IDC_MODEL).text, "KQ-B2");
@@ -188,7 +172,7 @@ TEST_F(UpdaterDlgTest, ParameterFileGivesHeadingModelAndDefaultSetting) {
 }
 
 TEST_F(UpdaterDlgTest, ZeroByteParameterFileCountsAsAbsent) {
-    WriteFile("KQVorlink.prm", "");
+    WriteTextFile("KQVorlink.prm", "");
     auto& view = Open();
     EXPECT_EQ(view.Control(IDC_TITLE).text, "KQ-A2  Update");
     EXPECT_STREQ(m_dialog->m_szModel, "KQ-A2");
@@ -251,9 +235,9 @@ class BlinkTest : public UpdaterDlgTest {
         for (const char* name :
              {"ab12.cpu", "fpga5m.bin", "Rsize.bin", "oem.htm", "page.htm", "CUR1.bmp", "ICON1.bmp",
               "a.sdt", "a.tbl", "a.cst", "LOGO.bmp", "Tfpga2m.bin"}) {
-            WriteFile(name, "content");
+            WriteTextFile(name, "content");
         }
-        WriteFile("KQVorlink.prm", "Heading\nA\nD\n");
+        WriteTextFile("KQVorlink.prm", "Heading\nA\nD\n");
         auto& view = Open();
         m_dialog->m_bRunning = 1;
         m_dialog->m_bUpdateDone = 1;
@@ -282,57 +266,32 @@ TEST_F(BlinkTest, UpdateStartsTheTimerAndDisablesBothButtons) {
     EXPECT_FALSE(m_dialog->m_pWorkerThread.joinable()); // a run was already going on
 }
 
-TEST_F(BlinkTest, StepLabelAndStatusLineHideFor200AndShowFor500) {
+// Each step hides its own label (none while connecting or between steps) together with the
+// status line for 200 ms, then shows both for 500 ms.
+TEST_F(BlinkTest, EachStepBlinksItsOwnLabelWithTheStatusLine) {
     auto& view = OpenAndPressUpdate();
-    m_dialog->m_nUpdateStep = kStepLogo;
-    FireUntilHidden(view);
-    EXPECT_FALSE(view.Control(IDC_STEP11).visible);
-    EXPECT_EQ(view.TimerPeriod(1), 200u);
-    EXPECT_TRUE(view.Control(IDC_STEP1).visible); // another step's label stays
-
-    view.FireTimer(1);
-    EXPECT_TRUE(view.Control(IDC_STEP11).visible);
-    EXPECT_TRUE(view.Control(IDC_STATUS).visible);
-    EXPECT_EQ(view.TimerPeriod(1), 500u);
-    EXPECT_EQ(m_dialog->m_nTimerId, 1u);
-}
-
-TEST_F(BlinkTest, EachStepBlinksItsOwnLabel) {
-    auto& view = OpenAndPressUpdate();
-    const std::vector<std::pair<int, int>> stepLabel = {
-        {kStepCpu, IDC_STEP1},     {kStepFpga5m, IDC_STEP2},
-        {kStepScene, IDC_STEP10},  {kStepLogo, IDC_STEP11},
-        {kStepFpga2m, IDC_STEP12}, {kStepDefaultSetting, IDC_DEFAULT_SETTING}};
+    std::vector<int> labels = kStepLabels;
+    labels.push_back(IDC_DEFAULT_SETTING);
+    const std::vector<std::pair<int, std::vector<int>>> stepLabel = {
+        {kStepCpu, {IDC_STEP1}},     {kStepFpga5m, {IDC_STEP2}},
+        {kStepScene, {IDC_STEP10}},  {kStepLogo, {IDC_STEP11}},
+        {kStepFpga2m, {IDC_STEP12}}, {kStepDefaultSetting, {IDC_DEFAULT_SETTING}},
+        {kStepConnecting, {}},       {kStepBetween, {}}};
     for (const auto& [step, label] : stepLabel) {
         SCOPED_TRACE(step);
         m_dialog->m_nUpdateStep = step;
         FireUntilHidden(view);
-        std::vector<int> labels = kStepLabels;
-        labels.push_back(IDC_DEFAULT_SETTING);
-        std::vector<int> hidden;
-        for (const int id : labels) {
-            if (!view.Control(id).visible) {
-                hidden.push_back(id);
-            }
+        EXPECT_EQ(labels.size() - VisibleOf(labels).size(), label.size());
+        for (const int id : label) {
+            EXPECT_FALSE(view.Control(id).visible);
         }
-        EXPECT_EQ(hidden, std::vector<int>{label});
-        view.FireTimer(1);
-        EXPECT_TRUE(view.Control(label).visible);
-    }
-}
+        EXPECT_EQ(view.TimerPeriod(1), 200u);
 
-TEST_F(BlinkTest, ConnectingAndBetweenStepsBlinkOnlyTheStatusLine) {
-    auto& view = OpenAndPressUpdate();
-    for (const int step : {int(kStepConnecting), int(kStepBetween)}) {
-        SCOPED_TRACE(step);
-        m_dialog->m_nUpdateStep = step;
-        Desktop::Instance().ClearEvents();
-        FireUntilHidden(view);
-        for (const auto& event : EventsOfKind("show")) {
-            EXPECT_EQ(event.id, IDC_STATUS);
-        }
         view.FireTimer(1);
+        EXPECT_EQ(VisibleOf(labels), labels);
         EXPECT_TRUE(view.Control(IDC_STATUS).visible);
+        EXPECT_EQ(view.TimerPeriod(1), 500u);
+        EXPECT_EQ(m_dialog->m_nTimerId, 1u);
     }
 }
 
@@ -350,6 +309,30 @@ TEST_F(BlinkTest, OtherStepCodesChangeNothing) {
         EXPECT_FALSE(view.Control(IDC_STATUS).visible);
         EXPECT_EQ(view.TimerPeriod(1), 200u);
     }
+}
+
+// A run that stops at the address check: the worker really runs, but nothing is sent anywhere.
+TEST_F(UpdaterDlgTest, UpdateRunsOneWorkerAtATimeAndCanBePressedAgain) {
+    auto& view = Open();
+    auto& desktop = Desktop::Instance();
+    view.Type(IDC_IP1, "x");
+    for (size_t press = 1; press <= 2; ++press) {
+        SCOPED_TRACE(press);
+        view.Click(IDC_UPDATE);
+        ASSERT_TRUE(desktop.WaitForMessageBoxes(press, 5s));
+        EXPECT_EQ(desktop.MessageBoxes().back().text, "Error : IP(0) Address Error.");
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        while (m_dialog->m_bRunning != 0 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(5ms);
+        }
+        ASSERT_EQ(m_dialog->m_bRunning, 0);
+        EXPECT_TRUE(view.Control(IDC_UPDATE).enabled);
+        EXPECT_TRUE(view.Control(IDC_EXIT).enabled);
+        EXPECT_FALSE(view.TimerArmed(1));
+    }
+    view.Click(IDC_EXIT);
+    ASSERT_TRUE(m_runner->WaitEnded(5s));
+    EXPECT_EQ(desktop.MessageBoxes().size(), 2u); // a failed run asks for no restart
 }
 
 // ---- closing ----
@@ -446,7 +429,7 @@ TEST_F(UpdaterDlgTest, SocketErrorIsReportedWithTheFailingCallsCaption) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, expected);
     EXPECT_EQ(boxes[0].style, platform::kMbIconError);
-    const std::string log = ReadFile("KQVorlink.log");
+    const std::string log = ReadTextFile("KQVorlink.log");
     EXPECT_NE(log.find(" connect() Error " + expected + "\r\n"), std::string::npos) << log;
 }
 

@@ -41,23 +41,28 @@ DialogRunner::DialogRunner(platform::CDialog& dialog) : m_impl(std::make_unique<
         impl->endedCv.notify_all();
         impl->host->WakeWaiters();
     });
-    impl->host->WaitForInit(initsBefore, [impl] { return impl->ended.load(); }, kInitBound);
+    impl->host->WaitForInit(
+        initsBefore, [impl] { return impl->ended.load(); }, kInitBound);
 }
 
 DialogRunner::~DialogRunner() {
     if (!m_impl->ended)
-        HeadlessHost::EndAllOnThread(m_impl->thread.get_id(), platform::kIdCancel);
+        m_impl->host->EndEveryDialogOnItsThread(platform::kIdCancel);
     m_impl->thread.join();
 }
 
-DialogView& DialogRunner::View() { return *m_impl->host; }
+DialogView& DialogRunner::View() {
+    return *m_impl->host;
+}
 
 bool DialogRunner::WaitEnded(std::chrono::milliseconds timeout) {
     std::unique_lock lock(m_impl->mutex);
     return m_impl->endedCv.wait_for(lock, timeout, [&] { return m_impl->ended.load(); });
 }
 
-bool DialogRunner::Ended() const { return m_impl->ended; }
+bool DialogRunner::Ended() const {
+    return m_impl->ended;
+}
 
 int DialogRunner::Result() const {
     std::lock_guard lock(m_impl->mutex);

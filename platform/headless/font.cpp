@@ -4,7 +4,9 @@
 
 namespace platform {
 
-CFont::~CFont() { Delete(); }
+CFont::~CFont() {
+    Delete();
+}
 
 bool CFont::Create(int height, int weight, const char* faceName) {
     m_height = height;

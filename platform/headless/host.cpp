@@ -20,7 +20,9 @@ ControlState FromTemplate(const platform::ControlTemplate& t) {
     return c;
 }
 
-int64_t Token(const void* p) { return int64_t(reinterpret_cast<intptr_t>(p)); }
+int64_t Token(const void* p) {
+    return int64_t(reinterpret_cast<intptr_t>(p));
+}
 
 } // namespace
 
@@ -41,18 +43,22 @@ HeadlessHost* HeadlessHost::Of(const platform::CDialog& dialog) {
     return it == g_hosts.end() ? nullptr : it->second;
 }
 
-void HeadlessHost::EndAllOnThread(std::thread::id thread, int result) {
-    std::vector<HeadlessHost*> open;
-    {
-        std::lock_guard lock(g_hostsMutex);
-        for (const auto& [dialog, host] : g_hosts) {
-            std::lock_guard hostLock(host->m_mutex);
-            if (host->m_open && host->m_thread == thread)
-                open.push_back(host);
+void HeadlessHost::EndEveryDialogOnItsThread(int result) {
+    // Done on the dialog's thread, where no nested dialog can go away while it is looked at.
+    Call([&] {
+        const std::thread::id here = std::this_thread::get_id();
+        std::vector<HeadlessHost*> open;
+        {
+            std::lock_guard lock(g_hostsMutex);
+            for (const auto& [dialog, host] : g_hosts) {
+                std::lock_guard hostLock(host->m_mutex);
+                if (host->m_open && host->m_thread == here)
+                    open.push_back(host);
+            }
         }
-    }
-    for (HeadlessHost* host : open)
-        host->EndDialog(result);
+        for (HeadlessHost* host : open)
+            host->EndDialog(result);
+    });
 }
 
 unsigned HeadlessHost::InitCount() const {
@@ -426,7 +432,9 @@ void HeadlessHost::PaintIconCentered(platform::IconHandle icon) {
     Call([&] { Record({0, "paint", 0, "", Token(icon), 0}); });
 }
 
-void HeadlessHost::RunOnDialogThread(const std::function<void()>& fn) { Call(fn); }
+void HeadlessHost::RunOnDialogThread(const std::function<void()>& fn) {
+    Call(fn);
+}
 
 // ---- what a test sees ----
 

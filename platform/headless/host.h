@@ -23,8 +23,8 @@ class HeadlessHost final : public platform::DialogHost, public DialogView {
 
     // The host of a dialog made with the headless backend, or null.
     static HeadlessHost* Of(const platform::CDialog& dialog);
-    // Ends every dialog that is open on the given thread (for DialogRunner's clean-up).
-    static void EndAllOnThread(std::thread::id thread, int result);
+    // Ends this dialog and every dialog opened on its thread (for DialogRunner's clean-up).
+    void EndEveryDialogOnItsThread(int result);
 
     // How many times OnInitDialog has finished; lets a runner wait for the dialog to be ready.
     unsigned InitCount() const;

@@ -16,7 +16,9 @@ std::string LoadStringResource(int resourceId) {
     return text ? text : "";
 }
 
-const char* ApplicationTitle() { return "KQVorlink"; }
+const char* ApplicationTitle() {
+    return "KQVorlink";
+}
 
 int MessageBoxNoOwner(const std::string& text, const std::string& caption, unsigned style) {
     headless::Desktop::Instance().Record({0, "msgbox", 0, text, style, 0});

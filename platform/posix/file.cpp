@@ -92,7 +92,7 @@ void RecordErrno(const char* name) {
     if (err == ENOENT && name != nullptr) {
         const std::string path(name);
         const size_t slash = path.find_last_of('/');
-        struct stat st{};
+        struct stat st {};
         if (slash != std::string::npos && slash > 0 &&
             ::stat(path.substr(0, slash).c_str(), &st) != 0)
             code = kErrorPathNotFound;
@@ -107,7 +107,7 @@ int OpenForReading(const char* name) {
         RecordErrno(name);
         return -1;
     }
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
         ::close(fd);
         t_lastError = kErrorAccessDenied;
@@ -144,8 +144,12 @@ uint64_t FileTimeOf(const struct stat& st) {
 
 } // namespace
 
-uint32_t LastFileError() { return t_lastError; }
-void SetLastFileError(uint32_t code) { t_lastError = code; }
+uint32_t LastFileError() {
+    return t_lastError;
+}
+void SetLastFileError(uint32_t code) {
+    t_lastError = code;
+}
 
 std::string SystemErrorText(uint32_t code) {
     const char* text = nullptr;
@@ -261,10 +265,12 @@ ReadOnlyFile::~ReadOnlyFile() {
         ::close(int(m_handle));
 }
 
-bool ReadOnlyFile::IsOpen() const { return m_handle >= 0; }
+bool ReadOnlyFile::IsOpen() const {
+    return m_handle >= 0;
+}
 
 uint64_t ReadOnlyFile::Size() const {
-    struct stat st{};
+    struct stat st {};
     if (m_handle < 0 || ::fstat(int(m_handle), &st) != 0)
         return 0;
     return uint64_t(st.st_size);
@@ -278,7 +284,7 @@ size_t ReadOnlyFile::Read(void* buffer, size_t length) {
 }
 
 std::optional<uint64_t> RegularFileSize(const char* name) {
-    struct stat st{};
+    struct stat st {};
     if (::stat(name, &st) != 0) {
         RecordErrno(name);
         return std::nullopt;
@@ -299,7 +305,7 @@ std::vector<FindEntry> FindInCurrentDirectory(const char* pattern) {
         const std::string name = entry->d_name;
         if (name == "." || name == ".." || !WindowsNameMatches(pattern, name))
             continue;
-        struct stat st{};
+        struct stat st {};
         if (::fstatat(::dirfd(dir), entry->d_name, &st, 0) != 0 || S_ISDIR(st.st_mode))
             continue;
         found.push_back({name, FileTimeOf(st)});

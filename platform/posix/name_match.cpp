@@ -6,8 +6,12 @@
 namespace platform {
 namespace {
 
-char Lower(char c) { return char(std::tolower(static_cast<unsigned char>(c))); }
-char Upper(char c) { return char(std::toupper(static_cast<unsigned char>(c))); }
+char Lower(char c) {
+    return char(std::tolower(static_cast<unsigned char>(c)));
+}
+char Upper(char c) {
+    return char(std::toupper(static_cast<unsigned char>(c)));
+}
 
 bool ValidShortChar(char c) {
     const unsigned char u = static_cast<unsigned char>(c);

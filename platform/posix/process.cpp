@@ -46,7 +46,9 @@ void SingleInstanceLock::Release() {
     }
 }
 
-std::thread StartThread(std::function<void()> body) { return std::thread(std::move(body)); }
+std::thread StartThread(std::function<void()> body) {
+    return std::thread(std::move(body));
+}
 
 void StartArpCleanup(const std::string& addressText) {
     posix_spawn_file_actions_t actions;

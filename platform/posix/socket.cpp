@@ -144,7 +144,9 @@ template <typename T> T FailWithErrno(T failure) {
     return failure;
 }
 
-int Fd(const Socket& s) { return int(s.Get()); }
+int Fd(const Socket& s) {
+    return int(s.Get());
+}
 
 sockaddr_in ToSockaddr(const SockAddrIn& a) {
     sockaddr_in sin{};
@@ -154,7 +156,9 @@ sockaddr_in ToSockaddr(const SockAddrIn& a) {
     return sin;
 }
 
-SockAddrIn FromSockaddr(const sockaddr_in& sin) { return {sin.sin_addr.s_addr, sin.sin_port}; }
+SockAddrIn FromSockaddr(const sockaddr_in& sin) {
+    return {sin.sin_addr.s_addr, sin.sin_port};
+}
 
 // Polls the descriptors until one is ready or the protocol-time bound has passed; retries after
 // signals with the time that is left. Returns poll's result (0 on time-out, -1 on failure with
@@ -172,7 +176,9 @@ int PollWithin(pollfd* fds, nfds_t count, uint32_t timeoutMs) {
     }
 }
 
-bool ReadyForReading(const pollfd& p) { return (p.revents & (POLLIN | POLLHUP | POLLERR)) != 0; }
+bool ReadyForReading(const pollfd& p) {
+    return (p.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+}
 
 bool SetNonBlocking(int fd, bool on) {
     const int flags = ::fcntl(fd, F_GETFL);
@@ -183,13 +189,21 @@ bool SetNonBlocking(int fd, bool on) {
 
 } // namespace
 
-void CloseSocketHandle(SocketHandle handle) { ::close(int(handle)); }
+void CloseSocketHandle(SocketHandle handle) {
+    ::close(int(handle));
+}
 
-int StartupSockets() { return 0; }
+int StartupSockets() {
+    return 0;
+}
 void CleanupSockets() {}
 
-int LastSocketError() { return t_lastError; }
-void SetLastSocketError(int code) { t_lastError = code; }
+int LastSocketError() {
+    return t_lastError;
+}
+void SetLastSocketError(int code) {
+    t_lastError = code;
+}
 
 Socket CreateTcpSocket() {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);

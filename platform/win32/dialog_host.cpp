@@ -9,6 +9,8 @@
 
 #include "platform/dialog_host.h"
 
+#include "platform/win32/control_kind.h"
+
 #include <windows.h>
 
 #include <atomic>
@@ -28,19 +30,20 @@ constexpr UINT kRunOnDialogThread = WM_APP + 1;
 // owned by the one it was opened from, which it disables while it runs.
 thread_local std::vector<HWND> t_openDialogs;
 
-ControlKind KindOf(HWND control) {
-    char cls[64] = {};
-    ::GetClassNameA(control, cls, sizeof cls);
-    if (::lstrcmpiA(cls, "Edit") == 0)
-        return ControlKind::Edit;
-    if (::lstrcmpiA(cls, "Button") == 0)
-        return ControlKind::Button;
-    if (::lstrcmpiA(cls, PROGRESS_CLASSA) == 0)
-        return ControlKind::Progress;
-    const LONG_PTR type = ::GetWindowLongPtrA(control, GWL_STYLE) & SS_TYPEMASK;
-    if (type == SS_ICON || type == SS_BITMAP)
-        return ControlKind::Picture;
-    return ControlKind::Static;
+// Dialogs open centred on the window they belong to, or on the screen's work area.
+void CentreOnOwner(HWND hwnd) {
+    RECT window, area;
+    ::GetWindowRect(hwnd, &window);
+    const HWND owner = ::GetWindow(hwnd, GW_OWNER);
+    if (owner == nullptr || !::IsWindowVisible(owner) || ::IsIconic(owner))
+        ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    else
+        ::GetWindowRect(owner, &area);
+    const int width = window.right - window.left, height = window.bottom - window.top;
+    const int x = area.left + (area.right - area.left - width) / 2;
+    const int y = area.top + (area.bottom - area.top - height) / 2;
+    ::SetWindowPos(hwnd, nullptr, x < 0 ? 0 : x, y < 0 ? 0 : y, 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 class Win32DialogHost final : public DialogHost {
@@ -174,7 +177,11 @@ class Win32DialogHost final : public DialogHost {
         return ::MessageBoxA(Window(), text.c_str(), ApplicationTitle(), style);
     }
 
-    void PostClose() override { ::PostMessageA(Window(), WM_CLOSE, 0, 0); }
+    void PostClose() override {
+        // Without a window the message would go to the calling thread's own queue.
+        if (const HWND hwnd = Window())
+            ::PostMessageA(hwnd, WM_CLOSE, 0, 0);
+    }
 
     bool IsIconic() override { return ::IsIconic(Window()) != 0; }
 
@@ -212,6 +219,7 @@ class Win32DialogHost final : public DialogHost {
             ::SetWindowLongPtrA(hwnd, DWLP_USER, lParam);
             self->m_hwnd.store(hwnd);
             t_openDialogs.push_back(hwnd);
+            CentreOnOwner(hwnd);
             return self->m_dialog.OnInitDialog() ? TRUE : FALSE;
         }
         auto* self = reinterpret_cast<Win32DialogHost*>(::GetWindowLongPtrA(hwnd, DWLP_USER));
@@ -256,7 +264,7 @@ class Win32DialogHost final : public DialogHost {
             const HWND control = reinterpret_cast<HWND>(lParam);
             const HDC dc = reinterpret_cast<HDC>(wParam);
             const std::optional<uint32_t> colour =
-                d.OnCtlColor(::GetDlgCtrlID(control), KindOf(control));
+                d.OnCtlColor(::GetDlgCtrlID(control), KindOfControl(control));
             ::SetBkMode(dc, TRANSPARENT);
             if (colour)
                 ::SetTextColor(dc, COLORREF(*colour));

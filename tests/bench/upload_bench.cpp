@@ -104,6 +104,11 @@ int main() {
             const auto start = Clock::now();
             const int result = dialog.SendFileOverData(data.data(), kSize, "OURS.BIN", 1);
             const double ours = Seconds(Clock::now() - start);
+            const std::string peak = PeakMemory();
+            // The unit serves one FTP session at a time.
+            ReplyBuffer reply;
+            dialog.Exchange(dialog.m_sockCtrl, "QUIT\r\n", reply, 0);
+            dialog.m_sockCtrl.Close();
 
             const std::string command = std::string("curl -s -P 127.0.0.1 -T curl_upload.bin -w "
                                                     "'%{time_total}' ftp://") +
@@ -132,10 +137,9 @@ int main() {
                 curlReported, curlWall, curlRate, status, curlIntact ? "intact" : "DIFFERENT");
             std::printf("ratio ours/curl    : %.3f (less the pause: %.3f)\n", oursRate / curlRate,
                         oursRateNoPause / curlRate);
-            std::printf("our peak memory    : %s\n", PeakMemory().c_str());
+            std::printf("our peak memory    : %s\n", peak.c_str());
             status = result == 0 && status == 0 && oursIntact && curlIntact ? 0 : 1;
         }
-        dialog.m_sockCtrl.Close();
     }
 
     ::kill(unitPid, SIGKILL);

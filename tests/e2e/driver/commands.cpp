@@ -55,14 +55,18 @@ struct Args {
     }
 };
 
-std::string Fail(const std::string& why) { return JsonLine().Bool("ok", false).Str("error", why).Text(); }
+std::string Fail(const std::string& why) {
+    return JsonLine().Bool("ok", false).Str("error", why).Text();
+}
 
 long long NowMs() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-int ClampWait(int ms) { return ms < 0 ? 0 : (ms > kMaxWaitMs ? kMaxWaitMs : ms); }
+int ClampWait(int ms) {
+    return ms < 0 ? 0 : (ms > kMaxWaitMs ? kMaxWaitMs : ms);
+}
 
 // Polls `found` every kPollMs until it gives a window or `timeoutMs` has passed.
 HWND WaitFor(int timeoutMs, const std::function<HWND()>& found) {
@@ -247,7 +251,10 @@ std::string Key(HWND main, WPARAM key) {
     HWND target = (focus && IsChild(main, focus)) ? focus : main;
     PostMessageA(target, WM_KEYDOWN, key, 0x00010001);
     PostMessageA(target, WM_KEYUP, key, 0xC0010001);
-    return JsonLine().Bool("ok", true).Int("target", target == main ? 0 : GetDlgCtrlID(target)).Text();
+    return JsonLine()
+        .Bool("ok", true)
+        .Int("target", target == main ? 0 : GetDlgCtrlID(target))
+        .Text();
 }
 
 // The screen point of the caption's close button, found by asking the window itself which
@@ -373,7 +380,10 @@ const std::map<std::string, std::function<std::string(const Args&)>>& Commands()
                  return FocusJson(main);
              });
          }},
-        {"focus", [](const Args& a) { return WithMain(a, [](HWND main, const Args&) { return FocusJson(main); }); }},
+        {"focus",
+         [](const Args& a) {
+             return WithMain(a, [](HWND main, const Args&) { return FocusJson(main); });
+         }},
         {"click",
          [](const Args& a) {
              return WithMain(a, [](HWND main, const Args& a) {
@@ -423,7 +433,9 @@ const std::map<std::string, std::function<std::string(const Args&)>>& Commands()
              });
          }},
         {"close-point",
-         [](const Args& a) { return WithMain(a, [](HWND main, const Args&) { return ClosePoint(main); }); }},
+         [](const Args& a) {
+             return WithMain(a, [](HWND main, const Args&) { return ClosePoint(main); });
+         }},
         {"about",
          [](const Args& a) {
              return WithMain(a, [](HWND main, const Args& a) { return About(main, a.word(0)); });
@@ -444,7 +456,8 @@ const std::map<std::string, std::function<std::string(const Args&)>>& Commands()
          }},
         {"watch",
          [](const Args& a) {
-             return WithMain(a, [](HWND main, const Args& a) { return Watch(main, a.number(0, 1000)); });
+             return WithMain(
+                 a, [](HWND main, const Args& a) { return Watch(main, a.number(0, 1000)); });
          }},
         {"wait-box",
          [](const Args& a) {

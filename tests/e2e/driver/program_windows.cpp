@@ -13,7 +13,9 @@ constexpr char kProgramImage[] = "KQVorlink.exe";
 constexpr int kFirstAddressField = 1026;
 constexpr UINT kMessageTimeoutMs = 2000;
 
-bool IsDialogClass(HWND hwnd) { return ClassOf(hwnd) == "#32770"; }
+bool IsDialogClass(HWND hwnd) {
+    return ClassOf(hwnd) == "#32770";
+}
 
 bool BelongsTo(HWND hwnd, const std::vector<DWORD>& pids) {
     DWORD pid = 0;
