@@ -1,25 +1,36 @@
 #include "platform/app.h"
 
-#include <atomic>
+#include <algorithm>
+#include <mutex>
+#include <vector>
 
 namespace platform {
 namespace {
 
-std::atomic<CWinApp*> g_current{nullptr};
+// The program has one application object; tests make several, one after another or nested.
+// Kept for the whole process: an application object may well be destroyed after this file's
+// statics at exit.
+std::mutex g_mutex;
+std::vector<CWinApp*>& Alive() {
+    static auto* alive = new std::vector<CWinApp*>(); // oldest first
+    return *alive;
+}
 
 } // namespace
 
 CWinApp::CWinApp() {
-    g_current.store(this);
+    std::lock_guard lock(g_mutex);
+    Alive().push_back(this);
 }
 
 CWinApp::~CWinApp() {
-    CWinApp* self = this;
-    g_current.compare_exchange_strong(self, nullptr);
+    std::lock_guard lock(g_mutex);
+    std::erase(Alive(), this);
 }
 
 CWinApp* CWinApp::Current() {
-    return g_current.load();
+    std::lock_guard lock(g_mutex);
+    return Alive().empty() ? nullptr : Alive().back();
 }
 
 int RunApplication() {

@@ -8,7 +8,7 @@ namespace platform {
 
 class CWinApp {
   public:
-    // The newest application object becomes the current one.
+    // The newest application object that still exists is the current one.
     CWinApp();
     CWinApp(const CWinApp&) = delete;
     CWinApp& operator=(const CWinApp&) = delete;

@@ -37,6 +37,8 @@ cmake --build "$WINDOWS" -j2
 echo "== writing the sample update set"
 rm -rf "$DEMO/set"
 python3 "$ROOT/sim/make_sample_set.py" "$DEMO/set"
+# The unit takes a moment to write each component, so that each step's number is seen blinking.
+printf '%s\n' 'command "EXCM u_soft" delay 800 always' >"$DEMO/unit-scenario.txt"
 
 display_answers() {
     [ -n "${DISPLAY:-}" ] && xdotool getdisplaygeometry >/dev/null 2>&1
@@ -53,7 +55,7 @@ if [ "${KQ_DEMO_HEADLESS:-0}" != 1 ] && display_answers; then
         ip link set lo up
         wineserver -k 2>/dev/null || true
         [ -f "$WINEPREFIX/system.reg" ] || { echo "creating the Wine prefix (once)"; wineboot -i; }
-        "$1" --address "$2" --store "$3" --idle-timeout-s 900 >"$4" 2>&1 &
+        "$1" --address "$2" --store "$3" --idle-timeout-s 900 --scenario "$6" >"$4" 2>&1 &
         unit=$!
         echo
         echo "  The unit serves on $2. Type $2 into the four address fields and press Update."
@@ -66,7 +68,7 @@ if [ "${KQ_DEMO_HEADLESS:-0}" != 1 ] && display_answers; then
         wineserver -k 2>/dev/null || true
     '
     unshare --net -- bash -c "$inner" demo "$NATIVE/kqunit" "$ADDRESS" "$DEMO/unit-store" \
-        "$DEMO/unit-output.txt" "$DEMO/folder"
+        "$DEMO/unit-output.txt" "$DEMO/folder" "$DEMO/unit-scenario.txt"
     echo "== what the unit received (also in $DEMO/unit-output.txt)"
     grep -v '^kqunit:' "$DEMO/unit-output.txt" || true
     echo "== files the unit stored: $(ls "$DEMO/unit-store" 2>/dev/null | wc -l)"
@@ -77,5 +79,5 @@ if [ "${KQ_DEMO_HEADLESS:-0}" != 1 ] && display_answers; then
 else
     echo "== no display: driving the window in a virtual display"
     python3 "$ROOT/tests/e2e/demo_run.py" --build "$WINDOWS" --kqunit "$NATIVE/kqunit" \
-        --set "$DEMO/set" --address "$ADDRESS" --work "$DEMO"
+        --set "$DEMO/set" --address "$ADDRESS" --work "$DEMO" --unit-scenario "$DEMO/unit-scenario.txt"
 fi

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The project's test command. Installs what is missing, builds the native code and runs its
-# test suite, builds the Windows program and the window driver, and runs the end-to-end tests
-# of the Windows program under Wine. Exits non-zero when anything fails.
+# test suite, builds the Windows program, its backend tests and the window driver, and runs
+# those tests and the end-to-end tests of the Windows program under Wine. Exits non-zero when
+# anything fails.
 #
 #   bash tests/run_all.sh
 #
@@ -69,9 +70,12 @@ count_e2e() {
     fi
 }
 
+# Builds keep going past a failing target (-k), so that one broken test file does not keep the
+# other suites from running; programs are removed first so that a failed link leaves none behind.
 build_native() {
+    rm -f "$NATIVE/kqunit"
     cmake -S "$ROOT" -B "$NATIVE" -DCMAKE_BUILD_TYPE=Debug &&
-        cmake --build "$NATIVE" -j"$JOBS"
+        cmake --build "$NATIVE" -j"$JOBS" -- -k
 }
 
 run_ctest() {
@@ -84,16 +88,19 @@ run_ctest() {
 }
 
 build_windows() {
+    rm -f "$WINDOWS/KQVorlink.exe" "$WINDOWS/kqdriver.exe" "$WINDOWS/kqwintests.exe"
     cmake -S "$ROOT" -B "$WINDOWS" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
         -DCMAKE_BUILD_TYPE=Release &&
-        cmake --build "$WINDOWS" -j"$JOBS" &&
-        test -f "$WINDOWS/KQVorlink.exe" && test -f "$WINDOWS/kqdriver.exe"
+        cmake --build "$WINDOWS" -j"$JOBS" -- -k
 }
 
 run_e2e() {
     local out="$WINDOWS/e2e-output.txt"
+    # The Windows backend's own tests run first, in the same Wine session.
+    local gtests=()
+    [ -f "$WINDOWS/kqwintests.exe" ] && gtests=(--gtest "$WINDOWS/kqwintests.exe")
     timeout 2400 python3 "$ROOT/tests/e2e/run_e2e.py" --build "$WINDOWS" \
-        --kqunit "$NATIVE/kqunit" 2>&1 | tee "$out"
+        --kqunit "$NATIVE/kqunit" "${gtests[@]}" 2>&1 | tee "$out"
     local status=${PIPESTATUS[0]}
     count_e2e "$out"
     return "$status"
@@ -101,20 +108,20 @@ run_e2e() {
 
 section "packages" bash "$ROOT/tests/install_packages.sh"
 
-if section "native build" build_native; then
+section "native build" build_native
+if [ -f "$NATIVE/CTestTestfile.cmake" ] && [ -x "$NATIVE/kqtests" ]; then
     section "native tests (ctest)" run_ctest
 else
-    skip "native tests (ctest)" "the native build failed"
+    skip "native tests (ctest)" "no kqtests from the native build"
 fi
 
-if section "Windows build" build_windows; then
-    if [ -x "$NATIVE/kqunit" ]; then
-        section "end-to-end tests (Wine)" run_e2e
-    else
-        skip "end-to-end tests (Wine)" "no kqunit from the native build"
-    fi
+section "Windows build" build_windows
+if [ ! -x "$NATIVE/kqunit" ]; then
+    skip "Windows tests and end-to-end tests (Wine)" "no kqunit from the native build"
+elif [ ! -f "$WINDOWS/KQVorlink.exe" ] || [ ! -f "$WINDOWS/kqdriver.exe" ]; then
+    skip "Windows tests and end-to-end tests (Wine)" "no KQVorlink.exe or kqdriver.exe"
 else
-    skip "end-to-end tests (Wine)" "the Windows build failed"
+    section "Windows tests and end-to-end tests (Wine)" run_e2e
 fi
 
 printf '\n==== summary (%d s) ====\n' $(($(date +%s) - TOTAL_START))

@@ -41,6 +41,14 @@ inline std::vector<uint8_t> ReadBytes(const std::string& name) {
     return {text.begin(), text.end()};
 }
 
+// The parts one after the other.
+template <typename T> std::vector<T> Joined(std::vector<std::vector<T>> parts) {
+    std::vector<T> all;
+    for (auto& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
 // A file of the given size that uses no disk.
 inline void MakeSparseFile(const std::string& name, uint64_t size) {
     std::ofstream(name, std::ios::binary).close();

@@ -246,11 +246,14 @@ TEST_F(SimUnitTest, LogInIdentificationAndUpdateModeDialogue) {
     EXPECT_EQ(ctrl.Command("EXCM u_soft").substr(0, 4), "550 ") << "nothing was selected";
     EXPECT_EQ(ctrl.Command("EXCM k_Nope").substr(0, 4), "500 ");
     EXPECT_EQ(ctrl.Command("FROB").substr(0, 4), "500 ");
+    // An overlong line gets one refusal and the dialogue goes on.
+    EXPECT_EQ(ctrl.Command(std::string(10000, 'A')).substr(0, 4), "500 ");
+    EXPECT_EQ(ctrl.Command("NOOP").substr(0, 4), "200 ");
     EXPECT_EQ(ctrl.Command("QUIT").substr(0, 4), "221 ");
     EXPECT_FALSE(ctrl.ReceiveOnce(1000)) << "QUIT closes the connection";
 
     const auto commands = unit.Commands();
-    ASSERT_GE(commands.size(), 16u);
+    ASSERT_GE(commands.size(), 18u);
     EXPECT_EQ(commands[3], "USER anonymous");
     EXPECT_EQ(commands[4], "PASS");
     EXPECT_EQ(commands[9], "CWD \\UpdateBx");

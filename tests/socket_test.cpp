@@ -193,6 +193,14 @@ TEST_F(SocketTest, FailuresOfTheLocalEndKeepTheirMeaning) {
     Socket none;
     EXPECT_EQ(Send(none, "x", 1), -1);
     EXPECT_EQ(LastSocketError(), 10038); // not a socket
+    SetLastSocketError(0);
+    const uint64_t start = NowMs();
+    EXPECT_EQ(WaitReadable(none, 2000), -1); // at once, not after the bound
+    EXPECT_EQ(LastSocketError(), 10038);
+    EXPECT_EQ(WaitEitherReadable(first, none, 2000), -2);
+    char buffer[4];
+    EXPECT_EQ(Receive(none, buffer, sizeof buffer, 2000), -1);
+    EXPECT_LT(NowMs() - start, 500u);
     Pair p = Connected(17);
     EXPECT_TRUE(ShutdownBoth(p.client));
     EXPECT_EQ(Send(p.client, "x", 1), -1);

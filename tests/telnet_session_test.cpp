@@ -88,7 +88,8 @@ TEST_F(TelnetSessionTest, UnitWithoutTelnetRefusesTheConnection) {
 
 TEST_F(TelnetSessionTest, UnitHangingUpEndsTheDrainWithAFailure) {
     sim::UnitConfig config;
-    config.faults.push_back(FaultOf(Fault::Trigger::TelnetConnect, "", Fault::Action::Close, "", 0));
+    config.faults.push_back(
+        FaultOf(Fault::Trigger::TelnetConnect, "", Fault::Action::Close, "", 0));
     StartUnit(64, config);
 
     const auto start = Clock::now();

@@ -10,13 +10,6 @@ namespace {
 const std::string kRx = "PC <- Device";
 const std::string kTx = "PC -> Device";
 
-std::vector<std::string> Concat(std::vector<std::vector<std::string>> parts) {
-    std::vector<std::string> all;
-    for (auto& part : parts)
-        all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
-
 } // namespace
 
 class UpdateRunTest : public RunTest {
@@ -50,7 +43,7 @@ TEST_F(UpdateRunTest, OneLogoRunFollowsTheRoadEntryByEntry) {
             port = c;
     }
     EXPECT_EQ(port.rfind("PORT 127,0,0,1,", 0), 0u) << port;
-    const std::vector<std::string> expected = Concat({
+    const std::vector<std::string> expected = Joined<std::string>({
         {Entry("", "WinSock initialize"), Entry("", "Local Host Name get"),
          Entry("", "IP Address get"), Entry("", "IP Address convert")},
         LoginEntries(),

@@ -63,6 +63,7 @@ class DialogView {
     virtual unsigned TimerPeriod(unsigned id) const = 0;
 
     // A person's actions (carried to the dialog's thread and waited for).
+    // Type and Click do nothing on a control that is disabled or hidden, as for a person.
     virtual void Type(int editId, const std::string& text) = 0; // replaces the text; EN_CHANGE
     virtual void Click(int buttonId) = 0;                       // BN_CLICKED when enabled
     virtual void FireTimer(unsigned id) = 0;                    // WM_TIMER if armed
@@ -88,7 +89,9 @@ class Desktop {
     std::vector<Event> Events() const;
     void ClearEvents();
 
-    // The most recently opened dialog with this template that is still open, or null.
+    // The most recently opened dialog with this template that is still open, or null. A dialog
+    // counts as open once its OnInitDialog has finished (and the dialog manager has given the
+    // first tab stop the focus when OnInitDialog returned true).
     DialogView* Find(int templateId);
     // Waits until a dialog with this template is open.
     DialogView* WaitFor(int templateId, std::chrono::milliseconds timeout);

@@ -77,11 +77,6 @@ void HeadlessHost::WakeWaiters() {
     m_stateCv.notify_all();
 }
 
-bool HeadlessHost::OnDialogThread() const {
-    std::lock_guard lock(m_mutex);
-    return m_thread == std::this_thread::get_id();
-}
-
 void HeadlessHost::Call(const std::function<void()>& fn) {
     std::shared_ptr<ThreadQueue> queue;
     {
@@ -480,6 +475,17 @@ unsigned HeadlessHost::TimerPeriod(unsigned id) const {
 
 // ---- what a person does ----
 
+void HeadlessHost::WhileOpen(const std::function<void()>& handler) {
+    Call([&] {
+        {
+            std::lock_guard lock(m_mutex);
+            if (!m_open || m_ended)
+                return;
+        }
+        handler();
+    });
+}
+
 void HeadlessHost::Type(int editId, const std::string& text) {
     Call([&] {
         {
@@ -516,55 +522,29 @@ void HeadlessHost::FireTimer(unsigned id) {
 }
 
 void HeadlessHost::Close() {
-    Call([&] {
-        {
-            std::lock_guard lock(m_mutex);
-            if (!m_open || m_ended)
-                return;
-        }
-        m_dialog.OnClose();
-    });
+    WhileOpen([this] { m_dialog.OnClose(); });
 }
 
 void HeadlessHost::PressEnter() {
-    Call([&] {
-        {
-            std::lock_guard lock(m_mutex);
-            if (!m_open || m_ended)
-                return;
-        }
-        m_dialog.OnOK();
-    });
+    WhileOpen([this] { m_dialog.OnOK(); });
 }
 
 void HeadlessHost::PressEscape() {
-    Call([&] {
-        {
-            std::lock_guard lock(m_mutex);
-            if (!m_open || m_ended)
-                return;
-        }
-        m_dialog.OnCancel();
-    });
+    WhileOpen([this] { m_dialog.OnCancel(); });
 }
 
 void HeadlessHost::SysCommandOnDialogThread(unsigned commandId) {
-    {
-        std::lock_guard lock(m_mutex);
-        if (!m_open || m_ended)
-            return;
-    }
     // Unhandled, the system menu's Close becomes WM_CLOSE.
     if (!m_dialog.OnSysCommand(commandId) && (commandId & 0xFFF0) == platform::kScClose)
         Close();
 }
 
 void HeadlessHost::SysCommand(unsigned commandId) {
-    Call([&] { SysCommandOnDialogThread(commandId); });
+    WhileOpen([&] { SysCommandOnDialogThread(commandId); });
 }
 
 void HeadlessHost::SysCommandAsync(unsigned commandId) {
-    Post([this, commandId] { SysCommandOnDialogThread(commandId); });
+    Post([this, commandId] { WhileOpen([&] { SysCommandOnDialogThread(commandId); }); });
 }
 
 } // namespace headless

@@ -87,7 +87,6 @@ class HeadlessHost final : public platform::DialogHost, public DialogView {
     }
     // Queues fn for the dialog's thread without waiting; dropped when no loop runs.
     void Post(std::function<void()> fn);
-    bool OnDialogThread() const;
 
     // With m_mutex held: the open window's control, or null.
     ControlState* FindLocked(int id);
@@ -97,6 +96,8 @@ class HeadlessHost final : public platform::DialogHost, public DialogView {
     void Change(int id, const std::function<Event(ControlState&)>& change);
     void Record(Event event);
     void SetDefaultFocus();
+    // Runs a handler on the dialog's thread unless the dialog has ended.
+    void WhileOpen(const std::function<void()>& handler);
     void SysCommandOnDialogThread(unsigned commandId);
 
     platform::CDialog& m_dialog;

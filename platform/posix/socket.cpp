@@ -164,6 +164,13 @@ SockAddrIn FromSockaddr(const sockaddr_in& sin) {
 // signals with the time that is left. Returns poll's result (0 on time-out, -1 on failure with
 // the error recorded).
 int PollWithin(pollfd* fds, nfds_t count, uint32_t timeoutMs) {
+    // poll skips a negative descriptor silently; select refuses what is not a socket.
+    for (nfds_t i = 0; i < count; ++i) {
+        if (fds[i].fd < 0) {
+            t_lastError = 10038;
+            return -1;
+        }
+    }
     const uint64_t deadline = NowMs() + ScaledMs(timeoutMs);
     for (;;) {
         const uint64_t now = NowMs();

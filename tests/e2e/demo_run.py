@@ -4,7 +4,7 @@ driving its window as a person would, against kqunit serving an update set; prin
 window showed, the outcome, the activity log and what the unit received.
 
     python3 tests/e2e/demo_run.py --build BUILD_WINDOWS --kqunit PATH/kqunit --set DIR
-                                  [--address 127.0.0.50]
+                                  [--address 127.0.0.50] [--unit-scenario FILE]
 """
 
 import argparse
@@ -16,6 +16,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
+sys.dont_write_bytecode = True  # keep the source tree clean
 
 from run_e2e import Environment  # noqa: E402
 from session import Program, Unit, isolate_or_continue, log  # noqa: E402
@@ -65,7 +66,8 @@ def demo(env, args):
     shutil.copy(env.exe, os.path.join(folder, "KQVorlink.exe"))
     sources = {n: open(os.path.join(args.set, n), "rb").read() for n in os.listdir(args.set)}
 
-    unit = Unit(env.kqunit, args.address, store, os.path.join(env.work, "demo-unit-output.txt"))
+    unit = Unit(env.kqunit, args.address, store, os.path.join(env.work, "demo-unit-output.txt"),
+                scenario=args.unit_scenario)
     program = Program(folder, env.wine, os.path.join(env.work, "demo-wine-output.txt"))
     d = env.driver
     try:
@@ -84,20 +86,25 @@ def demo(env, args):
         keeper = LogKeeper(folder)
         d("click 1001")
         started = time.time()
+        shown = set()  # labels seen shown; one of them hiding is its step blinking
         blinking = set()
         status = None
         ended = "time"
         while time.time() - started < 400 and ended == "time":
+            chunk = time.time()
             answer = d("watch 3000")
             ended = answer["ended"]
             for e in answer["events"]:
-                when = time.time() - started
-                if e["id"] == 1015 and e.get("text") and e["text"] != status:
+                when = chunk + e["t"] / 1000.0 - started
+                label = e["id"]
+                if label == 1015 and e.get("text") and e["text"] != status:
                     status = e["text"]
                     log("  [%5.1f s] %s" % (when, status))
-                elif e["id"] in STEP_NAMES and not e["visible"] and e["id"] not in blinking:
-                    blinking.add(e["id"])
-                    log("  [%5.1f s] step %s is blinking" % (when, STEP_NAMES[e["id"]]))
+                elif label in STEP_NAMES and e["visible"]:
+                    shown.add(label)
+                elif label in shown and label not in blinking:
+                    blinking.add(label)
+                    log("  [%5.1f s] step %s is blinking" % (when, STEP_NAMES[label]))
         box = d("wait-box 5000")
         log_data = keeper.finish()
         success = box.get("ok") and box["text"].rstrip() == "Update Complete."
@@ -140,6 +147,7 @@ def main(argv):
     parser.add_argument("--kqunit", required=True)
     parser.add_argument("--set", required=True, help="folder with the update set")
     parser.add_argument("--address", default="127.0.0.50")
+    parser.add_argument("--unit-scenario", help="scenario file for kqunit")
     parser.add_argument("--exe")
     parser.add_argument("--work")
     args = parser.parse_args(argv)
@@ -148,6 +156,8 @@ def main(argv):
     for name in ("build", "kqunit", "set"):
         setattr(args, name, os.path.abspath(getattr(args, name)))
     args.exe = os.path.abspath(args.exe) if args.exe else None
+    if args.unit_scenario:
+        args.unit_scenario = os.path.abspath(args.unit_scenario)
     if not isolate_or_continue([sys.executable, os.path.abspath(__file__)] + argv):
         return 1
     env = Environment(args)

@@ -4,17 +4,21 @@ worked through its window by kqdriver.exe, against the simulated unit kqunit on 
 
     python3 tests/e2e/run_e2e.py --build BUILD_WINDOWS --kqunit PATH/kqunit [--only NAME ...]
                                  [--exe KQVorlink.exe] [--group start|run] [--list]
+                                 [--gtest kqwintests.exe ...]
 
 Ends with the line "N passed, M failed" and a non-zero exit status when any case failed.
 """
 
 import argparse
 import os
+import re
+import subprocess
 import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
+sys.dont_write_bytecode = True  # keep the source tree clean
 
 import scenarios_run  # noqa: E402,F401  (registers its scenarios)
 import scenarios_start  # noqa: E402,F401
@@ -60,6 +64,33 @@ class Environment:
             self.display.stop()
 
 
+def run_gtest(env, exe):
+    """Runs a GoogleTest program of the Windows backend under Wine in this session's display and
+    network; returns (passed, failed, lines worth showing)."""
+    name = os.path.splitext(os.path.basename(exe))[0]
+    folder = os.path.join(env.work, name)
+    os.makedirs(folder, exist_ok=True)
+    try:
+        done = subprocess.run(["wine", exe], cwd=folder, env=env.wine.env, capture_output=True,
+                              stdin=subprocess.DEVNULL,
+                              text=True, errors="replace", timeout=900)
+        output, status = done.stdout + done.stderr, done.returncode
+    except subprocess.TimeoutExpired:
+        output, status = "", None
+    with open(os.path.join(folder, "output.txt"), "w") as f:
+        f.write(output)
+    passed = re.search(r"\[  PASSED  \] (\d+) test", output)
+    failed = re.search(r"(\d+) FAILED TESTS?", output)
+    passed = int(passed.group(1)) if passed else 0
+    failed = int(failed.group(1)) if failed else 0
+    if status != 0 and failed == 0:
+        failed = 1
+    lines = [line for line in output.splitlines() if line.startswith("[  FAILED  ]")]
+    if status is None:
+        lines.append("timed out")
+    return passed, failed, lines
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build", required=True, help="build folder of the Windows program")
@@ -69,6 +100,8 @@ def main(argv):
     parser.add_argument("--group", choices=("start", "run"), help="only this group of cases")
     parser.add_argument("--only", nargs="*", help="only these cases")
     parser.add_argument("--list", action="store_true", help="list the cases and stop")
+    parser.add_argument("--gtest", nargs="*", default=[],
+                        help="GoogleTest programs of the Windows backend to run first under Wine")
     args = parser.parse_args(argv)
     args.build = os.path.abspath(args.build)
     args.kqunit = os.path.abspath(args.kqunit)
@@ -94,6 +127,15 @@ def main(argv):
     passed = failed = 0
     try:
         env.start()
+        for exe in args.gtest:
+            started = time.time()
+            ok, bad, lines = run_gtest(env, os.path.abspath(exe))
+            passed += ok
+            failed += bad
+            log("%s %s: %d passed, %d failed (%.1f s)" % (
+                "ok  " if not bad else "FAIL", os.path.basename(exe), ok, bad, time.time() - started))
+            for line in lines:
+                log("     " + line)
         for index, (name, group, function) in enumerate(chosen):
             failures, seconds = run_case(name, index, function, env)
             if failures:
@@ -106,7 +148,7 @@ def main(argv):
                 log("ok   %s (%.1f s)" % (name, seconds))
     except Exception as error:
         log("e2e session failed: %s" % error)
-        failed += len(chosen) - passed - failed
+        failed += 1
     finally:
         env.stop()
     print("%d passed, %d failed" % (passed, failed), flush=True)

@@ -250,8 +250,9 @@ def refused_component(case):
     case.equal(unit.commands()[-1:], ["EXCM k_Lg"], "last command the unit received")
 
 
-@scenario("bad_address", "run")
-def bad_address(case):
+@scenario("bad_address_then_a_good_one", "run")
+def bad_address_then_a_good_one(case):
+    files = make_sample_set.make_set(case.folder, only={"logo"})
     unit = case.start_unit()
     case.start_program()
     attempts = [
@@ -276,6 +277,32 @@ def bad_address(case):
                "no inet_addr() Error entry in the log")
     case.check(case.programs[0].running(), "the program ended after an address error")
     case.equal(unit.commands(), [], "commands the unit received")
+    # The dialog stays usable: with the address corrected the next run goes through.
+    case.type_address(case.address)
+    case.click(1001)
+    case.expect_box("Update Complete.", "information", "run after the corrections")
+    case.check_stored(unit, files, "run after the corrections")
+    case.check(case.log_data() is None, "the activity log is left after a successful run")
+
+
+@scenario("component_removed_after_start", "run")
+def component_removed_after_start(case):
+    files = make_sample_set.make_set(case.folder, only={"web1", "logo"})
+    unit = case.start_unit()
+    program = case.start_program()
+    # The folder was scanned when the window opened; the file goes missing before the run.
+    os.remove(os.path.join(case.folder, "LOGO.bmp"))
+    case.type_address(case.address)
+    case.click(1001)
+    case.expect_box('"LOGO.bmp" is not exist.', "warning", "missing logo file", timeout_ms=40000)
+    case.expect_end(program, "after the missing file")
+    entries = log_entries(case.log_data() or b"")
+    case.check_in_order(entries, [" Update Web 1 Data", "PC -> Device EXCM u_soft",
+                                  " Update Logo Data", 'Error "LOGO.bmp" is not exist.'],
+                        "log of the missing file")
+    case.check("EXCM k_Lg" not in unit.commands(), "the missing component was selected")
+    web1 = {name: data for name, data in files.items() if name != "LOGO.bmp"}
+    case.check_stored(unit, web1, "missing file")
 
 
 @scenario("default_setting_on_b2", "run")

@@ -67,6 +67,7 @@ class Display:
         self.name = ":%d" % self.number
         self.proc = subprocess.Popen(
             ["Xvfb", self.name, "-screen", "0", "%dx%dx24" % (width, height), "-nolisten", "tcp"],
+            stdin=subprocess.DEVNULL,
             stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL,
         )
@@ -99,10 +100,18 @@ class Wine:
             DISPLAY=display,
         )
         self.env.pop("WAYLAND_DISPLAY", None)
+        # CI may start without a home folder; Wine wants one.
+        if not os.path.isdir(self.env.get("HOME", "")):
+            self.env["HOME"] = os.path.dirname(prefix)
 
     def run(self, args, timeout):
         return subprocess.run(
-            args, env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=timeout
+            args,
+            env=self.env,
+            stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL,
+            timeout=timeout,
         )
 
     def prepare(self):
@@ -188,6 +197,7 @@ class Program:
             ["wine", os.path.join(folder, "KQVorlink.exe")],
             cwd=folder,
             env=wine.env,
+            stdin=subprocess.DEVNULL,
             stdout=self.out,
             stderr=self.out,
         )
@@ -223,7 +233,9 @@ class Unit:
         if scenario:
             args += ["--scenario", scenario]
         self.out = open(output, "wb")
-        self.proc = subprocess.Popen(args, stdout=self.out, stderr=subprocess.STDOUT)
+        self.proc = subprocess.Popen(
+            args, stdin=subprocess.DEVNULL, stdout=self.out, stderr=subprocess.STDOUT
+        )
         end = time.time() + 10
         while "serving" not in self.text():
             if time.time() > end or self.proc.poll() is not None:

@@ -21,6 +21,10 @@ std::string Quote(const std::string& text) {
     return out + "\"";
 }
 
+std::string Fail(const std::string& why) {
+    return JsonLine().Bool("ok", false).Str("error", why).Text();
+}
+
 std::string Array(const std::vector<std::string>& items) {
     std::string out = "[";
     for (size_t i = 0; i < items.size(); ++i)

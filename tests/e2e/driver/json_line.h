@@ -21,6 +21,9 @@ class JsonLine {
     std::string m_body;
 };
 
+// The answer of a command that failed: {"ok":false,"error":why}.
+std::string Fail(const std::string& why);
+
 // A JSON string literal with its quotes; bytes above 127 are kept as \u00XX (Latin-1 reading).
 std::string Quote(const std::string& text);
 // A JSON array of already encoded items.

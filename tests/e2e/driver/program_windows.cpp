@@ -3,6 +3,7 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace kqdriver {
@@ -114,6 +115,33 @@ std::vector<HWND> ChildrenOf(HWND parent) {
     for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
         children.push_back(child);
     return children;
+}
+
+long long NowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+int ClampWait(int ms) {
+    return ms < 0 ? 0 : (ms > kMaxWaitMs ? kMaxWaitMs : ms);
+}
+
+// Polls `found` every kPollMs until it gives a window or `timeoutMs` has passed.
+HWND WaitFor(int timeoutMs, const std::function<HWND()>& found) {
+    const long long end = NowMs() + ClampWait(timeoutMs);
+    for (;;) {
+        if (HWND hwnd = found())
+            return hwnd;
+        if (NowMs() >= end)
+            return nullptr;
+        Sleep(kPollMs);
+    }
+}
+
+LRESULT Send(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(hwnd, msg, wp, lp, SMTO_ABORTIFHUNG, kMessageTimeoutMs, &result);
+    return static_cast<LRESULT>(result);
 }
 
 } // namespace kqdriver

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,16 @@ std::string ClassOf(HWND hwnd);
 
 // The control that has the keyboard focus in the thread of `top`; null when none.
 HWND FocusOf(HWND top);
+
+// Waits are polled at this period and never last longer than kMaxWaitMs.
+constexpr DWORD kPollMs = 50;
+constexpr int kMaxWaitMs = 180000;
+long long NowMs();
+int ClampWait(int ms);
+// Polls `found` until it gives a window or `timeoutMs` has passed; null then.
+HWND WaitFor(int timeoutMs, const std::function<HWND()>& found);
+// SendMessage that gives up after two seconds when the window's thread does not answer.
+LRESULT Send(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 
 // Children of a dialog in creation order (the tab order of a dialog template).
 std::vector<HWND> ChildrenOf(HWND parent);
