@@ -73,7 +73,7 @@ count_e2e() {
 # Builds keep going past a failing target (-k), so that one broken test file does not keep the
 # other suites from running; programs are removed first so that a failed link leaves none behind.
 build_native() {
-    rm -f "$NATIVE/kqunit"
+    rm -f "$NATIVE/kqunit" "$NATIVE/kqtests"
     cmake -S "$ROOT" -B "$NATIVE" -DCMAKE_BUILD_TYPE=Debug &&
         cmake --build "$NATIVE" -j"$JOBS" -- -k
 }
