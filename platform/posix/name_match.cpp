@@ -91,6 +91,16 @@ bool WindowsNameMatches(const std::string& pattern, const std::string& name) {
         name.find('.') == std::string::npos &&
         WildcardMatchNoCase(pattern.substr(0, pattern.size() - 2), name))
         return true;
+    // The usual "*.ext" pattern: only the extension of the short name can decide, so spare the
+    // whole short name for the many names that cannot match (large folders open at once).
+    const size_t lastDot = name.rfind('.');
+    if (pattern.size() > 2 && pattern[0] == '*' && pattern[1] == '.' &&
+        pattern.find_first_of("*?.", 2) == std::string::npos) {
+        if (lastDot == std::string::npos || lastDot == 0)
+            return false;
+        const std::string shortExt = ShortPart(name.substr(lastDot + 1), 3);
+        return WildcardMatchNoCase(pattern.substr(2), shortExt) && !IsValidShortName(name);
+    }
     const std::string shortName = ShortNameFor(name);
     return !shortName.empty() && WildcardMatchNoCase(pattern, shortName);
 }
