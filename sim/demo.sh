@@ -13,7 +13,7 @@
 # Set KQ_DEMO_HEADLESS=1 to drive the window even when a display is there; KQ_BUILD_ROOT moves
 # the build folders (default build/).
 # Everything runs in a network namespace that has only loopback, so nothing can leave the
-# machine and the program announces a loopback address for its data connections.
+# machine.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"

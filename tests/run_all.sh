@@ -15,6 +15,7 @@ cd "$ROOT"
 JOBS=2
 BUILD="${KQ_BUILD_ROOT:-$ROOT/build}"
 NATIVE="$BUILD/native"
+SANITIZED="$BUILD/sanitized"
 WINDOWS="$BUILD/windows"
 
 FAILED=()
@@ -87,6 +88,23 @@ run_ctest() {
     return "$status"
 }
 
+# The same suite built with AddressSanitizer and UndefinedBehaviorSanitizer; any report fails it.
+build_sanitized() {
+    rm -f "$SANITIZED/kqtests"
+    cmake -S "$ROOT" -B "$SANITIZED" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKQ_SANITIZE=ON &&
+        cmake --build "$SANITIZED" -j"$JOBS" --target kqtests kqunit -- -k
+}
+
+run_sanitized_ctest() {
+    local out="$SANITIZED/ctest-output.txt"
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        timeout 2400 ctest --test-dir "$SANITIZED" -j"$JOBS" --output-on-failure --timeout 300 2>&1 |
+        tee "$out"
+    local status=${PIPESTATUS[0]}
+    count_ctest "$out"
+    return "$status"
+}
+
 build_windows() {
     rm -f "$WINDOWS/KQVorlink.exe" "$WINDOWS/kqdriver.exe" "$WINDOWS/kqwintests.exe"
     cmake -S "$ROOT" -B "$WINDOWS" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
@@ -113,6 +131,13 @@ if [ -f "$NATIVE/CTestTestfile.cmake" ] && [ -x "$NATIVE/kqtests" ]; then
     section "native tests (ctest)" run_ctest
 else
     skip "native tests (ctest)" "no kqtests from the native build"
+fi
+
+section "sanitizer build (address, undefined)" build_sanitized
+if [ -f "$SANITIZED/CTestTestfile.cmake" ] && [ -x "$SANITIZED/kqtests" ]; then
+    section "native tests under the sanitizers (ctest)" run_sanitized_ctest
+else
+    skip "native tests under the sanitizers (ctest)" "no kqtests from the sanitizer build"
 fi
 
 section "Windows build" build_windows

@@ -31,9 +31,9 @@ def has_outside_interface():
 def isolate_or_continue(argv):
     """Re-runs this script in a new network namespace with loopback only, unless that was done.
 
-    Inside it the program cannot reach any outside address, and the host address that the
-    program announces to the unit for its data connections is a loopback address, as the
-    simulated unit requires."""
+    Inside it neither the program nor anything Wine starts can reach any outside address, so a
+    slip in a case can never send traffic past this machine. Without a namespace the cases run
+    all the same: they only ever type loopback addresses."""
     if os.environ.get(ISOLATION_MARK) == "1":
         subprocess.run(["ip", "link", "set", "lo", "up"], check=False)
         return True
