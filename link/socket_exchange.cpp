@@ -73,6 +73,13 @@ int CUpdaterDlg::ReceiveReply(const platform::Socket& socket, ReplyBuffer& buffe
     }
     buffer.Data()[received] = '\0';
     WriteLog(buffer.Text(), receivedLength, "PC <- Device");
+    if (received == 0) {
+        // The unit closed the connection instead of answering: whatever was asked of it, it
+        // did not confirm, so the step must not pass as done.
+        platform::SetLastSocketError(platform::kWsaEconnreset);
+        ReportTransferFailure(*this, "recv() Error");
+        return 1;
+    }
 
     // A reply of the negative classes (4xx, 5xx) is a refusal by the unit.
     const char first = buffer.Text()[0];

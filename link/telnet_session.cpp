@@ -3,6 +3,7 @@
 #include "app/updater_dlg.h"
 #include "files/activity_log.h"
 #include "link/socket_exchange.h"
+#include "platform/clock.h"
 
 namespace {
 constexpr uint16_t kTelnetPort = 23;
@@ -36,18 +37,20 @@ int CUpdaterDlg::ConnectTelnet() {
         return 1;
 
     // Read what the unit says until it has been quiet for a while. Its option answers start
-    // with IAC (0xFF) and pass the judgement; they are logged, not answered.
+    // with IAC (0xFF) and pass the judgement; they are logged, not answered. A unit that never
+    // falls quiet is given up at the reply deadline: nobody can end the program during a run.
+    const uint64_t deadline = platform::NowMs() + platform::ScaledMs(kReplyWaitOrdinaryMs);
     ReplyBuffer reply;
     while (WaitReadable(m_sockTelnet) == 0) {
-        int received = 0;
-        if (ReceiveReply(m_sockTelnet, reply, received, 0) != 0)
-            return 1;
-        if (received == 0) {
-            // The unit closed the connection: the CPU program could not be committed over it.
-            platform::SetLastSocketError(platform::kWsaEconnreset);
+        if (platform::NowMs() >= deadline) {
+            platform::SetLastSocketError(platform::kWsaEtimedout);
             ReportTransferFailure(*this, "recv() Error");
             return 1;
         }
+        int received = 0;
+        // A unit that closes the connection fails here too (ReceiveReply reports it).
+        if (ReceiveReply(m_sockTelnet, reply, received, 0) != 0)
+            return 1;
     }
     return 0;
 }

@@ -43,16 +43,6 @@ class ComponentUploadTest : public RunTest {
         EXPECT_EQ(m_dialog->m_bUpdateDone, 0);
         EXPECT_EQ(CountOf(unit.Commands(), "QUIT"), 0u);
     }
-
-    static bool TimerStoppedBeforeFirstBox() {
-        for (const auto& e : headless::Desktop::Instance().Events()) {
-            if (e.kind == "killtimer")
-                return true;
-            if (e.kind == "msgbox")
-                return false;
-        }
-        return false;
-    }
 };
 
 TEST_F(ComponentUploadTest, FullUpdateSetArrivesByteForByteWithItsHeaders) {
@@ -194,7 +184,7 @@ TEST_F(ComponentUploadTest, RefusedSelectorEndsTheProgramBeforeAnyUpload) {
     ASSERT_EQ(Boxes().size(), 1u);
     EXPECT_EQ(Boxes()[0].text, "550 Component busy.\r\n");
     EXPECT_EQ(Boxes()[0].style, platform::kMbIconWarning);
-    EXPECT_TRUE(TimerStoppedBeforeFirstBox());
+    EXPECT_TRUE(TimerStoppedBeforeBox());
     EXPECT_EQ(unit.Commands().back(), "EXCM k_Sd") << "no upload, no later component";
     EXPECT_TRUE(unit.Uploads().empty());
     EXPECT_EQ(FontWeights(IDC_STEP8), (std::vector<int64_t>{700, 400}));
@@ -234,7 +224,7 @@ TEST_F(ComponentUploadTest, FileGoneSinceTheScanIsNamedBeforeAnythingIsSent) {
     ASSERT_EQ(Boxes().size(), 1u);
     EXPECT_EQ(Boxes()[0].text, "\"s2.sdt\" is not exist.") << "the first missing one in order";
     EXPECT_EQ(Boxes()[0].style, platform::kMbIconWarning);
-    EXPECT_TRUE(TimerStoppedBeforeFirstBox());
+    EXPECT_TRUE(TimerStoppedBeforeBox());
     EXPECT_EQ(ReadLogEntries().back(), Entry("Error", "\"s2.sdt\" is not exist."));
     EXPECT_EQ(unit.Commands().back(), "CWD \\UpdateBx") << "nothing sent for the component";
     EXPECT_TRUE(FontWeights(IDC_STEP8).empty()) << "the step had not begun";
@@ -303,7 +293,7 @@ TEST_F(ComponentUploadTest, FileTooLargeForARecordIsRefusedBeforeTheComponentSta
     ASSERT_EQ(Boxes().size(), 1u);
     EXPECT_EQ(Boxes()[0].text, text);
     EXPECT_EQ(Boxes()[0].style, platform::kMbIconWarning);
-    EXPECT_TRUE(TimerStoppedBeforeFirstBox());
+    EXPECT_TRUE(TimerStoppedBeforeBox());
     EXPECT_EQ(ReadLogEntries().back(), Entry("Error", text));
     EXPECT_EQ(unit.Commands().back(), "CWD \\UpdateBx") << "nothing of the component was sent";
     EXPECT_TRUE(FontWeights(IDC_STEP8).empty());
@@ -383,7 +373,7 @@ TEST_F(ComponentUploadTest, AnswerToTheCpuWriteCommandEndsTheProgram) {
     ASSERT_EQ(Boxes().size(), 1u);
     EXPECT_EQ(Boxes()[0].text, "200 Done.\r\n") << "even an answer beginning with 2 fails";
     EXPECT_EQ(Boxes()[0].style, platform::kMbIconWarning);
-    EXPECT_TRUE(TimerStoppedBeforeFirstBox());
+    EXPECT_TRUE(TimerStoppedBeforeBox());
     EXPECT_EQ(ReadLogEntries().back(), Entry(kRx, "200 Done.\r\n"));
     EXPECT_EQ(unit.Restarts(), 0);
     EXPECT_EQ(unit.Uploads().size(), 1u) << "the logo never went";

@@ -44,6 +44,7 @@ struct Refusal {
     const char* reply;    // its refusal
     int result;           // what ConnectFtp returns
     size_t loggedEntries; // how much of the log-in dialogue is logged, refusal included
+    int unit;             // 127.0.0.n: every case is a test of its own and may run alongside
 };
 
 void PrintTo(const Refusal& r, std::ostream* out) {
@@ -60,7 +61,7 @@ TEST_P(FtpControlRefusalTest, RefusalIsShownAndEndsTheSession) {
     else
         config.faults.push_back(
             FaultOf(Fault::Trigger::Command, refusal.command, Fault::Action::Reply, refusal.reply));
-    sim::Unit& unit = StartUnit(42, config);
+    sim::Unit& unit = StartUnit(refusal.unit, config);
 
     EXPECT_EQ(m_dialog->ConnectFtp(1), refusal.result);
 
@@ -84,24 +85,27 @@ TEST_P(FtpControlRefusalTest, RefusalIsShownAndEndsTheSession) {
     EXPECT_TRUE(TimerStoppedBeforeBox());
     // Nothing is sent after a refusal.
     const auto commands = unit.Commands();
-    if (std::string(refusal.command).empty())
+    if (std::string(refusal.command).empty()) {
         EXPECT_TRUE(commands.empty());
-    else
+    } else {
+        ASSERT_FALSE(commands.empty());
         EXPECT_EQ(commands.back().rfind(refusal.command, 0), 0u) << commands.back();
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryPoint, FtpControlRefusalTest,
-                         ::testing::Values(Refusal{"", "421 Too many connections.", 1, 3},
-                                           Refusal{"USER", "530 Not logged in.", 1, 6},
-                                           Refusal{"PASS", "530 Login incorrect.", 1, 8},
-                                           Refusal{"EXCM r_INF", "502 r_INF not available.", 1, 10},
-                                           Refusal{"EXCM uname", "451 uname failed.", 1, 12},
-                                           Refusal{"EXCM k_prism", "500 failed.", 1, 16},
-                                           Refusal{"EXCM c_Varek", "500 failed.", 0, 18},
-                                           Refusal{"EXCM c_Varek", "421 busy, 500 failed.", 0, 18},
-                                           Refusal{"EXCM c_Varek", "500 c_Varek failed.", 1, 18},
-                                           Refusal{"EXCM c_Varek", "550 Not allowed.", 1, 18},
-                                           Refusal{"CWD", "500 failed.", 1, 20}));
+INSTANTIATE_TEST_SUITE_P(
+    EveryPoint, FtpControlRefusalTest,
+    ::testing::Values(Refusal{"", "421 Too many connections.", 1, 3, 120},
+                      Refusal{"USER", "530 Not logged in.", 1, 6, 121},
+                      Refusal{"PASS", "530 Login incorrect.", 1, 8, 122},
+                      Refusal{"EXCM r_INF", "502 r_INF not available.", 1, 10, 123},
+                      Refusal{"EXCM uname", "451 uname failed.", 1, 12, 124},
+                      Refusal{"EXCM k_prism", "500 failed.", 1, 16, 125},
+                      Refusal{"EXCM c_Varek", "500 failed.", 0, 18, 126},
+                      Refusal{"EXCM c_Varek", "421 busy, 500 failed.", 0, 18, 127},
+                      Refusal{"EXCM c_Varek", "500 c_Varek failed.", 1, 18, 128},
+                      Refusal{"EXCM c_Varek", "550 Not allowed.", 1, 18, 129},
+                      Refusal{"CWD", "500 failed.", 1, 20, 130}));
 
 TEST_F(FtpControlTest, TenRefusedAttemptsEndInOneBoxAndARetry) {
     // Once with nothing listening at the address, once with a unit that refuses every
@@ -174,6 +178,7 @@ struct VersionCase {
     const char* unameReply;
     const char* shown; // version line, m_szDeviceVersion and the "Upload" entry
     int number;
+    int unit; // 127.0.0.n of its own
 };
 
 void PrintTo(const VersionCase& c, std::ostream* out) {
@@ -186,7 +191,7 @@ TEST_P(DeviceVersionTest, VersionTextAndNumberComeFromTheUnameReply) {
     const VersionCase& c = GetParam();
     sim::UnitConfig config;
     config.unameReply = c.unameReply;
-    StartUnit(47, config);
+    StartUnit(c.unit, config);
     m_dialog->m_nDeviceVersion = 99;
 
     EXPECT_EQ(m_dialog->ConnectFtp(1), 0);
@@ -202,13 +207,13 @@ TEST_P(DeviceVersionTest, VersionTextAndNumberComeFromTheUnameReply) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, DeviceVersionTest,
-    ::testing::Values(VersionCase{"200 1.2.3.45\r\n", "1.2.3.45", 45},
-                      VersionCase{"200 1..2.3.07\r\n", "1..2.3.07", 7},
-                      VersionCase{"200 1.2.3.4\r\n", "1.2.3.4", 0},
-                      VersionCase{"200 1.2.3..07\r\n", "1.2.3..07", 0},
+    ::testing::Values(VersionCase{"200 1.2.3.45\r\n", "1.2.3.45", 45, 131},
+                      VersionCase{"200 1..2.3.07\r\n", "1..2.3.07", 7, 132},
+                      VersionCase{"200 1.2.3.4\r\n", "1.2.3.4", 0, 133},
+                      VersionCase{"200 1.2.3..07\r\n", "1.2.3..07", 0, 134},
                       // Too short to hold a version: what is there, and no number.
-                      VersionCase{"200 1.2\r\n", "1.2", 0}, VersionCase{"200 \r\n", "", 0},
-                      VersionCase{"2\r\n", "", 0}));
+                      VersionCase{"200 1.2\r\n", "1.2", 0, 135},
+                      VersionCase{"200 \r\n", "", 0, 136}, VersionCase{"2\r\n", "", 0, 137}));
 
 TEST_F(FtpControlTest, UnitThatGoesSilentIsGivenUpAtTheReplyDeadline) {
     sim::UnitConfig config;

@@ -1,7 +1,9 @@
 #pragma once
-// What the link's loopback tests share: the main dialog opened headless in a folder of its own
-// (the test thread plays the worker), a simulated unit on 127.0.0.N, the activity log read back
-// entry by entry, and the boxes and progress positions a person would have seen.
+// What the loopback tests share: the main dialog opened headless in a folder of its own, a
+// simulated unit on 127.0.0.N, the activity log read back entry by entry, and the boxes and
+// progress positions a person would have seen (LoopbackTest); the link's tests call the dialog's
+// operations from the test thread, which plays the worker (LinkTest). The update run's tests
+// build on the same base (run_test_support.h).
 
 #include "app/res/resource.h"
 #include "app/updater_dlg.h"
@@ -117,23 +119,18 @@ inline std::vector<ProgressEvent> ProgressOfTransfer(uint32_t length) {
     return events;
 }
 
-// The main dialog opened headless inside a temporary folder, with the time of the protocol
-// scaled down. The log holds only what the test's own calls write.
-class LinkTest : public ::testing::Test {
+// What every loopback test shares: a temporary folder of its own as the current directory, the
+// time of the protocol scaled down, the main dialog run headless, a simulated unit on 127.0.0.N,
+// and the boxes and bar changes a person would have seen.
+class LoopbackTest : public ::testing::Test {
   protected:
     static constexpr double kTimeScale = 0.05;
 
-    void SetUp() override {
-        m_folder = std::make_unique<TempFolder>("link");
+    // Enters a fresh folder tagged with `tag` and scales the protocol's time down.
+    void EnterFolder(const std::string& tag) {
+        m_folder = std::make_unique<TempFolder>(tag);
         platform::SetTimeScale(kTimeScale);
         headless::Desktop::Instance().Reset();
-        m_dialog = std::make_unique<CUpdaterDlg>();
-        m_runner = std::make_unique<headless::DialogRunner>(*m_dialog);
-        platform::DeleteFileNamed(kActivityLogName);
-        std::memcpy(m_dialog->m_szModel, "KQ-A2", 6);
-        // A blink timer is running during a run; failures must stop it before their box.
-        m_dialog->m_nTimerId = m_dialog->SetTimer(1, 500);
-        headless::Desktop::Instance().ClearEvents();
     }
 
     void TearDown() override {
@@ -147,32 +144,22 @@ class LinkTest : public ::testing::Test {
 
     static std::string Address(int n) { return "127.0.0." + std::to_string(n); }
 
-    // Points the dialog at 127.0.0.n, where a unit may or may not run.
-    void AimAt(int n) { m_dialog->m_ulDeviceAddr = platform::InetAddr(Address(n).c_str()); }
-
-    // Starts a unit on 127.0.0.n and points the dialog at it.
-    sim::Unit& StartUnit(int n, sim::UnitConfig config = {}) {
+    // Starts a unit on 127.0.0.n that keeps what it receives in the folder's `store`.
+    sim::Unit& StartUnitStoringIn(int n, sim::UnitConfig config, const std::string& store) {
         config.address = Address(n);
-        config.storeDir = (m_folder->Path() / ("unit" + std::to_string(n))).string();
+        config.storeDir = (m_folder->Path() / store).string();
         std::filesystem::create_directories(config.storeDir);
         m_unit = std::make_unique<sim::Unit>(config);
         EXPECT_TRUE(m_unit->Start()) << m_unit->Error();
-        AimAt(n);
         return *m_unit;
     }
 
-    // Logs in, then forgets the log and the events so the test sees only what follows.
-    void LogIn() {
-        ASSERT_EQ(m_dialog->ConnectFtp(1), 0);
-        platform::DeleteFileNamed(kActivityLogName);
-        headless::Desktop::Instance().ClearEvents();
-    }
-
-    std::vector<headless::MessageBoxRecord> Boxes() const {
+    static std::vector<headless::MessageBoxRecord> Boxes() {
         return headless::Desktop::Instance().MessageBoxes();
     }
 
-    std::vector<ProgressEvent> Progress() const {
+    // The progress bar's changes in order.
+    static std::vector<ProgressEvent> Progress() {
         std::vector<ProgressEvent> out;
         for (const auto& e : headless::Desktop::Instance().Events()) {
             if (e.id == IDC_PROGRESS && (e.kind == "range" || e.kind == "pos"))
@@ -182,7 +169,7 @@ class LinkTest : public ::testing::Test {
     }
 
     // Whether the blink timer was stopped before the first box was shown.
-    bool TimerStoppedBeforeBox() const {
+    static bool TimerStoppedBeforeBox() {
         bool stopped = false;
         for (const auto& e : headless::Desktop::Instance().Events()) {
             if (e.kind == "killtimer")
@@ -193,10 +180,43 @@ class LinkTest : public ::testing::Test {
         return false;
     }
 
-    std::string StatusText() const { return m_runner->View().Control(IDC_STATUS).text; }
-
     std::unique_ptr<TempFolder> m_folder;
+    std::unique_ptr<sim::Unit> m_unit;
     std::unique_ptr<CUpdaterDlg> m_dialog;
     std::unique_ptr<headless::DialogRunner> m_runner;
-    std::unique_ptr<sim::Unit> m_unit;
+};
+
+// The link's operations called straight from the test thread, which plays the worker. The log
+// holds only what the test's own calls write.
+class LinkTest : public LoopbackTest {
+  protected:
+    void SetUp() override {
+        EnterFolder("link");
+        m_dialog = std::make_unique<CUpdaterDlg>();
+        m_runner = std::make_unique<headless::DialogRunner>(*m_dialog);
+        platform::DeleteFileNamed(kActivityLogName);
+        std::memcpy(m_dialog->m_szModel, "KQ-A2", 6);
+        // A blink timer is running during a run; failures must stop it before their box.
+        m_dialog->m_nTimerId = m_dialog->SetTimer(1, 500);
+        headless::Desktop::Instance().ClearEvents();
+    }
+
+    // Points the dialog at 127.0.0.n, where a unit may or may not run.
+    void AimAt(int n) { m_dialog->m_ulDeviceAddr = platform::InetAddr(Address(n).c_str()); }
+
+    // Starts a unit on 127.0.0.n and points the dialog at it.
+    sim::Unit& StartUnit(int n, sim::UnitConfig config = {}) {
+        sim::Unit& unit = StartUnitStoringIn(n, std::move(config), "unit" + std::to_string(n));
+        AimAt(n);
+        return unit;
+    }
+
+    // Logs in, then forgets the log and the events so the test sees only what follows.
+    void LogIn() {
+        ASSERT_EQ(m_dialog->ConnectFtp(1), 0);
+        platform::DeleteFileNamed(kActivityLogName);
+        headless::Desktop::Instance().ClearEvents();
+    }
+
+    std::string StatusText() const { return m_runner->View().Control(IDC_STATUS).text; }
 };

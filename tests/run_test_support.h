@@ -55,34 +55,12 @@ inline void MakeSparseFile(const std::string& name, uint64_t size) {
     std::filesystem::resize_file(name, size);
 }
 
-class RunTest : public ::testing::Test {
+class RunTest : public LoopbackTest {
   protected:
-    static constexpr double kTimeScale = 0.05;
-
-    void SetUp() override {
-        m_folder = std::make_unique<TempFolder>("run");
-        platform::SetTimeScale(kTimeScale);
-        headless::Desktop::Instance().Reset();
-    }
-
-    void TearDown() override {
-        m_runner.reset();
-        m_dialog.reset();
-        m_unit.reset();
-        headless::Desktop::Instance().Reset();
-        platform::SetTimeScale(1.0);
-        m_folder.reset();
-    }
-
-    static std::string Address(int n) { return "127.0.0." + std::to_string(n); }
+    void SetUp() override { EnterFolder("run"); }
 
     sim::Unit& StartUnit(int n, sim::UnitConfig config = {}) {
-        config.address = Address(n);
-        config.storeDir = (m_folder->Path() / "unit-store").string();
-        std::filesystem::create_directories(config.storeDir);
-        m_unit = std::make_unique<sim::Unit>(config);
-        EXPECT_TRUE(m_unit->Start()) << m_unit->Error();
-        return *m_unit;
+        return StartUnitStoringIn(n, std::move(config), "unit-store");
     }
 
     // Starts the program in the folder: the dialog scans the files that are there now.
@@ -138,25 +116,11 @@ class RunTest : public ::testing::Test {
         return false;
     }
 
-    static std::vector<headless::MessageBoxRecord> Boxes() {
-        return headless::Desktop::Instance().MessageBoxes();
-    }
-
     static std::vector<headless::Event> EventsFor(int id, const std::string& kind) {
         std::vector<headless::Event> out;
         for (const auto& e : headless::Desktop::Instance().Events()) {
             if (e.id == id && e.kind == kind)
                 out.push_back(e);
-        }
-        return out;
-    }
-
-    // The progress bar's changes in order.
-    static std::vector<ProgressEvent> Progress() {
-        std::vector<ProgressEvent> out;
-        for (const auto& e : headless::Desktop::Instance().Events()) {
-            if (e.id == IDC_PROGRESS && (e.kind == "range" || e.kind == "pos"))
-                out.push_back({e.kind, e.a, e.kind == "range" ? e.b : 0});
         }
         return out;
     }
@@ -179,9 +143,4 @@ class RunTest : public ::testing::Test {
     }
 
     static bool LogExists() { return std::filesystem::exists(kActivityLogName); }
-
-    std::unique_ptr<TempFolder> m_folder;
-    std::unique_ptr<sim::Unit> m_unit;
-    std::unique_ptr<CUpdaterDlg> m_dialog;
-    std::unique_ptr<headless::DialogRunner> m_runner;
 };

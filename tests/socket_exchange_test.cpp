@@ -124,7 +124,9 @@ TEST_F(SocketExchangeTest, OneReceiveIsOneReplyOfAtMost65536Bytes) {
     EXPECT_EQ(std::string(buffer.Text()), std::string(70000 - 65536, '2'));
 }
 
-TEST_F(SocketExchangeTest, ClosedConnectionIsAnEmptyAcceptedReplyAndReadableAtOnce) {
+// A closed connection is no answer: the empty receive is logged, then reported as a reset, so
+// a unit that hangs up before confirming a step never lets the run pass as complete.
+TEST_F(SocketExchangeTest, ClosedConnectionIsReadableAtOnceAndFailsTheReply) {
     LoopbackPair pair = Connected(57);
     pair.theirs.Close();
 
@@ -133,10 +135,14 @@ TEST_F(SocketExchangeTest, ClosedConnectionIsAnEmptyAcceptedReplyAndReadableAtOn
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(50));
     ReplyBuffer buffer;
     int received = -5;
-    EXPECT_EQ(m_dialog->ReceiveReply(pair.ours, buffer, received, 0), 0);
+    EXPECT_EQ(m_dialog->ReceiveReply(pair.ours, buffer, received, 0), 1);
     EXPECT_EQ(received, 0);
-    EXPECT_EQ(ReadLogEntries(), std::vector<std::string>{Entry(kRx, "")});
-    EXPECT_TRUE(Boxes().empty());
+    EXPECT_EQ(ReadLogEntries(),
+              (std::vector<std::string>{
+                  Entry(kRx, ""), Entry("recv() Error", "Error : Connection reset by peer.")}));
+    ASSERT_EQ(Boxes().size(), 1u);
+    EXPECT_EQ(Boxes()[0].text, "Error : Connection reset by peer.");
+    EXPECT_EQ(Boxes()[0].style, platform::kMbIconError);
 }
 
 TEST_F(SocketExchangeTest, ReplyDeadlineIsLongerWhileTheUnitWrites) {

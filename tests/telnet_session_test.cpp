@@ -3,7 +3,11 @@
 
 #include "link_test_support.h"
 
+#include <sys/socket.h>
+
 #include <chrono>
+#include <future>
+#include <thread>
 
 using sim::Fault;
 
@@ -111,6 +115,42 @@ TEST_F(TelnetSessionTest, UnitHangingUpEndsTheDrainWithAFailure) {
     EXPECT_EQ(entries.back(), Entry("recv() Error", "Error : Connection reset by peer."));
     ASSERT_EQ(Boxes().size(), 1u);
     EXPECT_EQ(Boxes()[0].text, "Error : Connection reset by peer.");
+    EXPECT_EQ(Boxes()[0].style, platform::kMbIconError);
+    EXPECT_TRUE(TimerStoppedBeforeBox());
+}
+
+TEST_F(TelnetSessionTest, UnitThatNeverFallsQuietIsGivenUpAtTheReplyDeadline) {
+    // The test plays a telnet server that repeats an option request faster than the quiet period.
+    platform::Socket listening = platform::CreateTcpSocket();
+    const int reuse = 1;
+    ::setsockopt(static_cast<int>(listening.Get()), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+    ASSERT_TRUE(platform::Bind(
+        listening, {platform::InetAddr(Address(65).c_str()), platform::HostToNet16(23)}));
+    ASSERT_TRUE(platform::Listen(listening));
+    AimAt(65);
+    platform::SetTimeScale(0.03); // reply deadline 1.8 s, quiet period 60 ms
+    auto chatter = std::async(std::launch::async, [&listening] {
+        platform::SockAddrIn peer;
+        const platform::Socket s = platform::AcceptWithin(listening, 100000, peer); // 3 s real
+        const auto end = Clock::now() + std::chrono::seconds(6);
+        while (s.IsValid() && Clock::now() < end && platform::Send(s, "\xFF\xFD\x18", 3) == 3)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    });
+
+    const auto start = Clock::now();
+    EXPECT_EQ(m_dialog->ConnectTelnet(), 1);
+    const auto elapsed = Clock::now() - start;
+    m_dialog->m_sockTelnet.Close();
+    chatter.get();
+
+    EXPECT_GE(elapsed, std::chrono::milliseconds(1790));
+    EXPECT_LT(elapsed, std::chrono::seconds(5));
+    const auto entries = ReadLogEntries();
+    ASSERT_GT(entries.size(), 5u);
+    EXPECT_EQ(entries[4].rfind("PC <- Device \xFF", 0), 0u);
+    EXPECT_EQ(entries.back(), Entry("recv() Error", "Error : Connection timed out."));
+    ASSERT_EQ(Boxes().size(), 1u);
+    EXPECT_EQ(Boxes()[0].text, "Error : Connection timed out.");
     EXPECT_EQ(Boxes()[0].style, platform::kMbIconError);
     EXPECT_TRUE(TimerStoppedBeforeBox());
 }
