@@ -91,7 +91,7 @@ run_ctest() {
 # The same suite built with AddressSanitizer and UndefinedBehaviorSanitizer; any report fails it.
 build_sanitized() {
     rm -f "$SANITIZED/kqtests"
-    cmake -S "$ROOT" -B "$SANITIZED" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKQ_SANITIZE=ON &&
+    cmake -S "$ROOT" -B "$SANITIZED" -DCMAKE_BUILD_TYPE=Debug -DKQ_SANITIZE=ON &&
         cmake --build "$SANITIZED" -j"$JOBS" --target kqtests kqunit -- -k
 }
 
