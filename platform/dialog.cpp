@@ -29,14 +29,18 @@ std::optional<unsigned> ParseDialogUnsigned(const std::string& text) {
         ++i;
     if (i == text.size())
         return std::nullopt;
-    unsigned value = 0; // wraps modulo 2^32 as the classic read does
+    // A number above the unsigned range does not translate: wrapping it would turn a mistyped
+    // field into a different, valid address byte.
+    uint64_t value = 0;
     for (; i < text.size(); ++i) {
         const char c = text[i];
         if (c < '0' || c > '9')
             return std::nullopt;
         value = value * 10u + unsigned(c - '0');
+        if (value > UINT32_MAX)
+            return std::nullopt;
     }
-    return value;
+    return unsigned(value);
 }
 
 unsigned CDialog::GetDlgItemInt(int id, bool* translated) const {

@@ -93,7 +93,7 @@ class CDialog {
     // Controls by identifier.
     void SetDlgItemText(int id, const std::string& text);
     std::string GetDlgItemText(int id) const;
-    // The classic unsigned read: optional blanks, digits only, value modulo 2^32; *translated
+    // The classic unsigned read: optional blanks, digits only, at most 4294967295; *translated
     // false (and 0) for an empty text or any other character.
     unsigned GetDlgItemInt(int id, bool* translated) const;
     void ShowDlgItem(int id, bool show);

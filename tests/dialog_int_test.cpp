@@ -20,10 +20,12 @@ TEST(DialogInt, DecimalDigitsAfterBlanks) {
     EXPECT_EQ(ParseDialogUnsigned("4294967295"), 4294967295u);
 }
 
-TEST(DialogInt, ValueWrapsModulo2To32) {
-    EXPECT_EQ(ParseDialogUnsigned("4294967296"), 0u);
-    EXPECT_EQ(ParseDialogUnsigned("4294967298"), 2u);
-    EXPECT_EQ(ParseDialogUnsigned("99999999999999999999"), 1661992959u);
+// Above the unsigned range the read fails rather than wrap into a small, valid-looking number.
+TEST(DialogInt, ValueAboveTheUnsignedRangeDoesNotTranslate) {
+    EXPECT_FALSE(ParseDialogUnsigned("4294967296").has_value());
+    EXPECT_FALSE(ParseDialogUnsigned("4294967298").has_value());
+    EXPECT_FALSE(ParseDialogUnsigned("99999999999999999999").has_value());
+    EXPECT_EQ(ParseDialogUnsigned("0004294967295"), 4294967295u); // leading zeros do not count
 }
 
 TEST(DialogInt, AnythingElseDoesNotTranslate) {

@@ -130,7 +130,9 @@ TEST_F(HeadlessDialogTest, OtherThreadsCallsRunOnTheDialogThreadInCallOrder) {
     std::string readBack;
     std::thread worker([&] {
         for (int i = 0; i < 50; ++i) {
-            dialog.SetDlgItemText(IDC_STATUS, "s" + std::to_string(i));
+            std::string status(1, 's');
+            status += std::to_string(i);
+            dialog.SetDlgItemText(IDC_STATUS, status);
             dialog.SetProgressPos(IDC_PROGRESS, uint32_t(i));
         }
         dialog.SetDlgItemText(IDC_IP2, "77");

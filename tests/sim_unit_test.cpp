@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -134,7 +135,7 @@ Fault MakeFault(Fault::Trigger trigger, std::string match, Fault::Action action,
 
 std::vector<uint8_t> Record(const std::string& name, uint32_t kind,
                             const std::vector<uint8_t>& content, long lengthDelta = 0) {
-    std::vector<uint8_t> r(32, 0);
+    std::vector<uint8_t> r(32 + content.size(), 0);
     for (size_t i = 0; i < name.size() && i < 16; ++i) {
         r[i] = static_cast<uint8_t>(name[i]);
     }
@@ -143,7 +144,7 @@ std::vector<uint8_t> Record(const std::string& name, uint32_t kind,
         r[16 + i] = static_cast<uint8_t>(length >> (8 * i));
         r[20 + i] = static_cast<uint8_t>(kind >> (8 * i));
     }
-    r.insert(r.end(), content.begin(), content.end());
+    std::copy(content.begin(), content.end(), r.begin() + 32);
     return r;
 }
 

@@ -54,10 +54,10 @@ TEST(GetVersionString, MissingKeyOrOtherFileLeavesTheTextUntouched) {
 
 TEST(GetVersionString, ValueIsCutToOneLessThanTheCapacity) {
     const std::string copyright = KQ_LEGAL_COPYRIGHT;
-    ASSERT_GT(copyright.size(), 20u);
-    const Reading cut = Read("KQVorlink.exe", "LegalCopyright", 20);
+    ASSERT_GT(copyright.size(), 10u);
+    const Reading cut = Read("KQVorlink.exe", "LegalCopyright", 10);
     EXPECT_EQ(cut.result, 1);
-    EXPECT_EQ(cut.text, copyright.substr(0, 19));
+    EXPECT_EQ(cut.text, copyright.substr(0, 9));
     EXPECT_EQ(Read("KQVorlink.exe", "FileVersion", 11).text, "2, 0, 0, 0"); // exactly fits
     EXPECT_EQ(Read("KQVorlink.exe", "FileVersion", 10).text, "2, 0, 0, ");
     const Reading one = Read("KQVorlink.exe", "FileVersion", 1);
@@ -70,7 +70,8 @@ TEST(VersionTexts, CaptionAndAboutLinesOfTheProgram) {
     const AboutLines about = ComposeAboutLines();
     // No "Comments" in the table read: the line starts with the blank before "Version".
     EXPECT_EQ(about.version, " Version 2, 0, 0, 0");
-    EXPECT_EQ(about.copyright, std::string(KQ_LEGAL_COPYRIGHT) + " " + KQ_COMPANY_NAME + "\n");
+    // The copyright line names the company once: it is the copyright text, then the company.
+    EXPECT_EQ(about.copyright, "Copyright (C) 2026 KQ Systems\n");
     // Under another name nothing is found and only the fixed words remain.
     EXPECT_EQ(ComposeCaption("Other.exe"), " Rev. ");
 }

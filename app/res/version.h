@@ -7,7 +7,7 @@
 #define KQ_COMPANY_NAME "KQ Systems"
 #define KQ_FILE_DESCRIPTION "KQVorlink"
 #define KQ_INTERNAL_NAME "KQVorlink"
-#define KQ_LEGAL_COPYRIGHT "Copyright (C) 2026 KQ Systems"
+#define KQ_LEGAL_COPYRIGHT "Copyright (C) 2026"
 #define KQ_ORIGINAL_FILENAME "KQVorlink.exe"
 #define KQ_PRODUCT_NAME "KQVorlink"
 #define KQ_COMMENTS_EN "KQ-A2/KQ-B2 Update"

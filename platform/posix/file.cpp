@@ -248,16 +248,6 @@ bool AppendToFile(const char* name, const void* data, size_t length) {
     return ok;
 }
 
-std::optional<std::vector<uint8_t>> ReadWholeFile(const char* name) {
-    ReadOnlyFile file(name);
-    if (!file.IsOpen())
-        return std::nullopt;
-    std::vector<uint8_t> bytes(file.Size());
-    // The file may have shrunk since its size was taken.
-    bytes.resize(file.Read(bytes.data(), bytes.size()));
-    return bytes;
-}
-
 ReadOnlyFile::ReadOnlyFile(const char* name) : m_handle(OpenForReading(name)) {}
 
 ReadOnlyFile::~ReadOnlyFile() {

@@ -79,7 +79,7 @@ std::string ShortNameFor(const std::string& name) {
     std::string base = ShortPart(hasExt ? name.substr(0, lastDot) : name, 6);
     const std::string ext = hasExt ? ShortPart(name.substr(lastDot + 1), 3) : "";
     if (base.empty())
-        base = "_";
+        base.push_back('_');
     return base + "~1" + (ext.empty() ? "" : "." + ext);
 }
 

@@ -148,18 +148,6 @@ int Fd(const Socket& s) {
     return int(s.Get());
 }
 
-sockaddr_in ToSockaddr(const SockAddrIn& a) {
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_addr.s_addr = a.addrNet;
-    sin.sin_port = a.portNet;
-    return sin;
-}
-
-SockAddrIn FromSockaddr(const sockaddr_in& sin) {
-    return {sin.sin_addr.s_addr, sin.sin_port};
-}
-
 // Polls the descriptors until one is ready or the protocol-time bound has passed; retries after
 // signals with the time that is left. Returns poll's result (0 on time-out, -1 on failure with
 // the error recorded).
@@ -221,7 +209,7 @@ Socket CreateTcpSocket() {
 
 bool Connect(const Socket& s, const SockAddrIn& to, uint32_t timeoutMs) {
     const int fd = Fd(s);
-    const sockaddr_in sin = ToSockaddr(to);
+    const sockaddr_in sin = ToSockaddr<sockaddr_in>(to, AF_INET);
     // A blocking connect to a silent address would wait for the system's own, much longer bound.
     if (!SetNonBlocking(fd, true))
         return FailWithErrno(false);
@@ -252,7 +240,7 @@ bool Connect(const Socket& s, const SockAddrIn& to, uint32_t timeoutMs) {
 }
 
 bool Bind(const Socket& s, const SockAddrIn& local) {
-    const sockaddr_in sin = ToSockaddr(local);
+    const sockaddr_in sin = ToSockaddr<sockaddr_in>(local, AF_INET);
     if (::bind(Fd(s), reinterpret_cast<const sockaddr*>(&sin), sizeof sin) != 0)
         return FailWithErrno(false);
     return true;

@@ -22,18 +22,6 @@ SOCKET Sock(const Socket& s) {
     return static_cast<SOCKET>(s.Get());
 }
 
-sockaddr_in ToSockaddr(const SockAddrIn& a) {
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_addr.s_addr = a.addrNet;
-    sin.sin_port = a.portNet;
-    return sin;
-}
-
-SockAddrIn FromSockaddr(const sockaddr_in& sin) {
-    return {sin.sin_addr.s_addr, sin.sin_port};
-}
-
 timeval TimevalOf(uint32_t realMs) {
     timeval tv{};
     tv.tv_sec = long(realMs / 1000);
@@ -126,7 +114,7 @@ Socket CreateTcpSocket() {
 
 bool Connect(const Socket& s, const SockAddrIn& to, uint32_t timeoutMs) {
     const SOCKET sock = Sock(s);
-    const sockaddr_in sin = ToSockaddr(to);
+    const sockaddr_in sin = ToSockaddr<sockaddr_in>(to, AF_INET);
     if (!SetNonBlocking(sock, true))
         return false;
     bool connected = ::connect(sock, reinterpret_cast<const sockaddr*>(&sin), sizeof sin) == 0 ||
@@ -139,7 +127,7 @@ bool Connect(const Socket& s, const SockAddrIn& to, uint32_t timeoutMs) {
 }
 
 bool Bind(const Socket& s, const SockAddrIn& local) {
-    const sockaddr_in sin = ToSockaddr(local);
+    const sockaddr_in sin = ToSockaddr<sockaddr_in>(local, AF_INET);
     return ::bind(Sock(s), reinterpret_cast<const sockaddr*>(&sin), sizeof sin) == 0;
 }
 
