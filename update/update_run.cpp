@@ -39,8 +39,8 @@ int ReadAddressFields(CUpdaterDlg& dlg, std::string& address) {
     return kRunOk;
 }
 
-// Clears the cached hardware address, looks up the local host (its address is announced for
-// data connections) and converts the unit's address.
+// Clears the cached hardware address, checks that the local host has a name and an address,
+// and converts the unit's address.
 int PrepareAddresses(CUpdaterDlg& dlg, const std::string& address) {
     // The unit may have been swapped for another at the same address.
     platform::StartArpCleanup(address);
