@@ -11,12 +11,12 @@
 namespace platform {
 
 struct ControlTemplate {
-    int id;           // -1 for controls without identifier (icon, bitmap)
-    ControlKind kind; // Static, Edit, Button, Progress, Picture
-    std::string text; // template text ("" for none; resource name for pictures)
+    int id;                  // -1 for controls without identifier (icon, bitmap)
+    ControlKind kind;        // Static, Edit, Button, Progress, Picture
+    std::string text;        // template text ("" for none; resource name for pictures)
     int x, y, width, height; // dialog units
-    bool visible;     // visible at creation
-    std::string styles; // the script's style words for the control, e.g. "SS_CENTER"
+    bool visible;            // visible at creation
+    std::string styles;      // the script's style words for the control, e.g. "SS_CENTER"
 };
 
 struct DialogTemplate {

@@ -24,14 +24,14 @@ struct Fault {
         FtpConnect,    // an FTP connection is accepted (Action::Refuse refuses it)
     };
     enum class Action {
-        Reply,        // answer `text` (CR LF added unless it already ends with LF)
-        Close,        // close the connection without answering
-        Silent,       // never answer (the connection stays open until the unit stops)
-        Delay,        // answer normally after `delayMs`
-        Split,        // send the normal answer in two segments, `delayMs` apart
-        NoConnect,    // STOR: refuse with `text` without connecting the data connection
-        Stranger,     // DataConnect: first connect from another loopback address, then normally
-        Refuse,       // FtpConnect / TelnetConnect: refuse the connection
+        Reply,     // answer `text` (CR LF added unless it already ends with LF)
+        Close,     // close the connection without answering
+        Silent,    // never answer (the connection stays open until the unit stops)
+        Delay,     // answer normally after `delayMs`
+        Split,     // send the normal answer in two segments, `delayMs` apart
+        NoConnect, // STOR: refuse with `text` without connecting the data connection
+        Stranger,  // DataConnect: first connect from another loopback address, then normally
+        Refuse,    // FtpConnect / TelnetConnect: refuse the connection
     };
     Trigger trigger = Trigger::Command;
     std::string match;
@@ -46,30 +46,30 @@ struct UnitConfig {
     std::string address = "127.0.0.2"; // must lie in 127.0.0.0/8
     uint16_t ftpPort = 21;
     uint16_t telnetPort = 23;
-    std::string model = "KQ-A2";                        // as named in the r_INF reply
-    std::string infoReply;                              // whole r_INF reply; empty: built from model
-    std::string versionText = "KQ-A2.01.02.45";         // the uname version text
-    std::string unameReply;                             // whole uname reply; empty: "200 " + text
+    std::string model = "KQ-A2";                // as named in the r_INF reply
+    std::string infoReply;                      // whole r_INF reply; empty: built from model
+    std::string versionText = "KQ-A2.01.02.45"; // the uname version text
+    std::string unameReply;                     // whole uname reply; empty: "200 " + text
     std::string greeting = "220 KQ unit FTP server ready.";
     bool telnetEnabled = true;
-    bool telnetOptionAnswers = true;    // answer the option offer with IAC bytes
-    std::string telnetGreeting;         // text sent on telnet connect (empty: none)
-    uint32_t restartRefuseMs = 3000;    // after u_soft on telnet: refuse connections this long
-    std::string storeDir;               // where received files are stored (required)
-    uint32_t idleTimeoutMs = 120000;    // stops by itself after this long without any activity
+    bool telnetOptionAnswers = true; // answer the option offer with IAC bytes
+    std::string telnetGreeting;      // text sent on telnet connect (empty: none)
+    uint32_t restartRefuseMs = 3000; // after u_soft on telnet: refuse connections this long
+    std::string storeDir;            // where received files are stored (required)
+    uint32_t idleTimeoutMs = 120000; // stops by itself after this long without any activity
     std::vector<Fault> faults;
 };
 
 // One upload the unit received.
 struct StoredUpload {
-    std::string storName;      // the name given to STOR
-    std::string selector;      // the "k_" selector active at the time ("" for none)
-    bool hasHeader = false;    // false for the bare CPU program and plain STOR
-    std::string headerName;    // name field up to 16 bytes, without padding
-    uint32_t headerLength = 0; // length field
-    uint32_t headerKind = 0;   // kind field
+    std::string storName;         // the name given to STOR
+    std::string selector;         // the "k_" selector active at the time ("" for none)
+    bool hasHeader = false;       // false for the bare CPU program and plain STOR
+    std::string headerName;       // name field up to 16 bytes, without padding
+    uint32_t headerLength = 0;    // length field
+    uint32_t headerKind = 0;      // kind field
     std::vector<uint8_t> content; // the bytes behind the header (or all bytes)
-    std::string problem;       // empty when the record was valid
+    std::string problem;          // empty when the record was valid
 };
 
 class Unit {
