@@ -19,7 +19,7 @@ class CWinApp {
     // The process exit code.
     virtual int ExitInstance() { return 0; }
 
-    // The main window (AfxGetMainWnd); set by InitInstance while its dialog runs.
+    // The main window; set by InitInstance while its dialog runs.
     CDialog* m_pMainWnd = nullptr;
 
     // The current application object, or null.
