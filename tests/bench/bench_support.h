@@ -5,6 +5,7 @@
 #include "app/res/resource.h"
 #include "app/updater_dlg.h"
 #include "platform/headless/desktop.h"
+#include "tests/temp_folder.h"
 
 #include <unistd.h>
 
@@ -16,27 +17,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-class BenchFolder {
-  public:
-    explicit BenchFolder(const std::string& tag) : m_oldCwd(std::filesystem::current_path()) {
-        m_path = std::filesystem::temp_directory_path() /
-                 ("kq-bench-" + tag + "-" + std::to_string(::getpid()));
-        std::filesystem::remove_all(m_path);
-        std::filesystem::create_directories(m_path);
-        std::filesystem::current_path(m_path);
-    }
-    ~BenchFolder() {
-        std::error_code ignored;
-        std::filesystem::current_path(m_oldCwd, ignored);
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    const std::filesystem::path& Path() const { return m_path; }
-
-  private:
-    std::filesystem::path m_oldCwd;
-    std::filesystem::path m_path;
-};
 
 inline void WriteFileOfSize(const std::string& name, size_t size, unsigned seed) {
     std::mt19937 generator(seed);

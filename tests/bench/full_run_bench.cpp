@@ -52,7 +52,7 @@ int64_t FixedPausesMs(const CUpdaterDlg& d) {
 
 int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::atoi(argv[1]) : 3;
-    BenchFolder folder("full-run");
+    TempFolder folder("full-run");
     unsigned seed = 1;
     for (const FileSpec& f : kSet)
         WriteFileOfSize(f.name, f.size, seed++);

@@ -37,7 +37,7 @@ bool ResetPeak() {
 } // namespace
 
 int main() {
-    BenchFolder folder("memory");
+    TempFolder folder("memory");
     WriteFileOfSize("LOGO.bmp", kFileSize, 1);
 
     int ready[2];
