@@ -63,6 +63,17 @@ std::string WithMain(const Args& args, const MainCommand& command) {
     return command(main, args);
 }
 
+// Answers the command for the control that the first word names, or says what is missing.
+using ControlCommand = std::function<std::string(HWND main, HWND control, const Args& args)>;
+
+std::string WithControl(const Args& args, const ControlCommand& command) {
+    return WithMain(args, [&command](HWND main, const Args& a) {
+        std::string error;
+        HWND control = Control(main, a, error);
+        return control ? command(main, control, a) : Fail(error);
+    });
+}
+
 void TypeChar(HWND target, char c) {
     Send(target, WM_CHAR, static_cast<unsigned char>(c), 1);
 }
@@ -117,37 +128,25 @@ const std::map<std::string, std::function<std::string(const Args&)>>& Commands()
          }},
         {"get",
          [](const Args& a) {
-             return WithMain(a, [](HWND main, const Args& a) {
-                 std::string error;
-                 HWND c = Control(main, a, error);
-                 return c ? JsonLine().Bool("ok", true).Str("text", TextOf(c)).Text() : Fail(error);
+             return WithControl(a, [](HWND, HWND c, const Args&) {
+                 return JsonLine().Bool("ok", true).Str("text", TextOf(c)).Text();
              });
          }},
         {"visible",
          [](const Args& a) {
-             return WithMain(a, [](HWND main, const Args& a) {
-                 std::string error;
-                 HWND c = Control(main, a, error);
-                 return c ? JsonLine().Bool("ok", true).Bool("value", IsWindowVisible(c)).Text()
-                          : Fail(error);
+             return WithControl(a, [](HWND, HWND c, const Args&) {
+                 return JsonLine().Bool("ok", true).Bool("value", IsWindowVisible(c)).Text();
              });
          }},
         {"enabled",
          [](const Args& a) {
-             return WithMain(a, [](HWND main, const Args& a) {
-                 std::string error;
-                 HWND c = Control(main, a, error);
-                 return c ? JsonLine().Bool("ok", true).Bool("value", IsWindowEnabled(c)).Text()
-                          : Fail(error);
+             return WithControl(a, [](HWND, HWND c, const Args&) {
+                 return JsonLine().Bool("ok", true).Bool("value", IsWindowEnabled(c)).Text();
              });
          }},
         {"set",
          [](const Args& a) {
-             return WithMain(a, [](HWND main, const Args& a) {
-                 std::string error;
-                 HWND c = Control(main, a, error);
-                 if (!c)
-                     return Fail(error);
+             return WithControl(a, [](HWND, HWND c, const Args& a) {
                  const std::string text = a.tail();
                  Send(c, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
                  return JsonLine().Bool("ok", true).Str("text", TextOf(c)).Text();
@@ -155,11 +154,7 @@ const std::map<std::string, std::function<std::string(const Args&)>>& Commands()
          }},
         {"type",
          [](const Args& a) {
-             return WithMain(a, [](HWND main, const Args& a) {
-                 std::string error;
-                 HWND c = Control(main, a, error);
-                 if (!c)
-                     return Fail(error);
+             return WithControl(a, [](HWND, HWND c, const Args& a) {
                  // Clicking into the field gives it the focus, as for a person; then its whole
                  // text is selected so that typing replaces it.
                  Send(c, WM_LBUTTONDOWN, MK_LBUTTON, 0);
@@ -191,11 +186,7 @@ const std::map<std::string, std::function<std::string(const Args&)>>& Commands()
          }},
         {"click",
          [](const Args& a) {
-             return WithMain(a, [](HWND main, const Args& a) {
-                 std::string error;
-                 HWND c = Control(main, a, error);
-                 if (!c)
-                     return Fail(error);
+             return WithControl(a, [](HWND main, HWND c, const Args&) {
                  // A person cannot press what is hidden or greyed, nor anything in a dialog that a
                  // message box has disabled.
                  if (!IsWindowVisible(c))
