@@ -79,9 +79,11 @@ build_native() {
         cmake --build "$NATIVE" -j"$JOBS" -- -k
 }
 
+# Runs the suite of one native build folder and adds its counts to the totals.
 run_ctest() {
-    local out="$NATIVE/ctest-output.txt"
-    timeout 2400 ctest --test-dir "$NATIVE" -j"$JOBS" --output-on-failure --timeout 300 2>&1 |
+    local dir="$1"
+    local out="$dir/ctest-output.txt"
+    timeout 2400 ctest --test-dir "$dir" -j"$JOBS" --output-on-failure --timeout 300 2>&1 |
         tee "$out"
     local status=${PIPESTATUS[0]}
     count_ctest "$out"
@@ -89,20 +91,12 @@ run_ctest() {
 }
 
 # The same suite built with AddressSanitizer and UndefinedBehaviorSanitizer; any report fails it.
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 build_sanitized() {
     rm -f "$SANITIZED/kqtests"
     cmake -S "$ROOT" -B "$SANITIZED" -DCMAKE_BUILD_TYPE=Debug -DKQ_SANITIZE=ON &&
         cmake --build "$SANITIZED" -j"$JOBS" --target kqtests kqunit -- -k
-}
-
-run_sanitized_ctest() {
-    local out="$SANITIZED/ctest-output.txt"
-    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-        timeout 2400 ctest --test-dir "$SANITIZED" -j"$JOBS" --output-on-failure --timeout 300 2>&1 |
-        tee "$out"
-    local status=${PIPESTATUS[0]}
-    count_ctest "$out"
-    return "$status"
 }
 
 build_windows() {
@@ -128,14 +122,14 @@ section "packages" bash "$ROOT/tests/install_packages.sh"
 
 section "native build" build_native
 if [ -f "$NATIVE/CTestTestfile.cmake" ] && [ -x "$NATIVE/kqtests" ]; then
-    section "native tests (ctest)" run_ctest
+    section "native tests (ctest)" run_ctest "$NATIVE"
 else
     skip "native tests (ctest)" "no kqtests from the native build"
 fi
 
 section "sanitizer build (address, undefined)" build_sanitized
 if [ -f "$SANITIZED/CTestTestfile.cmake" ] && [ -x "$SANITIZED/kqtests" ]; then
-    section "native tests under the sanitizers (ctest)" run_sanitized_ctest
+    section "native tests under the sanitizers (ctest)" run_ctest "$SANITIZED"
 else
     skip "native tests under the sanitizers (ctest)" "no kqtests from the sanitizer build"
 fi
