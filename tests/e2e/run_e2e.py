@@ -20,7 +20,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.dont_write_bytecode = True  # keep the source tree clean
 
-import scenarios_run  # noqa: E402,F401  (registers its scenarios)
+import scenarios_layout  # noqa: E402,F401  (registers its scenarios)
+import scenarios_run  # noqa: E402,F401
 import scenarios_start  # noqa: E402,F401
 from e2e_case import SCENARIOS, run_case  # noqa: E402
 from session import Display, Driver, Wine, isolate_or_continue, log  # noqa: E402
