@@ -4,7 +4,7 @@ worked through its window by kqdriver.exe, against the simulated unit kqunit on 
 
     python3 tests/e2e/run_e2e.py --build BUILD_WINDOWS --kqunit PATH/kqunit [--only NAME ...]
                                  [--exe KQVorlink.exe] [--group start|run] [--list]
-                                 [--gtest kqwintests.exe ...]
+                                 [--gtest kqwintests.exe ...] [--pictures docs]
 
 Ends with the line "N passed, M failed" and a non-zero exit status when any case failed.
 """
@@ -34,6 +34,8 @@ class Environment:
         self.kqunit = args.kqunit
         self.build = args.build
         self.work = args.work or os.path.join(args.build, "e2e")
+        # Where the cases keep the pictures that the README shows (none when not given).
+        self.pictures = getattr(args, "pictures", None)
         self.display = None
         self.wine = None
         self.driver = None
@@ -101,12 +103,14 @@ def main(argv):
     parser.add_argument("--group", choices=("start", "run"), help="only this group of cases")
     parser.add_argument("--only", nargs="*", help="only these cases")
     parser.add_argument("--list", action="store_true", help="list the cases and stop")
+    parser.add_argument("--pictures", help="keep the README's pictures of the window here")
     parser.add_argument("--gtest", nargs="*", default=[],
                         help="GoogleTest programs of the Windows backend to run first under Wine")
     args = parser.parse_args(argv)
     args.build = os.path.abspath(args.build)
     args.kqunit = os.path.abspath(args.kqunit)
     args.exe = os.path.abspath(args.exe) if args.exe else None
+    args.pictures = os.path.abspath(args.pictures) if args.pictures else None
 
     chosen = [
         (name, group, function)
