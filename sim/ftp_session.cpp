@@ -92,7 +92,7 @@ void FtpSession::Run() {
                !fault || !PlayFault(*fault)) {
         Reply(cfg.greeting);
     }
-    m_split = false;
+    m_pace = {};
 
     LineReader reader;
     char buffer[4096];
@@ -117,10 +117,14 @@ void FtpSession::Run() {
 }
 
 bool FtpSession::Reply(const std::string& text) {
+    return SendExact(WithLineEnd(text));
+}
+
+bool FtpSession::SendExact(const std::string& bytes) {
     if (!m_open) {
         return false;
     }
-    if (!m_core.Send(m_control.Get(), WithLineEnd(text), m_split, m_splitMs)) {
+    if (!m_core.Send(m_control.Get(), bytes, m_pace)) {
         m_control.Close();
         m_open = false;
         return false;
@@ -131,11 +135,26 @@ bool FtpSession::Reply(const std::string& text) {
 bool FtpSession::PlayFault(const Fault& fault) {
     switch (fault.action) {
     case Fault::Action::Reply:
-        Reply(fault.text);
+    case Fault::Action::Raw:
+        SendExact(FaultText(fault));
         return true;
-    case Fault::Action::NoConnect:
-        Reply(fault.text.empty() ? kNoDataConnection : fault.text);
+    case Fault::Action::NoConnect: {
+        // Each line its own segment, so that a "150" and a "425" arrive as two replies.
+        const std::string text = fault.text.empty() ? kNoDataConnection : fault.text;
+        for (size_t at = 0; at < text.size() && m_open;) {
+            const size_t end = std::min(text.find('\n', at), text.size());
+            if (at > 0) {
+                m_core.Sleep(fault.delayMs);
+            }
+            std::string line = text.substr(at, end - at);
+            if (!line.empty() && line.back() == '\r') {
+                line.pop_back();
+            }
+            Reply(line);
+            at = end + 1;
+        }
         return true;
+    }
     case Fault::Action::Close:
     case Fault::Action::Refuse:
         m_control.Close();
@@ -148,17 +167,19 @@ bool FtpSession::PlayFault(const Fault& fault) {
         m_core.Sleep(fault.delayMs);
         return false;
     case Fault::Action::Split:
-        m_split = true;
-        m_splitMs = fault.delayMs;
+    case Fault::Action::Trickle:
+        m_pace = PaceOf(fault);
         return false;
     case Fault::Action::Stranger:
+    case Fault::Action::Stall:
+    case Fault::Action::Drop:
         return false;
     }
     return false;
 }
 
 void FtpSession::Handle(const std::string& line) {
-    m_split = false;
+    m_pace = {};
     if (auto fault = m_core.Faults().Check(Fault::Trigger::Command, line);
         fault && PlayFault(*fault)) {
         return;
@@ -282,33 +303,17 @@ void FtpSession::HandleStor(const std::string& name) {
     }
     const sockaddr_in to = *m_dataPort;
     m_dataPort.reset(); // each transfer needs its own PORT
-    if (auto fault = m_core.Faults().Check(Fault::Trigger::DataConnect)) {
-        if (fault->action == Fault::Action::Stranger) {
-            in_addr stranger{};
-            net::ParseIpv4(m_core.Config().address == "127.0.0.254" ? "127.0.0.253" : "127.0.0.254",
-                           &stranger);
-            std::string ignored;
-            net::ConnectBounded(to, &stranger, kConnectLimitMs, &ignored);
-        } else if (PlayFault(*fault)) {
-            return;
-        }
-    }
-    // Like a real unit, the data connection comes from the unit's own address.
-    in_addr own{};
-    net::ParseIpv4(m_core.Config().address, &own);
-    std::string error;
-    net::Fd data = net::ConnectBounded(to, &own, kConnectLimitMs, &error);
-    if (!data.Valid()) {
-        Reply(kNoDataConnection);
-        return;
-    }
-    m_core.Touch();
-    if (!Reply("150 Opening BINARY mode data connection for " + name + ".")) {
+    net::Fd data;
+    if (!OpenData(to, name, data)) {
         return;
     }
     std::vector<uint8_t> bytes;
     const bool complete = ReceiveData(data.Get(), bytes);
     data.Close();
+    if (auto fault = m_core.Faults().Check(Fault::Trigger::TransferEnd);
+        fault && PlayFault(*fault)) {
+        return;
+    }
     if (!complete) {
         Reply("426 Connection closed; transfer aborted.");
         return;
@@ -328,6 +333,45 @@ void FtpSession::HandleStor(const std::string& name) {
     } else {
         Reply("226 Transfer complete.");
     }
+}
+
+bool FtpSession::OpenData(const sockaddr_in& to, const std::string& name, net::Fd& data) {
+    constexpr int kStallReceiveBuffer = 1024; // the system makes a little more of it
+    auto fault = m_core.Faults().Check(Fault::Trigger::DataConnect);
+    const auto action = fault ? fault->action : Fault::Action::Delay;
+    if (fault && action == Fault::Action::Stranger) {
+        in_addr stranger{};
+        net::ParseIpv4(m_core.Config().address == "127.0.0.254" ? "127.0.0.253" : "127.0.0.254",
+                       &stranger);
+        std::string ignored;
+        net::ConnectBounded(to, &stranger, kConnectLimitMs, &ignored);
+    } else if (fault && PlayFault(*fault)) {
+        return false;
+    }
+    // Like a real unit, the data connection comes from the unit's own address.
+    in_addr own{};
+    net::ParseIpv4(m_core.Config().address, &own);
+    std::string error;
+    const bool stall = fault && action == Fault::Action::Stall;
+    data = net::ConnectBounded(to, &own, kConnectLimitMs, &error, stall ? kStallReceiveBuffer : 0);
+    if (!data.Valid()) {
+        Reply(kNoDataConnection);
+        return false;
+    }
+    m_core.Touch();
+    if (!Reply("150 Opening BINARY mode data connection for " + name + ".")) {
+        return false;
+    }
+    if (stall) {
+        m_core.Hold(std::move(data)); // never read; no end of the transfer is ever answered
+        return false;
+    }
+    if (fault && action == Fault::Action::Drop) {
+        data.Reset();
+        Reply("426 Connection closed; transfer aborted.");
+        return false;
+    }
+    return true;
 }
 
 bool FtpSession::ReceiveData(int fd, std::vector<uint8_t>& bytes) {

@@ -42,7 +42,7 @@ TelnetSession::TelnetSession(UnitCore& core, net::Fd connection, std::optional<F
 }
 
 bool TelnetSession::Send(const std::string& bytes) {
-    if (m_open && !m_core.Send(m_conn.Get(), bytes, m_split, m_splitMs)) {
+    if (m_open && !m_core.Send(m_conn.Get(), bytes, m_pace)) {
         m_conn.Close();
         m_open = false;
     }
@@ -63,11 +63,11 @@ void TelnetSession::Run() {
             m_answerDelayMs = fault->delayMs;
             break;
         case Fault::Action::Split:
-            m_split = true;
-            m_splitMs = fault->delayMs;
+        case Fault::Action::Trickle:
+            m_pace = PaceOf(*fault);
             break;
-        default:
-            Send(WithLineEnd(fault->text));
+        default: // Reply and Raw: a text of the unit's own as it connects
+            Send(FaultText(*fault));
             break;
         }
     }
@@ -162,9 +162,9 @@ void TelnetSession::HandleLine(const std::string& line) {
         m_open = false;
         return;
     }
-    m_core.Sleep(fault->delayMs);
-    m_split = fault->action == Fault::Action::Split;
-    Send(WithLineEnd(fault->text));
+    // Any other fault answers with its text: split or trickled `delayMs` apart, or whole.
+    m_pace = PaceOf(*fault);
+    Send(FaultText(*fault));
 }
 
 } // namespace sim

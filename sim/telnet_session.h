@@ -28,8 +28,7 @@ class TelnetSession {
     std::optional<Fault> m_connectFault;
     bool m_open = true;
     bool m_silent = false;
-    bool m_split = false;
-    uint32_t m_splitMs = 0;
+    Pace m_pace;
     uint32_t m_answerDelayMs = 0;
     std::string m_answers;
     // Option parsing state carried across receives.
