@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <fstream>
 
+#include "sim/command_line.h"
 #include "sim/line_reader.h"
 
 namespace sim {
@@ -17,6 +18,7 @@ constexpr int kConnectLimitMs = 5000;
 constexpr int kDataSilenceLimitMs = 20000;
 constexpr size_t kMaxUpload = size_t(512) << 20; // more than any component file
 constexpr const char* kNoDataConnection = "425 Can't open data connection.";
+constexpr const char* kRejected = "500 Syntax error, command unrecognized.";
 
 std::string Upper(std::string text) {
     for (char& c : text) {
@@ -107,10 +109,11 @@ void FtpSession::Run() {
         m_core.Touch();
         reader.Feed(buffer, static_cast<size_t>(n));
         while (m_open && reader.HasLine()) {
-            std::string line = reader.PopLine();
-            m_core.Note(line);
-            if (!m_silent) {
-                Handle(line);
+            const std::string raw = reader.PopLine();
+            if (m_silent) {
+                m_core.Note(ReadCommandLine(raw, m_core.Config().strict).text);
+            } else {
+                Handle(raw);
             }
         }
     }
@@ -178,17 +181,22 @@ bool FtpSession::PlayFault(const Fault& fault) {
     return false;
 }
 
-void FtpSession::Handle(const std::string& line) {
+void FtpSession::Handle(const std::string& raw) {
     m_pace = {};
+    const FtpCommand command = ParseFtpCommand(raw, m_core.Config().strict);
+    const std::string& line = command.text;
+    m_core.Note(line);
     if (auto fault = m_core.Faults().Check(Fault::Trigger::Command, line);
         fault && PlayFault(*fault)) {
         return;
     }
-    const size_t blank = line.find(' ');
-    const std::string verb = Upper(line.substr(0, blank));
-    const size_t argAt =
-        blank == std::string::npos ? line.size() : line.find_first_not_of(' ', blank);
-    const std::string arg = argAt == std::string::npos ? "" : line.substr(argAt);
+    if (!command.problem.empty()) {
+        m_core.Note("rejected: " + command.problem);
+        Reply(kRejected);
+        return;
+    }
+    const std::string& verb = command.verb;
+    const std::string& arg = command.arg;
 
     if (verb == "USER") {
         m_loggedIn = false;
@@ -220,7 +228,7 @@ void FtpSession::Handle(const std::string& line) {
     } else if (verb == "PWD" || verb == "XPWD") {
         Reply("257 \"" + m_cwd + "\" is the current directory.");
     } else if (verb == "TYPE") {
-        const std::string type = Upper(arg);
+        const std::string type = m_core.Config().strict ? arg : Upper(arg);
         if (type == "I" || type == "A") {
             m_binary = type == "I";
             Reply("200 Type set to " + type + ".");
@@ -322,7 +330,7 @@ void FtpSession::HandleStor(const std::string& name) {
         // An upload in ASCII type loses the CR of every CR LF, as on any FTP server.
         DropCrBeforeLf(bytes);
     }
-    StoredUpload upload = CheckUpload(name, m_selected, bytes);
+    StoredUpload upload = CheckUpload(name, m_selected, bytes, m_core.Config().strict);
     const std::string problem = upload.problem;
     const std::string storeError = problem.empty() ? Store(upload) : "";
     m_core.AddUpload(std::move(upload));

@@ -25,7 +25,7 @@ class FtpSession {
     bool SendExact(const std::string& bytes);
     // Applies a fault that replaces the normal handling; true when it did.
     bool PlayFault(const Fault& fault);
-    void Handle(const std::string& line);
+    void Handle(const std::string& raw);
     void HandleExcm(const std::string& word);
     void HandlePort(const std::string& arg);
     void HandleStor(const std::string& name);

@@ -67,6 +67,14 @@ struct UnitConfig {
     std::string telnetGreeting;      // text sent on telnet connect (empty: none)
     uint32_t restartRefuseMs = 3000; // after u_soft on telnet: refuse connections this long
     std::string storeDir;            // where received files are stored (required)
+    // Refuse, as a real unit, a command line without CR before its LF or with a NUL or CR
+    // inside, a verb in lower case, STOR without exactly two blanks before the name, and a
+    // record whose name field differs from the listed name (the STOR name, whose three
+    // characters behind the first '.' the tool lowers) in any other byte. The refusal is
+    // "500 Syntax error, command unrecognized." (telnet: "syntax error: ..."), and Commands()
+    // holds "rejected: <why>" behind the line. Off: CR and NUL dropped, blanks skipped, verbs
+    // and names taken in any case (plain FTP clients such as curl).
+    bool strict = true;
     uint32_t idleTimeoutMs = 120000; // stops by itself after this long without any activity
     std::vector<Fault> faults;
 };

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "sim/command_line.h"
 #include "sim/line_reader.h"
 
 namespace sim {
@@ -139,11 +140,20 @@ std::string TelnetSession::Filter(const char* data, size_t length) {
     return text;
 }
 
-void TelnetSession::HandleLine(const std::string& line) {
-    if (line.empty()) {
+void TelnetSession::HandleLine(const std::string& raw) {
+    const CommandLine read = ReadCommandLine(raw, m_core.Config().strict);
+    const std::string& line = read.text;
+    if (line.empty() && read.problem.empty()) {
         return;
     }
     m_core.Note("telnet: " + line);
+    if (!read.problem.empty()) {
+        m_core.Note("rejected: " + read.problem);
+        if (!m_silent) {
+            Send("syntax error: " + read.problem + "\r\n");
+        }
+        return;
+    }
     if (line != "u_soft") {
         if (!m_silent) {
             Send(line + ": command not found\r\n");

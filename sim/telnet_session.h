@@ -20,7 +20,7 @@ class TelnetSession {
   private:
     // Takes the option commands out of the received bytes, collecting the answers to them.
     std::string Filter(const char* data, size_t length);
-    void HandleLine(const std::string& line);
+    void HandleLine(const std::string& raw);
     bool Send(const std::string& bytes);
 
     UnitCore& m_core;
