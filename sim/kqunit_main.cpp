@@ -28,6 +28,20 @@ int Usage(const std::string& why) {
     return 2;
 }
 
+// A received line as a terminal may show it: control bytes and bytes above 0x7e as \xHH.
+std::string Printable(const std::string& line) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : line) {
+        if (c < 0x20 || c > 0x7e) {
+            out += {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
 bool ParseCount(const std::string& text, uint32_t& out) {
     char* end = nullptr;
     unsigned long value = std::strtoul(text.c_str(), &end, 10);
@@ -114,18 +128,18 @@ int main(int argc, char** argv) {
     std::cout << "), storing into " << config.storeDir << std::endl;
 
     size_t shown = 0;
+    const auto printNew = [&unit, &shown] {
+        for (const auto& line : unit.CommandsFrom(shown, &shown)) {
+            std::cout << Printable(line) << '\n';
+        }
+        std::cout.flush();
+    };
     while (unit.Running() && !g_stopRequested) {
         unit.WaitForCommands(shown + 1, std::chrono::milliseconds(100));
-        const auto commands = unit.Commands();
-        for (; shown < commands.size(); ++shown) {
-            std::cout << commands[shown] << std::endl;
-        }
+        printNew();
     }
     unit.Stop();
-    const auto commands = unit.Commands();
-    for (; shown < commands.size(); ++shown) {
-        std::cout << commands[shown] << std::endl;
-    }
+    printNew();
     if (!g_stopRequested && !unit.Error().empty()) {
         std::cerr << "kqunit: " << unit.Error() << "\n";
         return 1;

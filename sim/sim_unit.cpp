@@ -288,7 +288,16 @@ std::string Unit::Error() const {
 }
 
 std::vector<std::string> Unit::Commands() const {
-    return m_impl->core ? m_impl->core->Commands() : std::vector<std::string>{};
+    return m_impl->core ? m_impl->core->Seen().Lines() : std::vector<std::string>{};
+}
+
+size_t Unit::CommandCount() const {
+    return m_impl->core ? m_impl->core->Seen().Count() : 0;
+}
+
+std::vector<std::string> Unit::CommandsFrom(size_t first, size_t* next) const {
+    *next = first;
+    return m_impl->core ? m_impl->core->Seen().LinesFrom(first, next) : std::vector<std::string>{};
 }
 
 std::vector<StoredUpload> Unit::Uploads() const {
@@ -300,7 +309,7 @@ int Unit::Restarts() const {
 }
 
 bool Unit::WaitForCommands(size_t count, std::chrono::milliseconds timeout) const {
-    return m_impl->core && m_impl->core->WaitForCommands(count, timeout);
+    return m_impl->core && m_impl->core->Seen().WaitFor(count, timeout);
 }
 
 } // namespace sim

@@ -89,6 +89,7 @@ struct StoredUpload {
     uint32_t headerKind = 0;      // kind field
     std::vector<uint8_t> content; // the bytes behind the header (or all bytes)
     std::string problem;          // empty when the record was valid
+    bool contentReleased = false; // content dropped from memory (64 MiB kept; the file stays)
 };
 
 class Unit {
@@ -105,12 +106,18 @@ class Unit {
     std::string Error() const;
 
     // What the unit saw, in order: every command line received on FTP (without CR LF) and on
-    // telnet (prefixed "telnet: "), and notes such as "restart".
+    // telnet (prefixed "telnet: "), and notes such as "restart" and "rejected: ...". Bounded:
+    // the latest 2048 lines, each cut to 256 bytes (History).
     std::vector<std::string> Commands() const;
+    // How many lines the unit has seen in all, and the kept ones from number `first` on (see
+    // History::LinesFrom): for printing as it goes.
+    size_t CommandCount() const;
+    std::vector<std::string> CommandsFrom(size_t first, size_t* next) const;
+    // The latest 1024 uploads; of old ones beyond 64 MiB only the description is kept.
     std::vector<StoredUpload> Uploads() const;
     // Number of times the unit restarted after a CPU program.
     int Restarts() const;
-    // Waits until the unit has seen `count` commands.
+    // Waits until the unit has seen `count` commands in all.
     bool WaitForCommands(size_t count, std::chrono::milliseconds timeout) const;
 
   private:

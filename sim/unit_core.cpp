@@ -55,37 +55,32 @@ void UnitCore::CountRestart() {
     Note("restart");
 }
 
-void UnitCore::Note(const std::string& line) {
-    {
-        std::lock_guard lock(m_mutex);
-        m_commands.push_back(line);
-    }
-    m_changed.notify_all();
-}
-
 void UnitCore::AddUpload(StoredUpload upload) {
     std::lock_guard lock(m_mutex);
+    m_contentBytes += upload.content.size();
     m_uploads.push_back(std::move(upload));
-}
-
-std::vector<std::string> UnitCore::Commands() const {
-    std::lock_guard lock(m_mutex);
-    return m_commands;
+    if (m_uploads.size() > kKeptUploads) {
+        m_contentBytes -= m_uploads.front().content.size();
+        m_uploads.pop_front();
+    }
+    for (auto& old : m_uploads) {
+        if (m_contentBytes <= kKeptContent) {
+            break;
+        }
+        m_contentBytes -= old.content.size();
+        old.content = {};
+        old.contentReleased = true;
+    }
 }
 
 std::vector<StoredUpload> UnitCore::Uploads() const {
     std::lock_guard lock(m_mutex);
-    return m_uploads;
+    return {m_uploads.begin(), m_uploads.end()};
 }
 
 int UnitCore::Restarts() const {
     std::lock_guard lock(m_mutex);
     return m_restarts;
-}
-
-bool UnitCore::WaitForCommands(size_t count, std::chrono::milliseconds timeout) const {
-    std::unique_lock lock(m_mutex);
-    return m_changed.wait_for(lock, timeout, [&] { return m_commands.size() >= count; });
 }
 
 bool UnitCore::Send(int fd, const std::string& bytes, Pace pace) {

@@ -4,13 +4,14 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "sim/fault_book.h"
+#include "sim/history.h"
 #include "sim/sim_socket.h"
 #include "sim/sim_unit.h"
 
@@ -52,12 +53,13 @@ class UnitCore {
     bool RestartDue() const { return m_restartDue; }
     void CountRestart();
 
-    void Note(const std::string& line);
+    void Note(const std::string& line) { m_history.Note(line); }
+    const History& Seen() const { return m_history; }
+    // Keeps an upload; beyond kKeptUploads the oldest is forgotten, and beyond kKeptContent
+    // bytes the oldest uploads' contents are released (the stored files stay).
     void AddUpload(StoredUpload upload);
-    std::vector<std::string> Commands() const;
     std::vector<StoredUpload> Uploads() const;
     int Restarts() const;
-    bool WaitForCommands(size_t count, std::chrono::milliseconds timeout) const;
 
     // Sends bytes to a peer, touching the activity time, at the given pace (a default pause
     // when its ms is 0) so that the pieces arrive as receives of their own.
@@ -82,10 +84,13 @@ class UnitCore {
     std::atomic<bool> m_restartDue{false};
     std::atomic<int64_t> m_lastActivityMs;
 
+    static constexpr size_t kKeptUploads = 1024;
+    static constexpr size_t kKeptContent = size_t(64) << 20;
+
+    History m_history;
     mutable std::mutex m_mutex;
-    mutable std::condition_variable m_changed;
-    std::vector<std::string> m_commands;
-    std::vector<StoredUpload> m_uploads;
+    std::deque<StoredUpload> m_uploads;
+    size_t m_contentBytes = 0;
     std::vector<net::Fd> m_held;
     int m_restarts = 0;
 };

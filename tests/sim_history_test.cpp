@@ -1,0 +1,89 @@
+// The simulated unit as a long-running trainer's unit: what it keeps of the lines it sees stays
+// bounded, and noting a line costs the same however long it has run.
+
+#include <fstream>
+#include <thread>
+
+#include "sim/history.h"
+#include "sim_test_support.h"
+
+namespace {
+
+using namespace simtest;
+
+// The resident memory of this process, in KiB.
+long ResidentKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string word;
+    while (status >> word) {
+        if (word == "VmRSS:") {
+            long kib = 0;
+            status >> kib;
+            return kib;
+        }
+    }
+    return -1;
+}
+
+TEST(SimHistoryTest, KeepsTheLatestLinesCutAndCountsEveryOne) {
+    sim::History history;
+    const std::string longLine(4000, 'x');
+    for (int i = 0; i < 20000; ++i) {
+        history.Note(i % 2 ? longLine : "line " + std::to_string(i));
+    }
+    EXPECT_EQ(history.Count(), 20000u);
+    const auto lines = history.Lines();
+    ASSERT_EQ(lines.size(), sim::History::kKeptLines);
+    EXPECT_EQ(lines.back(), std::string(256, 'x') + "... (4000 bytes)");
+    EXPECT_EQ(lines[lines.size() - 2], "line 19998");
+    EXPECT_LE(history.KeptBytes(), sim::History::kKeptLines * (sim::History::kKeptLineBytes + 20));
+
+    // Reading on from a line number: lines no longer kept are skipped.
+    size_t next = 0;
+    EXPECT_EQ(history.LinesFrom(0, &next).size(), sim::History::kKeptLines);
+    EXPECT_EQ(next, 20000u);
+    EXPECT_EQ(history.LinesFrom(19998, &next),
+              (std::vector<std::string>{"line 19998", lines.back()}));
+    EXPECT_TRUE(history.LinesFrom(20000, &next).empty());
+    EXPECT_TRUE(history.WaitFor(20000, 0ms));
+    EXPECT_FALSE(history.WaitFor(20001, 10ms));
+}
+
+// A client that sends 20,000 lines of 4,000 bytes: the unit answers every one, and this process's
+// resident memory does not grow with them (unbounded, it grew by the 80 MB of the lines).
+TEST_F(SimUnitTest, MemoryStaysFlatUnderAFloodOfLongLines) {
+    constexpr int kLines = 20000;
+    sim::Unit& unit = Start(Config("127.0.5.20"));
+    auto peer = Peer::Connect("127.0.5.20", 21);
+    ASSERT_TRUE(peer);
+    ASSERT_EQ(peer->Reply().substr(0, 4), "220 ");
+    const std::string line = "NOOP " + std::string(3993, 'x') + "\r\n"; // 4,000 bytes
+    std::atomic<size_t> answered{0};
+    std::thread reader([&] {
+        const auto end = std::chrono::steady_clock::now() + 60s;
+        while (answered < kLines && std::chrono::steady_clock::now() < end) {
+            auto piece = peer->ReceiveOnce(1000);
+            if (!piece) {
+                break;
+            }
+            answered += size_t(std::count(piece->begin(), piece->end(), '\n'));
+        }
+    });
+    const long before = ResidentKiB();
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < kLines; ++i) {
+        peer->Send(line);
+    }
+    reader.join();
+    const auto took = std::chrono::steady_clock::now() - start;
+    const long growth = ResidentKiB() - before;
+    EXPECT_EQ(answered, size_t(kLines));
+    EXPECT_EQ(unit.CommandCount(), size_t(kLines));
+    EXPECT_EQ(unit.Commands().size(), sim::History::kKeptLines);
+    EXPECT_LT(growth, 16 * 1024) << "KiB grown";
+    EXPECT_LT(took, 30s);
+    std::cout << "20,000 lines of 4,000 bytes: " << growth << " KiB grown, "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms\n";
+}
+
+} // namespace
