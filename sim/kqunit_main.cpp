@@ -20,11 +20,34 @@ void OnSignal(int) {
     g_stopRequested = 1;
 }
 
+constexpr const char* kHelp =
+    R"(kqunit: a simulated camera control unit (KQ-A2/KQ-B2) on loopback, for tests and training.
+It serves FTP (port 21) and telnet (port 23) on one address in 127.0.0.0/8, stores every file
+it receives, prints every command line it receives, and plays scripted faults.
+
+usage: kqunit --address 127.0.0.N --store DIR [options]
+
+  --address A           the unit's address; must lie in 127.0.0.0/8
+  --store DIR           folder for the files the unit receives (created when missing)
+  --model M             model named in the EXCM r_INF reply (default KQ-A2)
+  --version TEXT        version text of the EXCM uname reply (default KQ-A2.01.02.45)
+  --scenario FILE       settings and scripted faults, one per line (see sim/README.md);
+                        options given on the command line win over the file's settings
+  --strict              refuse, as a real unit, a line without CR, a verb in lower case,
+                        STOR without two blanks and a record name other than the listed
+                        one (default: lenient, so plain FTP clients such as curl work)
+  --no-telnet           no telnet server (connections to port 23 are refused)
+  --restart-refuse-ms MS  how long the unit refuses connections while it restarts after a
+                        CPU program (default 3000)
+  --idle-timeout-s S    stop after S seconds without any activity (default 120)
+  --help                this text
+
+Ends on Ctrl-C / SIGTERM or when idle; exit status 0, 1 when it cannot serve, 2 on a usage
+error. Faults that refuse chosen connection attempts need root (a raw socket).
+)";
+
 int Usage(const std::string& why) {
-    std::cerr << "kqunit: " << why << "\n"
-              << "usage: kqunit --address 127.0.0.N --store DIR [--model KQ-B2] [--version TEXT]\n"
-              << "              [--idle-timeout-s S] [--restart-refuse-ms MS] [--no-telnet]\n"
-              << "              [--scenario FILE]\n";
+    std::cerr << "kqunit: " << why << "\n(kqunit --help lists every option)\n";
     return 2;
 }
 
@@ -73,6 +96,10 @@ int main(int argc, char** argv) {
     }
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
+        if (option == "--help" || option == "-h") {
+            std::cout << kHelp;
+            return 0;
+        }
         if (option == "--no-telnet" || option == "--strict") {
             (option == "--strict" ? config.strict : config.telnetEnabled) = option == "--strict";
             continue;
