@@ -8,6 +8,10 @@
 //   restart-refuse-ms 3000            idle-timeout-s 120
 //   <trigger> <action> [occurrence N] [times N | always] [repeat N]
 //
+// Sections: a line "[127.0.0.101]" or "[127.0.0.101-127.0.0.104]" starts the lines meant only for
+// the units at those addresses (a fleet of units in one kqunit); lines before the first section
+// are for every unit. Every line is checked, whichever unit it is for.
+//
 // Triggers (where a fault strikes):
 //   greeting         the FTP greeting
 //   command "TEXT"   an FTP command line that begins with TEXT: "USER", "PASS", "EXCM r_INF",
@@ -62,7 +66,8 @@
 
 namespace sim {
 
-// Applies every line to `config`; false with "line N: reason" at the first bad line.
+// Applies every line meant for `config.address` to `config`; false with "line N: reason" at the
+// first bad line.
 bool ApplyScenario(std::istream& in, UnitConfig& config, std::string* error);
 
 } // namespace sim

@@ -102,6 +102,8 @@ class Unit {
     // Binds and starts serving; false with a reason in Error().
     bool Start();
     void Stop();
+    // Asks the unit to stop without waiting for it (Stop waits).
+    void RequestStop();
     bool Running() const;
     std::string Error() const;
 

@@ -35,8 +35,8 @@ Pace PaceOf(const Fault& fault);
 
 class UnitCore {
   public:
-    // Every wait of the unit is cut into slices this long, so a stop is seen promptly.
-    static constexpr int kSliceMs = 20;
+    // The loop looks at the idle time this often; everything else wakes it (WakeFd).
+    static constexpr int kLoopCheckMs = 500;
 
     explicit UnitCore(UnitConfig config);
 
@@ -45,11 +45,20 @@ class UnitCore {
 
     void Touch();
     bool IdleExpired() const;
-    void RequestStop() { m_stopping = true; }
+    // Every wait of the unit also waits on the stop descriptor, so a stop is seen at once.
+    void RequestStop();
     bool Stopping() const { return m_stopping; }
+    // The loop's wake-up: written when a session ends, a restart becomes due or the unit is
+    // to stop; the loop empties it.
+    int WakeFd() const { return m_wake.Get(); }
+    void Wake() const;
+    void ClearWake() const;
 
     // A restart becomes due when "u_soft" arrives on telnet.
-    void SetRestartDue(bool due) { m_restartDue = due; }
+    void SetRestartDue(bool due) {
+        m_restartDue = due;
+        Wake();
+    }
     bool RestartDue() const { return m_restartDue; }
     void CountRestart();
 
@@ -81,6 +90,8 @@ class UnitCore {
     const UnitConfig m_config;
     FaultBook m_faults;
     std::atomic<bool> m_stopping{false};
+    net::Fd m_stop; // an eventfd, readable once the unit is to stop
+    net::Fd m_wake; // an eventfd, readable while the loop has something to look at
     std::atomic<bool> m_restartDue{false};
     std::atomic<int64_t> m_lastActivityMs;
 
