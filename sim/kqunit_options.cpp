@@ -109,6 +109,7 @@ bool ParseKqunitArgs(const std::vector<std::string>& args, KqunitArgs* out, std:
     using net::ParseAddressRange;
     UnitConfig base;
     base.strict = false;
+    base.keptContentBytes = 0; // the files are in the store; nobody reads them from memory
     std::string addresses = base.address, store, scenario;
     std::vector<std::pair<std::string, std::string>> scenarioFor;
     for (size_t i = 0; i < args.size(); ++i) {

@@ -76,6 +76,9 @@ struct UnitConfig {
     // and names taken in any case (plain FTP clients such as curl).
     bool strict = true;
     uint32_t idleTimeoutMs = 120000; // stops by itself after this long without any activity
+    // Uploads() keeps the contents of the latest uploads up to this many bytes in all (older
+    // ones keep their description only; the stored files stay). kqunit keeps none.
+    size_t keptContentBytes = size_t(64) << 20;
     std::vector<Fault> faults;
 };
 
@@ -89,7 +92,7 @@ struct StoredUpload {
     uint32_t headerKind = 0;      // kind field
     std::vector<uint8_t> content; // the bytes behind the header (or all bytes)
     std::string problem;          // empty when the record was valid
-    bool contentReleased = false; // content dropped from memory (64 MiB kept; the file stays)
+    bool contentReleased = false; // content dropped from memory (keptContentBytes; file stays)
 };
 
 class Unit {
@@ -115,7 +118,7 @@ class Unit {
     // History::LinesFrom): for printing as it goes.
     size_t CommandCount() const;
     std::vector<std::string> CommandsFrom(size_t first, size_t* next) const;
-    // The latest 1024 uploads; of old ones beyond 64 MiB only the description is kept.
+    // The latest 1024 uploads; contents beyond UnitConfig::keptContentBytes are released.
     std::vector<StoredUpload> Uploads() const;
     // Number of times the unit restarted after a CPU program.
     int Restarts() const;

@@ -90,8 +90,11 @@ void UnitCore::AddUpload(StoredUpload upload) {
         m_uploads.pop_front();
     }
     for (auto& old : m_uploads) {
-        if (m_contentBytes <= kKeptContent) {
+        if (m_contentBytes <= m_config.keptContentBytes) {
             break;
+        }
+        if (old.content.empty()) {
+            continue;
         }
         m_contentBytes -= old.content.size();
         old.content = {};

@@ -64,8 +64,8 @@ class UnitCore {
 
     void Note(const std::string& line) { m_history.Note(line); }
     const History& Seen() const { return m_history; }
-    // Keeps an upload; beyond kKeptUploads the oldest is forgotten, and beyond kKeptContent
-    // bytes the oldest uploads' contents are released (the stored files stay).
+    // Keeps an upload; beyond kKeptUploads the oldest is forgotten, and beyond the configured
+    // content bytes the oldest uploads' contents are released (the stored files stay).
     void AddUpload(StoredUpload upload);
     std::vector<StoredUpload> Uploads() const;
     int Restarts() const;
@@ -96,7 +96,6 @@ class UnitCore {
     std::atomic<int64_t> m_lastActivityMs;
 
     static constexpr size_t kKeptUploads = 1024;
-    static constexpr size_t kKeptContent = size_t(64) << 20;
 
     History m_history;
     mutable std::mutex m_mutex;

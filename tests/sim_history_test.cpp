@@ -86,4 +86,23 @@ TEST_F(SimUnitTest, MemoryStaysFlatUnderAFloodOfLongLines) {
               << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms\n";
 }
 
+// Uploads beyond the content budget keep their description; the files stay in the store.
+TEST_F(SimUnitTest, OldUploadContentsAreReleasedBeyondTheBudget) {
+    auto config = Config("127.0.5.21");
+    config.keptContentBytes = 150;
+    sim::Unit& unit = Start(config);
+    Peer ctrl = LogIn("127.0.5.21");
+    for (const char* name : {"A.bin", "B.bin", "C.bin"}) {
+        EXPECT_EQ(Upload(ctrl, name, Pattern(100)).substr(0, 4), "226 ");
+    }
+    const auto uploads = unit.Uploads();
+    ASSERT_EQ(uploads.size(), 3u);
+    EXPECT_EQ(std::vector<bool>({uploads[0].contentReleased, uploads[1].contentReleased,
+                                 uploads[2].contentReleased}),
+              std::vector<bool>({true, true, false}));
+    EXPECT_TRUE(uploads[0].content.empty());
+    EXPECT_EQ(uploads[2].content, Pattern(100));
+    EXPECT_EQ(ReadFile(m_dir / "store" / "A.bin"), Pattern(100));
+}
+
 } // namespace

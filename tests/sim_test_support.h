@@ -33,6 +33,11 @@ using sim::Fault;
 using sim::net::Fd;
 namespace fs = std::filesystem;
 
+// 127.0.5.<host>: the sim tests' own addresses.
+inline std::string RowAddress(int host) {
+    return "127.0.5." + std::to_string(host);
+}
+
 inline in_addr Ip(const char* text) {
     in_addr a{};
     sim::net::ParseIpv4(text, &a);
