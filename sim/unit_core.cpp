@@ -97,7 +97,7 @@ void UnitCore::AddUpload(StoredUpload upload) {
             continue;
         }
         m_contentBytes -= old.content.size();
-        old.content = {};
+        std::vector<uint8_t>().swap(old.content); // "= {}" would keep the capacity
         old.contentReleased = true;
     }
 }

@@ -105,4 +105,21 @@ TEST_F(SimUnitTest, OldUploadContentsAreReleasedBeyondTheBudget) {
     EXPECT_EQ(ReadFile(m_dir / "store" / "A.bin"), Pattern(100));
 }
 
+// A unit that keeps no contents (as kqunit) takes upload after upload without growing.
+TEST_F(SimUnitTest, MemoryStaysFlatOverManyUploadsWithoutKeptContents) {
+    auto config = Config("127.0.5.22");
+    config.keptContentBytes = 0;
+    sim::Unit& unit = Start(config);
+    Peer ctrl = LogIn("127.0.5.22");
+    const auto bytes = Pattern(1 << 20);
+    EXPECT_EQ(Upload(ctrl, "warm.bin", bytes).substr(0, 4), "226 ");
+    const long before = ResidentKiB();
+    for (int i = 0; i < 40; ++i) {
+        EXPECT_EQ(Upload(ctrl, "F" + std::to_string(i) + ".bin", bytes).substr(0, 4), "226 ");
+    }
+    const long growth = ResidentKiB() - before;
+    EXPECT_EQ(unit.Uploads().size(), 41u);
+    EXPECT_LT(growth, 16 * 1024) << "KiB grown over 40 uploads of 1 MiB";
+}
+
 } // namespace
