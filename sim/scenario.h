@@ -39,7 +39,8 @@
 //   refuse              ftp-connect / telnet-connect: refuse the attempt with nothing listening
 //                       ("connection refused"); "ftp-connect refuse times 3" refuses the first
 //                       three attempts, then accepts. Counting needs root (raw socket), except
-//                       for "refuse always" from the first attempt.
+//                       for "refuse always" from the first attempt. Attempts while the unit
+//                       restarts after a CPU program are refused anyway and not counted.
 //   no-connect ["TEXT"] [MS]  STOR: answer TEXT (default "425 Can't open data connection.")
 //                       without connecting; every line of TEXT goes out as its own piece, MS
 //                       apart: "150 Opening.\n425 No data connection." 200
@@ -48,6 +49,8 @@
 //   drop                data-connect: connect, answer 150, reset the data connection, then
 //                       answer "426 Connection closed; transfer aborted."
 //   stranger            data-connect: someone else connects first, then the unit
+// On telnet-usoft, reply, raw, split and trickle answer "u_soft" (which fails the tool's step)
+// and no restart follows; silent and delay keep the unit's normal silence and restart.
 // Quoted texts know the escapes \" \\ \r \n \t \0 and \xHH.
 //
 // Examples:
