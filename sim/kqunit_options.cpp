@@ -13,13 +13,13 @@ namespace {
 
 constexpr uint32_t kMaxUnits = 1024;
 
-struct OptionSpec {
+struct OptionInfo {
     const char* name;
     const char* value; // nullptr for a flag
     const char* help;
 };
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionInfo kOptions[] = {
     {"--address", "A|FIRST-LAST",
      "the unit's address, or a range of addresses for a fleet of units served by this one "
      "process (127.0.0.100-127.0.0.163); in 127.0.0.0/8, at most 1024 units"},
@@ -46,10 +46,10 @@ constexpr OptionSpec kOptions[] = {
     {"--help", nullptr, "this text"},
 };
 
-const OptionSpec* FindOption(const std::string& name) {
-    for (const auto& spec : kOptions) {
-        if (name == spec.name) {
-            return &spec;
+const OptionInfo* FindOption(const std::string& name) {
+    for (const auto& entry : kOptions) {
+        if (name == entry.name) {
+            return &entry;
         }
     }
     return nullptr;
@@ -113,13 +113,13 @@ bool ParseKqunitArgs(const std::vector<std::string>& args, KqunitArgs* out, std:
     std::string addresses = base.address, store, scenario;
     std::vector<std::pair<std::string, std::string>> scenarioFor;
     for (size_t i = 0; i < args.size(); ++i) {
-        const OptionSpec* spec = FindOption(args[i]);
-        if (!spec) {
+        const OptionInfo* entry = FindOption(args[i]);
+        if (!entry) {
             *error = "unknown option " + args[i];
             return false;
         }
-        const std::string name = spec->name;
-        const size_t values = !spec->value ? 0 : name == "--scenario-for" ? 2 : 1;
+        const std::string name = entry->name;
+        const size_t values = !entry->value ? 0 : name == "--scenario-for" ? 2 : 1;
         if (values > 0 && i + values >= args.size()) {
             *error = "missing value for " + name;
             return false;
@@ -200,10 +200,10 @@ std::string KqunitHelp() {
         "stores every file it receives, and plays scripted faults. Every command line received\n"
         "is printed (with the unit's address in front when there are several).\n\n"
         "usage: kqunit --address A|FIRST-LAST --store DIR [options]\n\n";
-    for (const auto& spec : kOptions) {
-        std::string head = std::string("  ") + spec.name + (spec.value ? " " : "") +
-                           (spec.value ? spec.value : "");
-        text += head + "\n" + Wrapped(spec.help, "      ", 78);
+    for (const auto& entry : kOptions) {
+        std::string head = std::string("  ") + entry.name + (entry.value ? " " : "") +
+                           (entry.value ? entry.value : "");
+        text += head + "\n" + Wrapped(entry.help, "      ", 78);
     }
     text += "\nThe command line's settings apply to every unit; a scenario's settings and faults\n"
             "(--scenario, its sections, then --scenario-for) win for the units they are for.\n"
