@@ -30,7 +30,7 @@ TEST_P(CpuPassesTest, ProgramGoesAsOftenAsTheVersionsAsk) {
     WriteBytes(c.cpuFile, PatternBytes(3000, c.n));
     Open();
 
-    ASSERT_EQ(RunAgainst(c.n), RunEnd::Complete);
+    ASSERT_EQ(RunAgainst(c.n), RunEnd::Complete) << BoxTexts();
     const auto commands = unit.Commands();
     EXPECT_EQ(std::count(commands.begin(), commands.end(), "telnet: u_soft"), c.passes);
     EXPECT_EQ(unit.Restarts(), c.passes);

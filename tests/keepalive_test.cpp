@@ -64,7 +64,7 @@ TEST_P(KeepaliveTest, ConnectionCarriesKeepaliveOfAboutHalfAMinute) {
         interval = Option(s, IPPROTO_TCP, TCP_KEEPINTVL);
         count = Option(s, IPPROTO_TCP, TCP_KEEPCNT);
     };
-    ASSERT_EQ(RunAgainst(c.n), RunEnd::Complete);
+    ASSERT_EQ(RunAgainst(c.n), RunEnd::Complete) << BoxTexts();
     ASSERT_NE(on, -1) << "the socket was not read during the run";
     EXPECT_EQ(on, 1);
     EXPECT_GT(idle, 0);

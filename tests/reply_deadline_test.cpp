@@ -4,11 +4,9 @@
 
 #include "run_test_support.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
+#include "sim/sim_socket.h"
+
 #include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -19,59 +17,52 @@ class HoldingProxy {
   public:
     HoldingProxy(const std::string& address, std::string held, uint32_t holdMs)
         : m_held(std::move(held)), m_holdMs(holdMs) {
-        m_addr.sin_family = AF_INET;
-        ::inet_pton(AF_INET, address.c_str(), &m_addr.sin_addr);
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        const int on = 1;
-        ::setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in at = m_addr;
-        at.sin_port = htons(21);
-        m_ok = ::bind(m_listener, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 &&
-               ::listen(m_listener, 4) == 0;
+        sim::net::ParseIpv4(address, &m_addr);
+        std::string error;
+        m_listener = sim::net::Listen(sim::net::MakeAddress(m_addr, 21), &error);
         m_thread = std::thread([this] { Serve(); });
     }
     ~HoldingProxy() {
         m_stop = true;
         m_thread.join();
-        ::close(m_listener);
     }
-    bool Ok() const { return m_ok; }
+    bool Ok() const { return m_listener.Valid(); }
 
   private:
     void Serve() {
-        pollfd p{m_listener, POLLIN, 0};
-        while (!m_stop && ::poll(&p, 1, 20) >= 0) {
-            if (!(p.revents & POLLIN))
+        while (!m_stop) {
+            if (!sim::net::WaitReadable(m_listener.Get(), 20))
                 continue;
-            const int client = ::accept(m_listener, nullptr, nullptr);
-            const int unit = ::socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in to = m_addr;
-            to.sin_port = htons(2121);
-            if (::connect(unit, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0)
-                Relay(client, unit);
-            ::close(unit);
-            ::close(client);
+            const sim::net::Fd client = sim::net::AcceptNow(m_listener.Get());
+            std::string error;
+            const sim::net::Fd unit = sim::net::ConnectBounded(sim::net::MakeAddress(m_addr, 2121),
+                                                               nullptr, 2000, &error);
+            if (client.Valid() && unit.Valid())
+                Relay(client.Get(), unit.Get());
         }
     }
 
     void Relay(int client, int unit) {
         pollfd p[2] = {{client, POLLIN, 0}, {unit, POLLIN, 0}};
-        char buffer[65536];
+        std::vector<char> buffer(65536);
         while (!m_stop) {
             if (::poll(p, 2, 20) < 0)
                 return;
             for (int i = 0; i < 2; ++i) {
                 if (!(p[i].revents & (POLLIN | POLLHUP)))
                     continue;
-                const ssize_t n = ::recv(p[i].fd, buffer, sizeof buffer, 0);
+                const long n = sim::net::ReceiveSome(p[i].fd, buffer.data(), buffer.size());
                 if (n <= 0)
                     return;
-                if (i == 1 && !m_done && std::string(buffer, size_t(n)).rfind(m_held, 0) == 0) {
+                if (i == 1 && !m_done &&
+                    std::string(buffer.data(), size_t(n)).rfind(m_held, 0) == 0) {
                     m_done = true;
-                    for (uint32_t waited = 0; waited < m_holdMs && !m_stop; waited += 10)
-                        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                    const auto until =
+                        std::chrono::steady_clock::now() + std::chrono::milliseconds(m_holdMs);
+                    while (!m_stop && std::chrono::steady_clock::now() < until)
+                        std::this_thread::sleep_for(std::chrono::milliseconds(5));
                 }
-                if (::send(p[1 - i].fd, buffer, size_t(n), MSG_NOSIGNAL) != n)
+                if (!sim::net::SendAll(p[1 - i].fd, buffer.data(), size_t(n), 2000))
                     return;
             }
         }
@@ -79,15 +70,14 @@ class HoldingProxy {
 
     const std::string m_held;
     const uint32_t m_holdMs;
-    sockaddr_in m_addr{};
-    int m_listener = -1;
-    bool m_ok = false;
-    bool m_done = false;
+    in_addr m_addr{};
+    sim::net::Fd m_listener;
+    bool m_done = false; // the proxy's own thread only
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
 };
 
-constexpr double kScale = 0.006;              // ten minutes are 3.6 s here
+constexpr double kScale = 0.01;               // ten minutes are 6 s here
 constexpr uint32_t kBoundMs = 10 * 60 * 1000; // protocol time
 
 struct DeadlineCase {
@@ -123,11 +113,11 @@ TEST_P(ReplyDeadlineTest, UnitWritingJustInsideTenMinutesPassesJustAfterFails) {
     const uint64_t elapsed = platform::NowMs() - start;
 
     if (c.passes) {
-        EXPECT_EQ(end, RunEnd::Complete);
+        EXPECT_EQ(end, RunEnd::Complete) << BoxTexts();
         EXPECT_EQ(unit.Commands().back(), "QUIT");
         return;
     }
-    ASSERT_EQ(end, RunEnd::ProgramEnded);
+    ASSERT_EQ(end, RunEnd::ProgramEnded) << BoxTexts();
     ASSERT_EQ(Boxes().size(), 1u);
     EXPECT_EQ(Boxes()[0].text, "Error : Connection timed out.");
     EXPECT_EQ(Boxes()[0].style, platform::kMbIconError);

@@ -47,7 +47,7 @@ TEST_P(RunOutcomeTest, FailedRunLeavesTheVersionWithoutDone) {
     if (*c.gone != '\0')
         std::filesystem::remove(c.gone);
 
-    ASSERT_EQ(RunAgainst(c.n), c.end);
+    ASSERT_EQ(RunAgainst(c.n), c.end) << BoxTexts();
     ASSERT_EQ(Boxes().size(), 1u);
     EXPECT_EQ(Boxes()[0].text, c.box);
     EXPECT_EQ(Boxes()[0].style, c.icon);

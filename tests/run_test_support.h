@@ -156,6 +156,14 @@ class RunTest : public LoopbackTest {
 
     static bool LogExists() { return std::filesystem::exists(kActivityLogName); }
 
+    // What the boxes said, for the message of a failed expectation.
+    static std::string BoxTexts() {
+        std::string texts;
+        for (const auto& box : Boxes())
+            texts += "[" + box.text + "] ";
+        return texts;
+    }
+
     static constexpr uint32_t kFirstTickMs = 500; // the period the Update button arms
     bool m_blinking = true;
     std::function<void()> m_whileRunning;

@@ -31,7 +31,7 @@ TEST_P(StepLabelTest, LabelHiddenByTheBlinkIsShownAgainAfterItsStep) {
     // The unit takes its time to write, so that the label can blink off meanwhile.
     for (const char* command : {"EXCM u_soft", "EXCM w_stupall"}) {
         Fault slow = FaultOf(Fault::Trigger::Command, command, Fault::Action::Delay);
-        slow.delayMs = 300;
+        slow.delayMs = 600;
         config.faults.push_back(slow);
     }
     sim::Unit& unit = StartUnit(c.n, config);
@@ -48,7 +48,7 @@ TEST_P(StepLabelTest, LabelHiddenByTheBlinkIsShownAgainAfterItsStep) {
             !view.Control(c.label).visible)
             m_blinking = false;
     };
-    ASSERT_EQ(RunAgainst(c.n), RunEnd::Complete);
+    ASSERT_EQ(RunAgainst(c.n), RunEnd::Complete) << BoxTexts();
     ASSERT_FALSE(m_blinking) << "the label never blinked off during its step";
     EXPECT_TRUE(view.Control(c.label).visible);
 }

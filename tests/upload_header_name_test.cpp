@@ -26,7 +26,7 @@ TEST_P(UploadHeaderNameTest, HeaderKeepsTheListedNameWhileStorLowersItsExtension
     WriteBytes(c.listed, PatternBytes(100, c.n));
     Open();
 
-    ASSERT_EQ(RunAgainst(c.n), RunEnd::Complete);
+    ASSERT_EQ(RunAgainst(c.n), RunEnd::Complete) << BoxTexts();
     const auto uploads = unit.Uploads();
     ASSERT_EQ(uploads.size(), 1u);
     EXPECT_EQ(uploads[0].storName, c.stored);
