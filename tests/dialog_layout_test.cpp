@@ -1,7 +1,8 @@
-// The two dialog templates as the service screens describe them: every control's identifier,
-// kind, text, rectangle (dialog units), visibility and the styles that change what a person
-// sees, and each dialog's caption, size and font. The resource script and the headless data are
-// held equal by dialog_templates_test.cpp; these rows hold them to the description.
+// The two dialog templates as the windows are meant to look, typed here rather than read from
+// app/res: every control's identifier, kind, text, rectangle (dialog units), visibility and the
+// styles that change what a person sees, and each dialog's caption, size and font. The resource
+// script and the headless data are held equal by dialog_templates_test.cpp; these rows hold
+// both to the intended layout.
 
 #include "platform/dialog_template.h"
 
@@ -140,7 +141,7 @@ INSTANTIATE_TEST_SUITE_P(
                       LayoutRow{100, 1001, S, kAnyText, 40, 30, 163, 8, true, kPlain},
                       LayoutRow{100, 1, B, "OK", 190, 7, 38, 14, true, kDefaultButton}));
 
-// The template order is the tab order the screens list.
+// The template order is the intended tab order.
 TEST(DialogLayoutOrder, ControlsComeInTheDescribedOrder) {
     const std::vector<int> main = {1026, 1027, 1028, 1029, 1001, 1030, 1002, 1003, 1004, 1005, 1006,
                                    1007, 1008, 1009, 1010, 1011, 1012, 1013, 1014, 1015, -1,   1016,

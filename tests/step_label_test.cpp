@@ -1,6 +1,6 @@
-// The blink timer hides a step's label half of the time; whatever the moment the step ends, its
-// label is shown again after it. Each case stops the blinking while the label is hidden, during
-// the step's last exchange.
+// The blink timer hides a step's label for a moment of every blink; whatever the moment the step
+// ends, its label is shown again after it. Each case stops the blinking while the label is hidden,
+// during the step's last exchange.
 
 #include "run_test_support.h"
 

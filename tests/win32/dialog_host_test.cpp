@@ -239,9 +239,9 @@ TEST(Win32DialogHost, NestedDialogIsOwnedByTheOneItOpensFrom) {
     EXPECT_EQ(aboutText, "KQVorlink Version 1.0");
 }
 
-// The styles the screens describe, read from the windows the system built from the resources:
-// typed here, not taken from the templates' data. (The progress bar draws its border as it
-// likes whatever the template says; its border style is checked on the template itself.)
+// The styles the dialogs are meant to have, read from the windows the system built from the
+// resources: typed here, not taken from the templates' data. (The progress bar draws its border as
+// it likes whatever the template says; its border style is checked on the template itself.)
 struct StyleRow {
     int dialog;
     int id;         // 0: the dialog window itself
@@ -289,7 +289,7 @@ StyleRow Centred(int id) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Screens, Win32DialogStyles,
+    Intended, Win32DialogStyles,
     ::testing::Values(StyleRow{IDD_UPDATER_DIALOG, 0, 0, 0, kFrame, WS_CHILD},
                       StyleRow{IDD_UPDATER_DIALOG, 1026, ES_CENTER | ES_RIGHT, ES_CENTER, kEdit, 0},
                       StyleRow{IDD_UPDATER_DIALOG, 1027, ES_CENTER | ES_RIGHT, ES_CENTER, kEdit, 0},
