@@ -46,6 +46,11 @@ void CheckIdentification(const char* reply) {
 
     const int number = ParseDeviceVersion(versionText.get());
     FUZZ_CHECK(number >= 0 && number <= 99);
+    // The same text without the zeroes behind it in the working buffer: a read past its end is
+    // caught.
+    const auto exact = std::make_unique<char[]>(version.size() + 1);
+    std::memcpy(exact.get(), version.c_str(), version.size() + 1);
+    FUZZ_CHECK(ParseDeviceVersion(exact.get()) == number);
 }
 
 void CheckLogEntry(const char* reply) {
