@@ -1,7 +1,8 @@
 // Fuzz target: file names as a directory may give them, through the Windows matching rules of
 // the directory search, the extension-length filter and name order of FindFiles, the twelve
 // scans' selection rules, the CPU version number, and the STOR command and record header that a
-// recorded name ends up in.
+// recorded name ends up in. What each scan records is checked against the components told by
+// the names alone.
 //
 // Input: entries separated by '/', the one byte no directory entry's name can hold. The first
 // byte of an entry is its last-write time (and '0' marks an empty file); the rest is its name.
@@ -17,6 +18,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -47,6 +49,83 @@ bool ShouldKeep(const ComponentSearch& search, const std::string& name) {
         return EqualNoCase(pattern, name);
     const std::string tail = pattern.substr(1);
     return name.size() >= tail.size() && EqualNoCase(name.substr(name.size() - tail.size()), tail);
+}
+
+bool EndsWithNoCase(const std::string& name, const std::string& tail) {
+    return name.size() >= tail.size() && EqualNoCase(name.substr(name.size() - tail.size()), tail);
+}
+
+// The component a file belongs to, told by its name alone, and its group within the component
+// (web: .htm, .html, .jpg, .gif; cursor: CUR, BUT). Extensions compare without regard to case,
+// prefixes byte for byte.
+struct Belonging {
+    ComponentScan scan;
+    int group;
+};
+std::optional<Belonging> ComponentOf(const std::string& name) {
+    using S = ComponentScan;
+    const auto starts = [&](const char* prefix) { return name.rfind(prefix, 0) == 0; };
+    if (EndsWithNoCase(name, ".cpu"))
+        return Belonging{S::Cpu, 0};
+    if (EndsWithNoCase(name, ".bin"))
+        return Belonging{starts("R") ? S::ResizeFpga : starts("T") ? S::Fpga2m : S::Fpga5m, 0};
+    const char* web[] = {".htm", ".html", ".jpg", ".gif"};
+    for (int group = 0; group < 4; ++group) {
+        if (EndsWithNoCase(name, web[group]))
+            return Belonging{starts("oem") ? S::Web0 : S::Web1, group};
+    }
+    if (EndsWithNoCase(name, ".bmp")) {
+        if (starts("CUR") || starts("BUT"))
+            return Belonging{S::Cursor, starts("BUT") ? 1 : 0};
+        if (starts("ICON"))
+            return Belonging{S::Icon, 0};
+        if (EqualNoCase(name, "LOGO.bmp"))
+            return Belonging{S::Logo, 0};
+        return std::nullopt;
+    }
+    if (EndsWithNoCase(name, ".sdt"))
+        return Belonging{S::Shading, 0};
+    if (EndsWithNoCase(name, ".tbl"))
+        return Belonging{S::Gamma, 0};
+    if (EndsWithNoCase(name, ".cst"))
+        return Belonging{S::Scene, 0};
+    return std::nullopt;
+}
+
+bool IsSingleChoice(ComponentScan scan) {
+    return scan == ComponentScan::Cpu || scan == ComponentScan::Fpga5m ||
+           scan == ComponentScan::ResizeFpga || scan == ComponentScan::Fpga2m;
+}
+
+// What a scan must record from the directory: the files of its component that have content;
+// for a single-choice scan the newest of them (the first in name order among equal times), for
+// the others all of them, group by group, each group in name order.
+void CheckScan(ComponentScan scan, const std::vector<platform::FindEntry>& directory,
+               const std::map<std::string, Listed>& listing,
+               const std::vector<std::string>& recorded) {
+    std::vector<std::pair<int, platform::FindEntry>> expected;
+    for (const platform::FindEntry& entry : directory) {
+        const std::optional<Belonging> belonging = ComponentOf(entry.name);
+        if (belonging && belonging->scan == scan && listing.at(entry.name).hasContent)
+            expected.push_back({belonging->group, entry});
+    }
+    std::stable_sort(expected.begin(), expected.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first < b.first : FileNameLess(a.second.name, b.second.name);
+    });
+    if (!IsSingleChoice(scan)) {
+        FUZZ_CHECK(recorded.size() == expected.size());
+        for (size_t i = 0; i < recorded.size(); ++i)
+            FUZZ_CHECK(recorded[i] == expected[i].second.name);
+        return;
+    }
+    FUZZ_CHECK(recorded.size() == (expected.empty() ? 0u : 1u));
+    if (recorded.empty())
+        return;
+    const auto newest =
+        std::max_element(expected.begin(), expected.end(), [](const auto& a, const auto& b) {
+            return a.second.lastWriteTime < b.second.lastWriteTime;
+        });
+    FUZZ_CHECK(recorded.front() == newest->second.name);
 }
 
 void CheckRecordedName(const std::string& name) {
@@ -113,13 +192,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
          scan <= static_cast<int>(ComponentScan::Fpga2m); ++scan) {
         const auto which = static_cast<ComponentScan>(scan);
         const std::vector<std::string> names = ScanFolder(which, folder);
-        const bool single = which == ComponentScan::Cpu || which == ComponentScan::Fpga5m ||
-                            which == ComponentScan::ResizeFpga || which == ComponentScan::Fpga2m;
-        FUZZ_CHECK(!single || names.size() <= 1);
-        for (const std::string& name : names) {
-            FUZZ_CHECK(listing.at(name).hasContent);
+        CheckScan(which, directory, listing, names);
+        for (const std::string& name : names)
             CheckRecordedName(name);
-        }
     }
     return 0;
 }
