@@ -7,6 +7,7 @@
 #include "sim/line_reader.h"
 #include "tests/fuzz/fuzz_check.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -24,6 +25,18 @@ std::vector<std::string> ReadLines(const char* stream, size_t size, size_t piece
     return lines;
 }
 
+// Whether every byte of part occurs in whole in the same order.
+bool IsSubsequence(const std::string& part, const std::string& whole) {
+    size_t at = 0;
+    for (char c : part) {
+        at = whole.find(c, at);
+        if (at == std::string::npos)
+            return false;
+        ++at;
+    }
+    return true;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -39,9 +52,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         lineFeeds += stream[i] == '\n';
     // One line per line feed; an overlong line that no line feed ends gives one more.
     FUZZ_CHECK(whole.size() >= lineFeeds && whole.size() <= lineFeeds + 1);
+    // Line i is the i-th piece of the stream between line feeds, less the bytes the reader
+    // drops, and no longer than kMaxLine.
+    const std::string text(stream, length);
+    size_t start = 0;
     for (const std::string& line : whole) {
+        const size_t end = std::min(text.find('\n', start), length);
         FUZZ_CHECK(line.size() <= sim::LineReader::kMaxLine);
-        FUZZ_CHECK(line.find('\n') == std::string::npos);
+        FUZZ_CHECK(IsSubsequence(line, text.substr(start, end - start)));
+        start = end + 1;
     }
     FUZZ_CHECK(ReadLines(stream, length, piece) == whole);
     return 0;
