@@ -36,6 +36,12 @@ for target in "${TARGETS[@]}"; do
     files=()
     for f in ${FILES[$target]}; do files+=("$ROOT/$f"); done
     echo "==== $target ($(find "${corpus[@]}" -type f | wc -l) corpus inputs)"
-    llvm-cov report -show-functions "$COV/$target" -instr-profile="$COV/$target.profdata" \
-        "${files[@]}" | grep -vE '^-+$'
+    # Per function: its name without the arguments, and its lines covered of all.
+    llvm-cov report -show-functions -Xdemangler=c++filt "$COV/$target" \
+        -instr-profile="$COV/$target.profdata" "${files[@]}" |
+        awk '/^File /{ print; next } NF >= 10 && $NF ~ /%$/ {
+                name = $1; for (i = 2; i <= NF - 9; ++i) name = name " " $i
+                gsub(/\(anonymous namespace\)::|\[abi:[a-z0-9]+\]|^[^ :]+\.cpp:/, "", name)
+                sub(/\(.*/, "", name)
+                printf "  %-40s lines %4d/%-4d %s\n", name, $(NF-5) - $(NF-4), $(NF-5), $(NF-3) }'
 done
