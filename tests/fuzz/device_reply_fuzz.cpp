@@ -7,6 +7,7 @@
 #include "link/reply_buffer.h"
 #include "tests/fuzz/fuzz_check.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -60,14 +61,23 @@ void CheckLogEntry(const char* reply) {
 
 } // namespace
 
-// The input is one receive: at most 65,536 bytes, NUL bytes included.
+// The input is one receive: at most 65,536 bytes, NUL bytes included. A first byte of zero (a
+// reply that reads as empty anyway) stands for a receive that fills the whole buffer: the rest
+// of the input repeated.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const size_t received = size < ReplyBuffer::kReplyCapacity ? size : ReplyBuffer::kReplyCapacity;
+    std::string bytes(reinterpret_cast<const char*>(data), size);
+    if (size > 1 && data[0] == 0) {
+        const std::string unit = bytes.substr(1);
+        bytes.clear();
+        while (bytes.size() < ReplyBuffer::kReplyCapacity)
+            bytes += unit;
+    }
+    bytes.resize(std::min(bytes.size(), ReplyBuffer::kReplyCapacity));
     // The received bytes and the zero behind them, and not a byte more: reading past the zero
     // is caught.
-    const auto buffer = std::make_unique<char[]>(received + 1);
-    std::memcpy(buffer.get(), data, received);
-    buffer[received] = '\0';
+    const auto buffer = std::make_unique<char[]>(bytes.size() + 1);
+    std::memcpy(buffer.get(), bytes.data(), bytes.size());
+    buffer[bytes.size()] = '\0';
 
     CheckJudgement(buffer.get());
     CheckIdentification(buffer.get());

@@ -35,20 +35,22 @@ declare -A PARSER=(
     [unit_command_reader_fuzz]="sim::LineReader::Feed sim::LineReader::PopLine"
     [upload_record_fuzz]="sim::FindSelector sim::CheckUpload"
 )
-# The longest input worth trying: a receive of 64 KiB, a parameter file somewhat past its
-# 100-byte buffer, a command line past the reader's 4096-byte cut, ...
+# The longest input worth trying: a parameter file somewhat past its 100-byte buffer, a command
+# line past the reader's 4096-byte cut, ... (the reply target repeats a short input to fill a
+# whole receive of 64 KiB).
 declare -A MAX_LEN=(
     [param_file_fuzz]=300
-    [device_reply_fuzz]=66000
+    [device_reply_fuzz]=8192
     [discovery_names_fuzz]=4096
     [unit_command_reader_fuzz]=12000
     [upload_record_fuzz]=4096
 )
 [ ${#TARGETS[@]} -gt 0 ] || TARGETS=($(printf '%s\n' "${!PARSER[@]}" | sort))
 
-if ! cmake -S "$ROOT" -B "$FUZZ" -DKQ_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ >"$FUZZ.configure.log" 2>&1 ||
+mkdir -p "$FUZZ"
+if ! cmake -S "$ROOT" -B "$FUZZ" -DKQ_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ >"$FUZZ/configure.log" 2>&1 ||
     ! cmake --build "$FUZZ" -j2 --target "${TARGETS[@]}"; then
-    cat "$FUZZ.configure.log" 2>/dev/null | tail -20
+    tail -20 "$FUZZ/configure.log"
     echo "the fuzz targets did not build"
     echo "0 passed, ${#TARGETS[@]} failed"
     exit 1
