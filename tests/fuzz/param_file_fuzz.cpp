@@ -37,9 +37,14 @@ std::string CollapsedLineFeeds(const std::string& text) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // The file is looked for in the current directory: a folder of this process's own.
-    char folder[] = "/tmp/kq-fuzz-prm-XXXXXX";
-    FUZZ_CHECK(mkdtemp(folder) != nullptr && chdir(folder) == 0);
+    // The file is looked for in the current directory: a folder of this process's own, in memory
+    // where the system has such a file system (each input is written once).
+    char inMemory[] = "/dev/shm/kq-fuzz-prm-XXXXXX";
+    char onDisk[] = "/tmp/kq-fuzz-prm-XXXXXX";
+    const char* folder = mkdtemp(inMemory);
+    if (folder == nullptr)
+        folder = mkdtemp(onDisk);
+    FUZZ_CHECK(folder != nullptr && chdir(folder) == 0);
     g_folder = folder;
     std::atexit(RemoveFolder);
     return 0;
