@@ -27,8 +27,13 @@ bool FileNameLess(const std::string& a, const std::string& b) {
 }
 
 bool FindFiles(std::vector<platform::FindEntry>* list, const char* pattern, int extLength) {
+    return KeepFound(platform::FindInCurrentDirectory(pattern), extLength, list);
+}
+
+bool KeepFound(std::vector<platform::FindEntry> found, int extLength,
+               std::vector<platform::FindEntry>* list) {
     bool kept = false;
-    for (platform::FindEntry& entry : platform::FindInCurrentDirectory(pattern)) {
+    for (platform::FindEntry& entry : found) {
         if (!HasExtensionLength(entry.name, extLength))
             continue;
         kept = true;

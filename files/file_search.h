@@ -12,6 +12,12 @@
 // list may be null: then only the result is given.
 bool FindFiles(std::vector<platform::FindEntry>* list, const char* pattern, int extLength);
 
+// The part of FindFiles that follows the directory search: keeps the found entries whose name
+// ends with a dot and exactly extLength characters, appends them to list (may be null) and sorts
+// it by name. Returns whether any entry was kept.
+bool KeepFound(std::vector<platform::FindEntry> found, int extLength,
+               std::vector<platform::FindEntry>* list);
+
 // The order of names in a search result: byte by byte as unsigned values after A-Z have been
 // turned into lower case, so "_" sorts before any letter and bytes above 127 after all ASCII.
 bool FileNameLess(const std::string& a, const std::string& b);

@@ -46,13 +46,18 @@ std::string ParamFileHeading(const char* text) {
     return lines.empty() ? std::string() : lines.front();
 }
 
-void CUpdaterDlg::ApplyParamFile(const char* text) {
+ParamFileChoice ParamFileChoices(const char* text) {
     const std::vector<std::string> lines = ParamFileLines(text);
     // Only the first character of the model and default-setting lines counts.
-    const char* model = lines.size() >= 2 && lines[1][0] == 'U' ? "KQ-B2" : "KQ-A2";
-    SetDlgItemText(IDC_MODEL, model);
-    std::memcpy(m_szModel, model, sizeof m_szModel);
-    if (lines.size() >= 3 && lines[2][0] == 'D') {
+    return {lines.size() >= 2 && lines[1][0] == 'U' ? "KQ-B2" : "KQ-A2",
+            lines.size() >= 3 && lines[2][0] == 'D'};
+}
+
+void CUpdaterDlg::ApplyParamFile(const char* text) {
+    const ParamFileChoice choice = ParamFileChoices(text);
+    SetDlgItemText(IDC_MODEL, choice.model);
+    std::memcpy(m_szModel, choice.model, sizeof m_szModel);
+    if (choice.defaultSetting) {
         ShowDlgItem(IDC_DEFAULT_SETTING, true);
         m_bDefaultSetting = 1;
     }

@@ -22,3 +22,11 @@ std::vector<std::string> ParamFileLines(const char* text);
 
 // The heading: the first non-empty line, or empty when the text holds only line feeds.
 std::string ParamFileHeading(const char* text);
+
+// What lines 2 and 3 choose, by their first character only: the model to accept ("U": KQ-B2,
+// anything else or no line: KQ-A2) and whether the default-setting step runs ("D").
+struct ParamFileChoice {
+    const char* model;
+    bool defaultSetting;
+};
+ParamFileChoice ParamFileChoices(const char* text);

@@ -9,15 +9,6 @@
 
 namespace {
 
-using NameTest = bool (*)(const std::string& name);
-
-// One directory search and the names of it that belong to a component.
-struct Search {
-    const char* pattern;
-    int extLength;
-    NameTest belongs;
-};
-
 bool StartsWith(const std::string& name, const char* prefix) {
     return name.rfind(prefix, 0) == 0;
 }
@@ -51,31 +42,46 @@ bool IsIconName(const std::string& name) {
     return StartsWith(name, "ICON");
 }
 
-bool Accepted(const Search& search, const std::string& name) {
-    return search.belongs(name) && IsNonEmptyFile(name.c_str());
+// Web pages and images, in the order the unit takes them.
+std::vector<ComponentSearch> WebSearches(bool (*belongs)(const std::string&)) {
+    return {{"*.htm", 3, belongs},
+            {"*.html", 4, belongs},
+            {"*.jpg", 3, belongs},
+            {"*.gif", 3, belongs}};
 }
 
-// The newest accepted file of one search; empty when there is none.
-std::string NewestFile(const Search& search) {
-    std::vector<platform::FindEntry> list;
-    FindFiles(&list, search.pattern, search.extLength);
-    const platform::FindEntry* chosen =
-        ChooseNewest(list, [&](const std::string& name) { return Accepted(search, name); });
-    return chosen ? chosen->name : std::string();
+struct ScanRule {
+    bool newestOnly; // the single-choice scans record only the newest accepted file
+    std::vector<ComponentSearch> searches;
+};
+
+const ScanRule& RuleOf(ComponentScan scan) {
+    static const ScanRule kRules[] = {
+        {true, {{"*.cpu", 3, AnyName}}},
+        {true, {{"*.bin", 3, IsFpga5mName}}},
+        {true, {{"*.bin", 3, IsResizeFpgaName}}},
+        {false, WebSearches(IsWeb0Name)},
+        {false, WebSearches(IsWeb1Name)},
+        {false, {{"*.bmp", 3, IsCursorName}, {"*.bmp", 3, IsButtonName}}},
+        {false, {{"*.bmp", 3, IsIconName}}},
+        {false, {{"*.sdt", 3, AnyName}}},
+        {false, {{"*.tbl", 3, AnyName}}},
+        {false, {{"*.cst", 3, AnyName}}},
+        {false, {{"LOGO.bmp", 3, AnyName}}},
+        {true, {{"*.bin", 3, IsFpga2mName}}},
+    };
+    return kRules[static_cast<int>(scan)];
 }
 
-// Every accepted file, search by search, each search's files in name order.
-std::vector<std::string> AcceptedFiles(const std::vector<Search>& searches) {
-    std::vector<std::string> names;
-    for (const Search& search : searches) {
-        std::vector<platform::FindEntry> list;
-        FindFiles(&list, search.pattern, search.extLength);
-        for (const platform::FindEntry& entry : list) {
-            if (Accepted(search, entry.name))
-                names.push_back(entry.name);
-        }
-    }
-    return names;
+const DiscoveryFolder& CurrentDirectory() {
+    static const DiscoveryFolder kFolder{
+        [](const ComponentSearch& search) {
+            std::vector<platform::FindEntry> list;
+            FindFiles(&list, search.pattern, search.extLength);
+            return list;
+        },
+        [](const std::string& name) { return IsNonEmptyFile(name.c_str()); }};
+    return kFolder;
 }
 
 // Notes a found component, or hides the step label of an absent one.
@@ -86,29 +92,43 @@ void MarkPresence(CUpdaterDlg& dialog, bool found, int labelId) {
         dialog.ShowDlgItem(labelId, false);
 }
 
-void RecordNewest(CUpdaterDlg& dialog, std::string& field, const Search& search, int labelId) {
-    const std::string name = NewestFile(search);
-    if (!name.empty())
-        field = name;
-    MarkPresence(dialog, !name.empty(), labelId);
+// Records the last of the names (a single-choice scan gives at most one), or hides the step
+// label when there is none.
+void RecordOne(CUpdaterDlg& dialog, std::string& field, const std::vector<std::string>& names,
+               int labelId) {
+    if (!names.empty())
+        field = names.back();
+    MarkPresence(dialog, !names.empty(), labelId);
 }
 
 void RecordAll(CUpdaterDlg& dialog, std::vector<std::string>& field,
-               const std::vector<Search>& searches, int labelId) {
-    const std::vector<std::string> names = AcceptedFiles(searches);
+               const std::vector<std::string>& names, int labelId) {
     field.insert(field.end(), names.begin(), names.end());
     MarkPresence(dialog, !names.empty(), labelId);
 }
 
-// Web pages and images, in the order the unit takes them.
-std::vector<Search> WebSearches(NameTest belongs) {
-    return {{"*.htm", 3, belongs},
-            {"*.html", 4, belongs},
-            {"*.jpg", 3, belongs},
-            {"*.gif", 3, belongs}};
-}
-
 } // namespace
+
+std::vector<std::string> ScanFolder(ComponentScan scan, const DiscoveryFolder& folder) {
+    const ScanRule& rule = RuleOf(scan);
+    std::vector<std::string> names;
+    for (const ComponentSearch& search : rule.searches) {
+        const std::vector<platform::FindEntry> list = folder.find(search);
+        const auto accepted = [&](const std::string& name) {
+            return search.belongs(name) && folder.hasContent(name);
+        };
+        if (rule.newestOnly) {
+            if (const platform::FindEntry* chosen = ChooseNewest(list, accepted))
+                names.push_back(chosen->name);
+            continue;
+        }
+        for (const platform::FindEntry& entry : list) {
+            if (accepted(entry.name))
+                names.push_back(entry.name);
+        }
+    }
+    return names;
+}
 
 const platform::FindEntry* ChooseNewest(const std::vector<platform::FindEntry>& sorted,
                                         const std::function<bool(const std::string&)>& accept) {
@@ -147,56 +167,63 @@ void CUpdaterDlg::FindUpdateFiles() {
 }
 
 void CUpdaterDlg::ScanCpuFile() {
-    RecordNewest(*this, m_pszCpuFile, {"*.cpu", 3, AnyName}, IDC_STEP1);
+    RecordOne(*this, m_pszCpuFile, ScanFolder(ComponentScan::Cpu, CurrentDirectory()), IDC_STEP1);
     if (!m_pszCpuFile.empty())
         m_nCpuFileVersion = CpuFileVersion(m_pszCpuFile);
 }
 
 void CUpdaterDlg::ScanFpga5mFile() {
-    RecordNewest(*this, m_pszFpga5mFile, {"*.bin", 3, IsFpga5mName}, IDC_STEP2);
+    RecordOne(*this, m_pszFpga5mFile, ScanFolder(ComponentScan::Fpga5m, CurrentDirectory()),
+              IDC_STEP2);
 }
 
 void CUpdaterDlg::ScanResizeFpgaFile() {
-    RecordNewest(*this, m_pszResizeFpgaFile, {"*.bin", 3, IsResizeFpgaName}, IDC_STEP3);
+    RecordOne(*this, m_pszResizeFpgaFile, ScanFolder(ComponentScan::ResizeFpga, CurrentDirectory()),
+              IDC_STEP3);
 }
 
 void CUpdaterDlg::ScanWeb0Files() {
-    RecordAll(*this, m_arrWeb0Files, WebSearches(IsWeb0Name), IDC_STEP4);
+    RecordAll(*this, m_arrWeb0Files, ScanFolder(ComponentScan::Web0, CurrentDirectory()),
+              IDC_STEP4);
 }
 
 void CUpdaterDlg::ScanWeb1Files() {
-    RecordAll(*this, m_arrWeb1Files, WebSearches(IsWeb1Name), IDC_STEP5);
+    RecordAll(*this, m_arrWeb1Files, ScanFolder(ComponentScan::Web1, CurrentDirectory()),
+              IDC_STEP5);
 }
 
 void CUpdaterDlg::ScanCursorFiles() {
-    RecordAll(*this, m_arrCursorFiles, {{"*.bmp", 3, IsCursorName}, {"*.bmp", 3, IsButtonName}},
+    RecordAll(*this, m_arrCursorFiles, ScanFolder(ComponentScan::Cursor, CurrentDirectory()),
               IDC_STEP6);
 }
 
 void CUpdaterDlg::ScanIconFiles() {
-    RecordAll(*this, m_arrIconFiles, {{"*.bmp", 3, IsIconName}}, IDC_STEP7);
+    RecordAll(*this, m_arrIconFiles, ScanFolder(ComponentScan::Icon, CurrentDirectory()),
+              IDC_STEP7);
 }
 
 void CUpdaterDlg::ScanShadingFiles() {
-    RecordAll(*this, m_arrShadingFiles, {{"*.sdt", 3, AnyName}}, IDC_STEP8);
+    RecordAll(*this, m_arrShadingFiles, ScanFolder(ComponentScan::Shading, CurrentDirectory()),
+              IDC_STEP8);
 }
 
 void CUpdaterDlg::ScanGammaFiles() {
-    RecordAll(*this, m_arrGammaFiles, {{"*.tbl", 3, AnyName}}, IDC_STEP9);
+    RecordAll(*this, m_arrGammaFiles, ScanFolder(ComponentScan::Gamma, CurrentDirectory()),
+              IDC_STEP9);
 }
 
 void CUpdaterDlg::ScanSceneFiles() {
-    RecordAll(*this, m_arrSceneFiles, {{"*.cst", 3, AnyName}}, IDC_STEP10);
+    RecordAll(*this, m_arrSceneFiles, ScanFolder(ComponentScan::Scene, CurrentDirectory()),
+              IDC_STEP10);
 }
 
 void CUpdaterDlg::ScanLogoFile() {
     // A plain name matches at most one file; should there be more, the last in name order stays.
-    const std::vector<std::string> names = AcceptedFiles({{"LOGO.bmp", 3, AnyName}});
-    if (!names.empty())
-        m_pszLogoFile = names.back();
-    MarkPresence(*this, !names.empty(), IDC_STEP11);
+    RecordOne(*this, m_pszLogoFile, ScanFolder(ComponentScan::Logo, CurrentDirectory()),
+              IDC_STEP11);
 }
 
 void CUpdaterDlg::ScanFpga2mFile() {
-    RecordNewest(*this, m_pszFpga2mFile, {"*.bin", 3, IsFpga2mName}, IDC_STEP12);
+    RecordOne(*this, m_pszFpga2mFile, ScanFolder(ComponentScan::Fpga2m, CurrentDirectory()),
+              IDC_STEP12);
 }

@@ -8,6 +8,42 @@
 #include <string>
 #include <vector>
 
+// One directory search of a scan: the pattern and extension length given to FindFiles, and the
+// test by which a found name belongs to the component (prefixes compare byte for byte).
+struct ComponentSearch {
+    const char* pattern;
+    int extLength;
+    bool (*belongs)(const std::string& name);
+};
+
+// The folder as the scans see it: one search's kept entries in name order (as FindFiles gives
+// them) and whether a named file has content. The dialog's scans look at the current directory.
+struct DiscoveryFolder {
+    std::function<std::vector<platform::FindEntry>(const ComponentSearch& search)> find;
+    std::function<bool(const std::string& name)> hasContent;
+};
+
+// The twelve scans, in the order FindUpdateFiles runs them.
+enum class ComponentScan {
+    Cpu,
+    Fpga5m,
+    ResizeFpga,
+    Web0,
+    Web1,
+    Cursor,
+    Icon,
+    Shading,
+    Gamma,
+    Scene,
+    Logo,
+    Fpga2m
+};
+
+// The names a scan accepts in a folder (belonging to the component, with content). The CPU and
+// FPGA scans give at most one, the newest (ChooseNewest); the others give every accepted name,
+// search by search, each search's names in name order.
+std::vector<std::string> ScanFolder(ComponentScan scan, const DiscoveryFolder& folder);
+
 // The entry to record from a sorted search result: walking from the head, an entry that passes
 // accept wins when nothing is chosen yet or its last-write time is strictly later than the
 // chosen one's, so among equal times the first in name order stays. Null when none passes.

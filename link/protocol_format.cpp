@@ -66,3 +66,8 @@ int ParseDeviceVersion(const char* versionTextWithLineEnd) {
 bool ContainsFailed500(const char* reply) {
     return std::strstr(reply, "500 failed.") != nullptr;
 }
+
+bool IsRefusal(const char* reply, bool tolerateFailed500) {
+    const char first = reply[0];
+    return (first == '4' || first == '5') && !(tolerateFailed500 && ContainsFailed500(reply));
+}

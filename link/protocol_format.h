@@ -32,3 +32,8 @@ int ParseDeviceVersion(const char* versionTextWithLineEnd);
 
 // Whether a reply holds the refusal that the unit gives harmlessly to "EXCM c_Varek".
 bool ContainsFailed500(const char* reply);
+
+// The judgement of a reply: a first byte '4' or '5' (the negative classes) is a refusal, unless
+// tolerateFailed500 is set and the reply holds "500 failed." anywhere. Any other first byte, the
+// zero of an empty reply included, is accepted.
+bool IsRefusal(const char* reply, bool tolerateFailed500);

@@ -81,10 +81,7 @@ int CUpdaterDlg::ReceiveReply(const platform::Socket& socket, ReplyBuffer& buffe
         return 1;
     }
 
-    // A reply of the negative classes (4xx, 5xx) is a refusal by the unit.
-    const char first = buffer.Text()[0];
-    if ((first == '4' || first == '5') &&
-        !(tolerateFailed500 && ContainsFailed500(buffer.Text()))) {
+    if (IsRefusal(buffer.Text(), tolerateFailed500 != 0)) {
         StopBlinkTimer();
         MessageBox(buffer.Text(), platform::kMbIconWarning);
         return 1;

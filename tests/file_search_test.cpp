@@ -34,6 +34,8 @@ TEST(WindowsNameMatch, WildcardsIgnoreCase) {
     // "*.*" also finds names without a dot.
     EXPECT_TRUE(WindowsNameMatches("*.*", "README"));
     EXPECT_TRUE(WindowsNameMatches("*", "a.b"));
+    // A name may hold '*' on POSIX: the pattern's '*' stays a wildcard there too.
+    EXPECT_TRUE(WindowsNameMatches("*.html", "*L.html"));
 }
 
 TEST(WindowsNameMatch, ThreeLetterExtensionsReachLongerOnesThroughShortNames) {

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and the demo need, when any is missing:
-# the native tool chain and GoogleTest, the 32-bit Windows cross compiler, and Wine with a
-# virtual X display for running the Windows program.
+# the native tool chain and GoogleTest, clang for the fuzz targets, the 32-bit Windows cross
+# compiler, and Wine with a virtual X display for running the Windows program.
 set -euo pipefail
 
-NATIVE=(cmake g++ libgtest-dev curl netbase iproute2 python3 util-linux)
+NATIVE=(cmake g++ libgtest-dev curl netbase iproute2 python3 util-linux clang)
 WINDOWS=(g++-mingw-w64-i686 xvfb xdotool imagemagick)
 WINE=(wine wine32:i386)
 

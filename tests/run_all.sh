@@ -6,7 +6,7 @@
 #
 #   bash tests/run_all.sh
 #
-# Build folders: build/native and build/windows (the Wine prefix of the end-to-end tests lives
+# Build folders: build/native, build/sanitized, build/fuzz and build/windows (the Wine prefix of the end-to-end tests lives
 # in build/windows/wineprefix); KQ_BUILD_ROOT moves them elsewhere.
 set -uo pipefail
 
@@ -133,6 +133,18 @@ if [ -f "$SANITIZED/CTestTestfile.cmake" ] && [ -x "$SANITIZED/kqtests" ]; then
 else
     skip "native tests under the sanitizers (ctest)" "no kqtests from the sanitizer build"
 fi
+
+# The fuzz targets of the parsers of outside input, about 30 s each; each counts as one test. Its
+# closing line is that of the end-to-end runner.
+run_fuzz() {
+    local out="$BUILD/fuzz-output.txt"
+    mkdir -p "$BUILD"
+    bash "$ROOT/tests/fuzz/run_fuzz.sh" --time "${KQ_FUZZ_SECONDS:-30}" 2>&1 | tee "$out"
+    local status=${PIPESTATUS[0]}
+    count_e2e "$out"
+    return "$status"
+}
+section "fuzzing (libFuzzer, clang)" run_fuzz
 
 section "Windows build" build_windows
 if [ ! -x "$NATIVE/kqunit" ]; then

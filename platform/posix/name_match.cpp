@@ -53,12 +53,14 @@ bool WildcardMatchNoCase(const std::string& pattern, const std::string& name) {
     size_t p = 0, n = 0;
     size_t starP = std::string::npos, starN = 0;
     while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || Lower(pattern[p]) == Lower(name[n]))) {
-            ++p;
-            ++n;
-        } else if (p < pattern.size() && pattern[p] == '*') {
+        // A '*' in the pattern is a wildcard even where the name holds a '*' (POSIX names may).
+        if (p < pattern.size() && pattern[p] == '*') {
             starP = p++;
             starN = n;
+        } else if (p < pattern.size() &&
+                   (pattern[p] == '?' || Lower(pattern[p]) == Lower(name[n]))) {
+            ++p;
+            ++n;
         } else if (starP != std::string::npos) {
             p = starP + 1;
             n = ++starN;
