@@ -42,6 +42,7 @@ bool ParseCount(const std::string& text, uint32_t& out) {
 
 int main(int argc, char** argv) {
     sim::UnitConfig config;
+    config.strict = false; // plain FTP clients too, unless --strict
     // The scenario is read first, so that the command-line options win over its settings.
     for (int i = 1; i + 1 < argc; ++i) {
         if (std::string(argv[i]) == "--scenario") {
@@ -58,8 +59,8 @@ int main(int argc, char** argv) {
     }
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
-        if (option == "--no-telnet") {
-            config.telnetEnabled = false;
+        if (option == "--no-telnet" || option == "--strict") {
+            (option == "--strict" ? config.strict : config.telnetEnabled) = option == "--strict";
             continue;
         }
         if (i + 1 >= argc) {

@@ -62,7 +62,7 @@ static std::string ErrnoText(const char* what) {
     return std::string(what) + ": " + std::strerror(errno);
 }
 
-Fd Listen(const sockaddr_in& at, std::string* error) {
+Fd Listen(const sockaddr_in& at, std::string* error, const std::function<bool(int)>& beforeListen) {
     Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!fd.Valid()) {
         *error = ErrnoText("socket");
@@ -72,6 +72,10 @@ Fd Listen(const sockaddr_in& at, std::string* error) {
     ::setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&at), sizeof at) != 0) {
         *error = ErrnoText("bind");
+        return {};
+    }
+    if (beforeListen && !beforeListen(fd.Get())) {
+        *error = ErrnoText("listening socket set-up");
         return {};
     }
     if (::listen(fd.Get(), 8) != 0) {
@@ -91,11 +95,16 @@ Fd AcceptNow(int listenFd) {
     return Fd(::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
 }
 
-Fd ConnectBounded(const sockaddr_in& to, const in_addr* from, int timeoutMs, std::string* error) {
+Fd ConnectBounded(const sockaddr_in& to, const in_addr* from, int timeoutMs, std::string* error,
+                  int receiveBuffer) {
     Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!fd.Valid()) {
         *error = ErrnoText("socket");
         return {};
+    }
+    // Before connecting, so that the window offered in the handshake is small too.
+    if (receiveBuffer > 0) {
+        ::setsockopt(fd.Get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     }
     if (from) {
         sockaddr_in local = MakeAddress(*from, 0);

@@ -1,5 +1,6 @@
 #include "sim/unit_core.h"
 
+#include <algorithm>
 #include <thread>
 
 #include "sim/sim_socket.h"
@@ -8,6 +9,25 @@ namespace sim {
 
 std::string WithLineEnd(const std::string& text) {
     return !text.empty() && text.back() == '\n' ? text : text + "\r\n";
+}
+
+std::string FaultText(const Fault& fault) {
+    std::string text;
+    for (uint32_t i = 0; i < std::max<uint32_t>(fault.repeat, 1); ++i) {
+        text += fault.text;
+    }
+    return fault.action == Fault::Action::Raw ? text : WithLineEnd(text);
+}
+
+Pace PaceOf(const Fault& fault) {
+    switch (fault.action) {
+    case Fault::Action::Split:
+        return {Pace::Kind::Split, fault.delayMs};
+    case Fault::Action::Trickle:
+        return {Pace::Kind::Trickle, fault.delayMs};
+    default:
+        return {};
+    }
 }
 
 UnitCore::UnitCore(UnitConfig config)
@@ -68,17 +88,37 @@ bool UnitCore::WaitForCommands(size_t count, std::chrono::milliseconds timeout) 
     return m_changed.wait_for(lock, timeout, [&] { return m_commands.size() >= count; });
 }
 
-bool UnitCore::Send(int fd, const std::string& bytes, bool split, uint32_t splitDelayMs) {
+bool UnitCore::Send(int fd, const std::string& bytes, Pace pace) {
     constexpr int kSendLimitMs = 5000;
-    constexpr uint32_t kDefaultSplitMs = 100;
+    constexpr uint32_t kDefaultSplitMs = 100, kDefaultTrickleMs = 20;
     Touch();
-    if (!split || bytes.size() < 2) {
+    if (pace.kind == Pace::Kind::Whole || bytes.size() < 2) {
         return net::SendAll(fd, bytes.data(), bytes.size(), kSendLimitMs);
     }
-    const size_t half = bytes.size() / 2;
-    return net::SendAll(fd, bytes.data(), half, kSendLimitMs) &&
-           Sleep(splitDelayMs ? splitDelayMs : kDefaultSplitMs) &&
-           net::SendAll(fd, bytes.data() + half, bytes.size() - half, kSendLimitMs);
+    if (pace.kind == Pace::Kind::Split) {
+        const size_t half = bytes.size() / 2;
+        return net::SendAll(fd, bytes.data(), half, kSendLimitMs) &&
+               Sleep(pace.ms ? pace.ms : kDefaultSplitMs) &&
+               net::SendAll(fd, bytes.data() + half, bytes.size() - half, kSendLimitMs);
+    }
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if ((i > 0 && !Sleep(pace.ms ? pace.ms : kDefaultTrickleMs)) ||
+            !net::SendAll(fd, bytes.data() + i, 1, kSendLimitMs)) {
+            return false;
+        }
+        Touch();
+    }
+    return true;
+}
+
+void UnitCore::Hold(net::Fd connection) {
+    std::lock_guard lock(m_mutex);
+    m_held.push_back(std::move(connection));
+}
+
+void UnitCore::ReleaseHeld() {
+    std::lock_guard lock(m_mutex);
+    m_held.clear();
 }
 
 bool UnitCore::Sleep(uint32_t ms) const {

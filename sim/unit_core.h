@@ -11,12 +11,26 @@
 #include <vector>
 
 #include "sim/fault_book.h"
+#include "sim/sim_socket.h"
 #include "sim/sim_unit.h"
 
 namespace sim {
 
 // A scripted text as the unit sends it: CR LF added unless it already ends with LF.
 std::string WithLineEnd(const std::string& text);
+
+// The text of a Reply or Raw fault: `text` repeated, with the line end of a Reply.
+std::string FaultText(const Fault& fault);
+
+// How an answer goes out: whole, in two segments, or one byte at a time, `ms` apart.
+struct Pace {
+    enum class Kind { Whole, Split, Trickle };
+    Kind kind = Kind::Whole;
+    uint32_t ms = 0;
+};
+
+// The pace a Split or Trickle fault asks for (Whole for any other).
+Pace PaceOf(const Fault& fault);
 
 class UnitCore {
   public:
@@ -45,9 +59,13 @@ class UnitCore {
     int Restarts() const;
     bool WaitForCommands(size_t count, std::chrono::milliseconds timeout) const;
 
-    // Sends bytes to a peer, touching the activity time; with `split` in two segments
-    // `splitDelayMs` apart (a default pause when 0) so that they arrive as two receives.
-    bool Send(int fd, const std::string& bytes, bool split = false, uint32_t splitDelayMs = 0);
+    // Sends bytes to a peer, touching the activity time, at the given pace (a default pause
+    // when its ms is 0) so that the pieces arrive as receives of their own.
+    bool Send(int fd, const std::string& bytes, Pace pace = {});
+
+    // Keeps a connection open, untouched, until the unit stops.
+    void Hold(net::Fd connection);
+    void ReleaseHeld();
 
     // Sleeps in slices; false when the unit stops meanwhile.
     bool Sleep(uint32_t ms) const;
@@ -68,6 +86,7 @@ class UnitCore {
     mutable std::condition_variable m_changed;
     std::vector<std::string> m_commands;
     std::vector<StoredUpload> m_uploads;
+    std::vector<net::Fd> m_held;
     int m_restarts = 0;
 };
 
