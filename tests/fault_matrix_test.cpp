@@ -320,6 +320,8 @@ const Row kRows[] = {
      kReplyBound},
     {"Type504", Set::B2, {On("TYPE", Action::Reply, "504 Type not supported.")},
      Refused("504 Type not supported."), "TYPE", kNothing, kB2Whole},
+    {"Type421", Set::B2, {On("TYPE", Action::Reply, "421 Busy.", 2)}, Refused("421 Busy."),
+     "TYPE", kNothing, kB2Whole},
     {"TypeClosed", Set::A2, {On("TYPE", Action::Close, "", 2)}, kHungUp, "TYPE", kNothing,
      kAfterCpu},
     {"TypeSilent", Set::B2, {On("TYPE", Action::Silent)}, kNoAnswer, "TYPE", kNothing,
@@ -396,6 +398,8 @@ const Row kRows[] = {
     // QUIT: every step succeeded, yet the run ends the program and keeps the log.
     {"Quit421", Set::B2, {On("QUIT", Action::Reply, "421 Bye anyway.")},
      Refused("421 Bye anyway."), "QUIT", kNothing, kB2Whole},
+    {"Quit500", Set::B2, {On("QUIT", Action::Reply, "500 QUIT refused.")},
+     Refused("500 QUIT refused."), "QUIT", kNothing, kB2Whole},
     {"QuitClosed", Set::B2, {On("QUIT", Action::Close)}, kHungUp, "QUIT", kNothing, kB2Whole},
     {"QuitSilent", Set::B2, {On("QUIT", Action::Silent)}, kNoAnswer, "QUIT", kNothing,
      kReplyBound},
