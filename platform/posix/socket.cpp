@@ -152,6 +152,13 @@ int Fd(const Socket& s) {
 // after signals with the time that is left. Returns poll's result (0 on time-out, -1 on failure
 // with the error recorded).
 int PollUntil(pollfd* fds, nfds_t count, uint64_t deadline) {
+    // poll skips a negative descriptor silently; select refuses what is not a socket.
+    for (nfds_t i = 0; i < count; ++i) {
+        if (fds[i].fd < 0) {
+            t_lastError = 10038;
+            return -1;
+        }
+    }
     for (;;) {
         const uint64_t now = NowMs();
         const int wait = now >= deadline ? 0 : int(std::min<uint64_t>(deadline - now, INT32_MAX));
@@ -165,14 +172,17 @@ int PollUntil(pollfd* fds, nfds_t count, uint64_t deadline) {
 
 // PollUntil with a bound in protocol time.
 int PollWithin(pollfd* fds, nfds_t count, uint32_t timeoutMs) {
-    // poll skips a negative descriptor silently; select refuses what is not a socket.
-    for (nfds_t i = 0; i < count; ++i) {
-        if (fds[i].fd < 0) {
-            t_lastError = 10038;
-            return -1;
-        }
-    }
     return PollUntil(fds, count, NowMs() + ScaledMs(timeoutMs));
+}
+
+// Waits until the socket is ready for `events` or the deadline has passed; false with the error
+// recorded (kWsaEtimedout when the deadline passed).
+bool ReadyBefore(const Socket& s, short events, uint64_t deadline) {
+    pollfd p{Fd(s), events, 0};
+    const int ready = PollUntil(&p, 1, deadline);
+    if (ready == 0)
+        t_lastError = kWsaEtimedout;
+    return ready > 0;
 }
 
 bool ReadyForReading(const pollfd& p) {
@@ -311,26 +321,14 @@ long Send(const Socket& s, const void* data, size_t length, uint32_t timeoutMs) 
             continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK)
             return FailWithErrno(-1L);
-        pollfd p{Fd(s), POLLOUT, 0};
-        const int ready = PollUntil(&p, 1, deadline);
-        if (ready < 0)
+        if (!ReadyBefore(s, POLLOUT, deadline))
             return -1;
-        if (ready == 0) {
-            t_lastError = kWsaEtimedout;
-            return -1;
-        }
     }
 }
 
 long Receive(const Socket& s, void* buffer, size_t capacity, uint32_t timeoutMs) {
-    pollfd p{Fd(s), POLLIN, 0};
-    const int ready = PollWithin(&p, 1, timeoutMs);
-    if (ready < 0)
+    if (!ReadyBefore(s, POLLIN, NowMs() + ScaledMs(timeoutMs)))
         return -1;
-    if (ready == 0) {
-        t_lastError = kWsaEtimedout;
-        return -1;
-    }
     for (;;) {
         const ssize_t got = ::recv(Fd(s), buffer, capacity, 0);
         if (got >= 0)
