@@ -5,6 +5,8 @@
 #include <optional>
 #include <vector>
 
+#include "sim/sim_socket.h"
+
 namespace sim {
 
 namespace {
@@ -250,14 +252,35 @@ bool LineParser::Apply(UnitConfig& c, std::string* why) {
 } // namespace
 
 bool ApplyScenario(std::istream& in, UnitConfig& config, std::string* error) {
+    in_addr own{};
+    const bool haveAddress = net::ParseIpv4(config.address, &own);
+    bool inSection = true; // lines before any section apply to every unit
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
         std::string why;
+        const size_t start = line.find_first_not_of(" \t");
+        if (start != std::string::npos && line[start] == '[') {
+            // [ADDRESS] or [FIRST-LAST]: the lines up to the next section are for those units.
+            const size_t end = line.find(']', start);
+            uint32_t first = 0, last = 0;
+            const std::string rest = end == std::string::npos ? "" : line.substr(end + 1);
+            if (end == std::string::npos ||
+                !net::ParseAddressRange(line.substr(start + 1, end - start - 1), &first, &last) ||
+                rest.find_first_not_of(" \t\r") != std::string::npos) {
+                *error = "line " + std::to_string(number) +
+                         ": a section is [ADDRESS] or [FIRST-LAST] alone on its line";
+                return false;
+            }
+            const uint32_t at = ntohl(own.s_addr);
+            inSection = haveAddress && at >= first && at <= last;
+            continue;
+        }
         auto tokens = Tokenize(line, &why);
         if (tokens && tokens->empty()) {
             continue;
         }
-        if (!tokens || !LineParser(std::move(*tokens)).Apply(config, &why)) {
+        UnitConfig ignored;
+        if (!tokens || !LineParser(std::move(*tokens)).Apply(inSection ? config : ignored, &why)) {
             *error = "line " + std::to_string(number) + ": " + why;
             return false;
         }

@@ -8,6 +8,10 @@
 //   restart-refuse-ms 3000            idle-timeout-s 120
 //   <trigger> <action> [occurrence N] [times N | always] [repeat N]
 //
+// Sections: a line "[127.0.0.101]" or "[127.0.0.101-127.0.0.104]" starts the lines meant only for
+// the units at those addresses (a fleet of units in one kqunit); lines before the first section
+// are for every unit. Every line is checked, whichever unit it is for.
+//
 // Triggers (where a fault strikes):
 //   greeting         the FTP greeting
 //   command "TEXT"   an FTP command line that begins with TEXT: "USER", "PASS", "EXCM r_INF",
@@ -35,7 +39,8 @@
 //   refuse              ftp-connect / telnet-connect: refuse the attempt with nothing listening
 //                       ("connection refused"); "ftp-connect refuse times 3" refuses the first
 //                       three attempts, then accepts. Counting needs root (raw socket), except
-//                       for "refuse always" from the first attempt.
+//                       for "refuse always" from the first attempt. Attempts while the unit
+//                       restarts after a CPU program are refused anyway and not counted.
 //   no-connect ["TEXT"] [MS]  STOR: answer TEXT (default "425 Can't open data connection.")
 //                       without connecting; every line of TEXT goes out as its own piece, MS
 //                       apart: "150 Opening.\n425 No data connection." 200
@@ -44,6 +49,8 @@
 //   drop                data-connect: connect, answer 150, reset the data connection, then
 //                       answer "426 Connection closed; transfer aborted."
 //   stranger            data-connect: someone else connects first, then the unit
+// On telnet-usoft, reply, raw, split and trickle answer "u_soft" (which fails the tool's step)
+// and no restart follows; silent and delay keep the unit's normal silence and restart.
 // Quoted texts know the escapes \" \\ \r \n \t \0 and \xHH.
 //
 // Examples:
@@ -62,7 +69,8 @@
 
 namespace sim {
 
-// Applies every line to `config`; false with "line N: reason" at the first bad line.
+// Applies every line meant for `config.address` to `config`; false with "line N: reason" at the
+// first bad line.
 bool ApplyScenario(std::istream& in, UnitConfig& config, std::string* error);
 
 } // namespace sim

@@ -40,6 +40,24 @@ bool ParseIpv4(const std::string& text, in_addr* out) {
     return ::inet_pton(AF_INET, text.c_str(), out) == 1;
 }
 
+bool ParseAddressRange(const std::string& text, uint32_t* first, uint32_t* last) {
+    const size_t dash = text.find('-');
+    in_addr a{}, b{};
+    if (!ParseIpv4(text.substr(0, dash), &a) ||
+        (dash != std::string::npos && !ParseIpv4(text.substr(dash + 1), &b))) {
+        return false;
+    }
+    *first = ntohl(a.s_addr);
+    *last = dash == std::string::npos ? *first : ntohl(b.s_addr);
+    return *first <= *last;
+}
+
+in_addr FromHostOrder(uint32_t address) {
+    in_addr a{};
+    a.s_addr = htonl(address);
+    return a;
+}
+
 bool IsLoopback(const in_addr& addr) {
     return (ntohl(addr.s_addr) >> 24) == 127;
 }

@@ -35,6 +35,9 @@ class Fd {
 // Parses a dotted IPv4 address; false when it is not one.
 bool ParseIpv4(const std::string& text, in_addr* out);
 bool IsLoopback(const in_addr& addr);
+// "A" or "A-B" (dotted IPv4, A <= B) as the first and last address in host order.
+bool ParseAddressRange(const std::string& text, uint32_t* first, uint32_t* last);
+in_addr FromHostOrder(uint32_t address);
 std::string AddressText(const in_addr& addr);
 sockaddr_in MakeAddress(const in_addr& addr, uint16_t port);
 

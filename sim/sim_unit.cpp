@@ -36,6 +36,7 @@ class SessionSlot {
         m_thread = std::thread([this, &core, conn = std::move(connection), fault]() mutable {
             Session(core, std::move(conn), std::move(fault)).Run();
             m_done = true;
+            core.Wake(); // the loop may take the next connection
         });
     }
 
@@ -206,10 +207,14 @@ void Unit::Impl::Loop() {
             continue;
         }
         // A second connection waits in the backlog until the first session ends.
-        pollfd fds[3] = {{ftpBusy ? -1 : ftp.listener.Get(), POLLIN, 0},
+        pollfd fds[4] = {{ftpBusy ? -1 : ftp.listener.Get(), POLLIN, 0},
                          {telnetBusy ? -1 : telnet.listener.Get(), POLLIN, 0},
-                         {gate.Valid() ? gate.Fd() : -1, POLLIN, 0}};
-        if (::poll(fds, 3, UnitCore::kSliceMs) > 0) {
+                         {gate.Valid() ? gate.Fd() : -1, POLLIN, 0},
+                         {core->WakeFd(), POLLIN, 0}};
+        if (::poll(fds, 4, UnitCore::kLoopCheckMs) > 0) {
+            if (fds[3].revents & POLLIN) {
+                core->ClearWake();
+            }
             if (fds[2].revents & POLLIN) {
                 RefuseAttempts();
             }
@@ -269,10 +274,14 @@ bool Unit::Start() {
     return true;
 }
 
-void Unit::Stop() {
+void Unit::RequestStop() {
     if (m_impl->core) {
         m_impl->core->RequestStop();
     }
+}
+
+void Unit::Stop() {
+    RequestStop();
     if (m_impl->loop.joinable()) {
         m_impl->loop.join();
     }
@@ -288,7 +297,16 @@ std::string Unit::Error() const {
 }
 
 std::vector<std::string> Unit::Commands() const {
-    return m_impl->core ? m_impl->core->Commands() : std::vector<std::string>{};
+    return m_impl->core ? m_impl->core->Seen().Lines() : std::vector<std::string>{};
+}
+
+size_t Unit::CommandCount() const {
+    return m_impl->core ? m_impl->core->Seen().Count() : 0;
+}
+
+std::vector<std::string> Unit::CommandsFrom(size_t first, size_t* next) const {
+    *next = first;
+    return m_impl->core ? m_impl->core->Seen().LinesFrom(first, next) : std::vector<std::string>{};
 }
 
 std::vector<StoredUpload> Unit::Uploads() const {
@@ -300,7 +318,7 @@ int Unit::Restarts() const {
 }
 
 bool Unit::WaitForCommands(size_t count, std::chrono::milliseconds timeout) const {
-    return m_impl->core && m_impl->core->WaitForCommands(count, timeout);
+    return m_impl->core && m_impl->core->Seen().WaitFor(count, timeout);
 }
 
 } // namespace sim

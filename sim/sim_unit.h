@@ -76,6 +76,9 @@ struct UnitConfig {
     // and names taken in any case (plain FTP clients such as curl).
     bool strict = true;
     uint32_t idleTimeoutMs = 120000; // stops by itself after this long without any activity
+    // Uploads() keeps the contents of the latest uploads up to this many bytes in all (older
+    // ones keep their description only; the stored files stay). kqunit keeps none.
+    size_t keptContentBytes = size_t(64) << 20;
     std::vector<Fault> faults;
 };
 
@@ -89,6 +92,7 @@ struct StoredUpload {
     uint32_t headerKind = 0;      // kind field
     std::vector<uint8_t> content; // the bytes behind the header (or all bytes)
     std::string problem;          // empty when the record was valid
+    bool contentReleased = false; // content dropped from memory (keptContentBytes; file stays)
 };
 
 class Unit {
@@ -101,16 +105,24 @@ class Unit {
     // Binds and starts serving; false with a reason in Error().
     bool Start();
     void Stop();
+    // Asks the unit to stop without waiting for it (Stop waits).
+    void RequestStop();
     bool Running() const;
     std::string Error() const;
 
     // What the unit saw, in order: every command line received on FTP (without CR LF) and on
-    // telnet (prefixed "telnet: "), and notes such as "restart".
+    // telnet (prefixed "telnet: "), and notes such as "restart" and "rejected: ...". Bounded:
+    // the latest 2048 lines, each cut to 256 bytes (History).
     std::vector<std::string> Commands() const;
+    // How many lines the unit has seen in all, and the kept ones from number `first` on (see
+    // History::LinesFrom): for printing as it goes.
+    size_t CommandCount() const;
+    std::vector<std::string> CommandsFrom(size_t first, size_t* next) const;
+    // The latest 1024 uploads; contents beyond UnitConfig::keptContentBytes are released.
     std::vector<StoredUpload> Uploads() const;
     // Number of times the unit restarted after a CPU program.
     int Restarts() const;
-    // Waits until the unit has seen `count` commands.
+    // Waits until the unit has seen `count` commands in all.
     bool WaitForCommands(size_t count, std::chrono::milliseconds timeout) const;
 
   private:

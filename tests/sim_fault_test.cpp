@@ -22,6 +22,7 @@ long ElapsedMs(Clock::time_point since) {
 
 struct AttemptRow {
     const char* name;
+    int host; // the unit's address: 127.0.5.<host>, one per row (rows run in parallel)
     const char* scenario;
     uint16_t port;
     bool afterRestart;   // the attempts follow a CPU program's restart
@@ -74,15 +75,16 @@ class SimRefusedAttemptsTest : public SimUnitTestOn<::testing::TestWithParam<Att
 
 TEST_P(SimRefusedAttemptsTest, EachAttemptIsRefusedOrAcceptedAsScripted) {
     const AttemptRow& row = GetParam();
-    auto config = Config("127.0.5.1", row.scenario);
+    const std::string ip = RowAddress(row.host);
+    auto config = Config(ip.c_str(), row.scenario);
     config.restartRefuseMs = 100;
     Start(config);
     if (row.afterRestart) {
-        Restart("127.0.5.1");
+        Restart(ip.c_str());
     }
     std::string seen;
     for (size_t i = 0; i < std::strlen(row.pattern); ++i) {
-        seen += Attempt("127.0.5.1", row.port);
+        seen += Attempt(ip.c_str(), row.port);
     }
     EXPECT_EQ(seen, row.pattern);
 }
@@ -90,21 +92,23 @@ TEST_P(SimRefusedAttemptsTest, EachAttemptIsRefusedOrAcceptedAsScripted) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, SimRefusedAttemptsTest,
     ::testing::Values(
-        AttemptRow{"FtpFirstThree", "ftp-connect refuse times 3", 21, false, "RRRAA"},
-        AttemptRow{"FtpSecondAndThird", "ftp-connect refuse occurrence 2 times 2", 21, false,
+        AttemptRow{"FtpFirstThree", 40, "ftp-connect refuse times 3", 21, false, "RRRAA"},
+        AttemptRow{"FtpSecondAndThird", 41, "ftp-connect refuse occurrence 2 times 2", 21, false,
                    "ARRAA"},
-        AttemptRow{"FtpFromTheThirdOn", "ftp-connect refuse occurrence 3 always", 21, false,
+        AttemptRow{"FtpFromTheThirdOn", 42, "ftp-connect refuse occurrence 3 always", 21, false,
                    "AARRRR"},
-        AttemptRow{"TelnetFirstTwo", "telnet-connect refuse times 2", 23, false, "RRAA"},
+        AttemptRow{"TelnetFirstTwo", 43, "telnet-connect refuse times 2", 23, false, "RRAA"},
         // The log-in before the restart was attempt 1; the reconnection's attempts follow.
-        AttemptRow{"FtpReconnection", "ftp-connect refuse occurrence 2 times 3", 21, true, "RRRA"},
-        AttemptRow{"TelnetAfterRestart", "telnet-connect refuse occurrence 2", 23, true, "RA"}),
+        AttemptRow{"FtpReconnection", 44, "ftp-connect refuse occurrence 2 times 3", 21, true,
+                   "RRRA"},
+        AttemptRow{"TelnetAfterRestart", 45, "telnet-connect refuse occurrence 2", 23, true, "RA"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Answers: raw, repeated, late, byte by byte, none ------------------------------------------
 
 struct AnswerRow {
     const char* name;
+    int host; // the unit's address: 127.0.5.<host>, one per row (rows run in parallel)
     const char* scenario;
     const char* command; // "" for the greeting
     std::string expected;
@@ -121,13 +125,14 @@ class SimAnswerFaultTest : public SimUnitTestOn<::testing::TestWithParam<AnswerR
 
 TEST_P(SimAnswerFaultTest, TheAnswerArrivesAsScripted) {
     const AnswerRow& row = GetParam();
-    Start(Config("127.0.5.2", row.scenario));
+    const std::string ip = RowAddress(row.host);
+    Start(Config(ip.c_str(), row.scenario));
     std::optional<Peer> peer;
     if (*row.command == '\0') {
-        peer = Peer::Connect("127.0.5.2", 21);
+        peer = Peer::Connect(ip.c_str(), 21);
         ASSERT_TRUE(peer);
     } else {
-        peer = LogIn("127.0.5.2");
+        peer = LogIn(ip.c_str());
         peer->Send(std::string(row.command) + "\r\n");
     }
     const auto sent = Clock::now();
@@ -141,30 +146,32 @@ TEST_P(SimAnswerFaultTest, TheAnswerArrivesAsScripted) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, SimAnswerFaultTest,
-    ::testing::Values(AnswerRow{"RawWithNulBytes", "command \"EXCM uname\" raw \"200 \\0\\x01x\"",
-                                "EXCM uname", std::string("200 \0\x01x", 7), 1, 0, false},
-                      AnswerRow{"RawOver64KiB", "command \"EXCM r_INF\" raw \"A\" repeat 70000",
+    ::testing::Values(AnswerRow{"RawWithNulBytes", 50,
+                                "command \"EXCM uname\" raw \"200 \\0\\x01x\"", "EXCM uname",
+                                std::string("200 \0\x01x", 7), 1, 0, false},
+                      AnswerRow{"RawOver64KiB", 51, "command \"EXCM r_INF\" raw \"A\" repeat 70000",
                                 "EXCM r_INF", std::string(70000, 'A'), 1, 0, false},
-                      AnswerRow{"ReplyRepeated", "command \"NOOP\" reply \"2\" repeat 3", "NOOP",
-                                "222\r\n", 1, 0, false},
-                      AnswerRow{"Trickled", "command \"EXCM k_prism\" trickle 10", "EXCM k_prism",
-                                "200 Update mode on.\r\n", 21, 0, false},
-                      AnswerRow{"Delayed", "command \"CWD\" delay 700", "CWD \\UpdateBx",
+                      AnswerRow{"ReplyRepeated", 52, "command \"NOOP\" reply \"2\" repeat 3",
+                                "NOOP", "222\r\n", 1, 0, false},
+                      AnswerRow{"Trickled", 53, "command \"EXCM k_prism\" trickle 10",
+                                "EXCM k_prism", "200 Update mode on.\r\n", 21, 0, false},
+                      AnswerRow{"Delayed", 54, "command \"CWD\" delay 700", "CWD \\UpdateBx",
                                 "250 CWD command successful.\r\n", 1, 700, false},
-                      AnswerRow{"WriteCommandClosed", "command \"EXCM u_soft\" close",
+                      AnswerRow{"WriteCommandClosed", 55, "command \"EXCM u_soft\" close",
                                 "EXCM u_soft", "", 0, 0, true},
-                      AnswerRow{"DefaultSettingSilent", "command \"EXCM w_stupall\" silent",
+                      AnswerRow{"DefaultSettingSilent", 56, "command \"EXCM w_stupall\" silent",
                                 "EXCM w_stupall", "", 0, 0, false},
-                      AnswerRow{"GreetingRaw", "greeting raw \"220\"", "", "220", 1, 0, false},
-                      AnswerRow{"GreetingLate", "greeting delay 600", "",
+                      AnswerRow{"GreetingRaw", 57, "greeting raw \"220\"", "", "220", 1, 0, false},
+                      AnswerRow{"GreetingLate", 58, "greeting delay 600", "",
                                 "220 KQ unit FTP server ready.\r\n", 1, 600, false},
-                      AnswerRow{"GreetingClosed", "greeting close", "", "", 0, 0, true}),
+                      AnswerRow{"GreetingClosed", 59, "greeting close", "", "", 0, 0, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Faults of a transfer -----------------------------------------------------------------------
 
 struct TransferRow {
     const char* name;
+    int host; // the unit's address: 127.0.5.<host>, one per row (rows run in parallel)
     const char* scenario;
     bool connects;       // the unit opens the data connection
     std::string answers; // what the control connection carries after STOR
@@ -180,8 +187,9 @@ class SimTransferFaultTest : public SimUnitTestOn<::testing::TestWithParam<Trans
 
 TEST_P(SimTransferFaultTest, TheTransferEndsAsScripted) {
     const TransferRow& row = GetParam();
-    sim::Unit& unit = Start(Config("127.0.5.3", row.scenario));
-    Peer ctrl = LogIn("127.0.5.3");
+    const std::string ip = RowAddress(row.host);
+    sim::Unit& unit = Start(Config(ip.c_str(), row.scenario));
+    Peer ctrl = LogIn(ip.c_str());
     DataListener listener;
     ASSERT_EQ(ctrl.Command(listener.PortCommand()).substr(0, 4), "200 ");
     ASSERT_EQ(ctrl.Command("TYPE I").substr(0, 4), "200 ");
@@ -209,22 +217,22 @@ TEST_P(SimTransferFaultTest, TheTransferEndsAsScripted) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, SimTransferFaultTest,
     ::testing::Values(
-        TransferRow{"EndRefused", "transfer-end reply \"451 Write error.\"", true,
+        TransferRow{"EndRefused", 60, "transfer-end reply \"451 Write error.\"", true,
                     "150 Opening BINARY mode data connection for A.bin.\r\n451 Write error.\r\n",
                     false, 0},
-        TransferRow{"EndClosed", "transfer-end close", true,
+        TransferRow{"EndClosed", 61, "transfer-end close", true,
                     "150 Opening BINARY mode data connection for A.bin.\r\n", true, 0},
-        TransferRow{"EndSilent", "transfer-end silent", true,
+        TransferRow{"EndSilent", 62, "transfer-end silent", true,
                     "150 Opening BINARY mode data connection for A.bin.\r\n", false, 0},
-        TransferRow{"EndLate", "transfer-end delay 600", true,
+        TransferRow{"EndLate", 63, "transfer-end delay 600", true,
                     "150 Opening BINARY mode data connection for A.bin.\r\n"
                     "226 Transfer complete.\r\n",
                     false, 600},
-        TransferRow{"DataDropped", "data-connect drop", true,
+        TransferRow{"DataDropped", 64, "data-connect drop", true,
                     "150 Opening BINARY mode data connection for A.bin.\r\n"
                     "426 Connection closed; transfer aborted.\r\n",
                     false, 0},
-        TransferRow{"OpeningThenRefusal",
+        TransferRow{"OpeningThenRefusal", 65,
                     "command \"STOR\" no-connect \"150 Opening.\\n425 No data connection.\" 300",
                     false, "150 Opening.\r\n425 No data connection.\r\n", false, 300}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -95,6 +95,7 @@ INSTANTIATE_TEST_SUITE_P(
 // A strict unit answers a malformed line with one refusal, notes why, and goes on.
 struct RefusalRow {
     const char* name;
+    int host; // the unit's address: 127.0.5.<host>, one per row (rows run in parallel)
     std::string sent;
     const char* note; // a part of the "rejected: ..." entry
 };
@@ -107,8 +108,9 @@ class SimStrictUnitTest : public SimUnitTestOn<::testing::TestWithParam<RefusalR
 
 TEST_P(SimStrictUnitTest, RefusesAndNotesAMalformedLine) {
     const RefusalRow& row = GetParam();
-    sim::Unit& unit = Start(Config("127.0.5.10"));
-    Peer ctrl = LogIn("127.0.5.10");
+    const std::string ip = RowAddress(row.host);
+    sim::Unit& unit = Start(Config(ip.c_str()));
+    Peer ctrl = LogIn(ip.c_str());
     ctrl.Send(row.sent);
     EXPECT_EQ(ctrl.Reply(), "500 Syntax error, command unrecognized.\r\n");
     EXPECT_EQ(ctrl.Command("NOOP").substr(0, 4), "200 ") << "the dialogue goes on";
@@ -120,10 +122,10 @@ TEST_P(SimStrictUnitTest, RefusesAndNotesAMalformedLine) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, SimStrictUnitTest,
-    ::testing::Values(RefusalRow{"NoCr", "EXCM r_INF\n", "without CR"},
-                      RefusalRow{"LowerVerb", "Excm r_INF\r\n", "upper case"},
-                      RefusalRow{"StorOneBlank", "STOR LOGO.bmp\r\n", "two blanks"},
-                      RefusalRow{"NulInside", std::string("EXCM\0 uname\r\n", 13), "NUL"}),
+    ::testing::Values(RefusalRow{"NoCr", 70, "EXCM r_INF\n", "without CR"},
+                      RefusalRow{"LowerVerb", 71, "Excm r_INF\r\n", "upper case"},
+                      RefusalRow{"StorOneBlank", 72, "STOR LOGO.bmp\r\n", "two blanks"},
+                      RefusalRow{"NulInside", 73, std::string("EXCM\0 uname\r\n", 13), "NUL"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // "u_soft" without CR on telnet gets an answer, which fails the tool's step, and no restart.

@@ -10,9 +10,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -30,6 +32,11 @@ using namespace std::chrono_literals;
 using sim::Fault;
 using sim::net::Fd;
 namespace fs = std::filesystem;
+
+// 127.0.5.<host>: the sim tests' own addresses.
+inline std::string RowAddress(int host) {
+    return "127.0.5." + std::to_string(host);
+}
 
 inline in_addr Ip(const char* text) {
     in_addr a{};
