@@ -10,11 +10,11 @@
 
 namespace {
 
-// Waits for the unit's data connection. A connection from any other address is closed and the
-// wait goes on; a reply that the unit sends on the control connection meanwhile is read and
-// judged (a refusal of STOR then ends the wait). Returns the data connection, or an invalid
-// socket after a failure that has been reported. firstReplyRead tells whether the unit's first
-// answer to STOR has been read already.
+// Waits for the unit's data connection while the control connection stays watched: every reply
+// the unit sends meanwhile is read and judged, so that a refusal, or the unit hanging up, ends
+// the wait at once instead of at its bound. A connection from any other address is closed and
+// the wait goes on. Returns the data connection, or an invalid socket after a failure that has
+// been reported. firstReplyRead tells whether the unit's first answer to STOR has been read.
 platform::Socket AcceptUnitConnection(CUpdaterDlg& dialog, const platform::Socket& listening,
                                       uint32_t unitAddr, bool& firstReplyRead) {
     const uint64_t deadline = platform::NowMs() + platform::ScaledMs(kDataConnectionWaitMs);
@@ -31,21 +31,19 @@ platform::Socket AcceptUnitConnection(CUpdaterDlg& dialog, const platform::Socke
         const auto remaining =
             static_cast<uint32_t>(static_cast<double>(deadline - now) / scale) + 1;
 
-        if (!firstReplyRead) {
-            const int ready = platform::WaitEitherReadable(listening, dialog.m_sockCtrl, remaining);
-            if (ready == -1)
-                continue; // the deadline check above reports it
-            if (ready == -2) {
-                dialog.ReportSocketError("accept() Error");
+        const int ready = platform::WaitEitherReadable(listening, dialog.m_sockCtrl, remaining);
+        if (ready == -1)
+            continue; // the deadline check above reports it
+        if (ready == -2) {
+            dialog.ReportSocketError("accept() Error");
+            return {};
+        }
+        if (ready == 1) {
+            int received = 0;
+            if (dialog.ReceiveReply(dialog.m_sockCtrl, reply, received, 0) != 0)
                 return {};
-            }
-            if (ready == 1) {
-                int received = 0;
-                if (dialog.ReceiveReply(dialog.m_sockCtrl, reply, received, 0) != 0)
-                    return {};
-                firstReplyRead = true;
-                continue;
-            }
+            firstReplyRead = true;
+            continue;
         }
 
         platform::SockAddrIn peer;

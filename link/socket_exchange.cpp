@@ -22,10 +22,11 @@ void ReportTransferFailure(CUpdaterDlg& dialog, const char* caption) {
 
 namespace {
 
-// Hands over a whole chunk, continuing when the socket takes fewer bytes than asked.
+// Hands over a whole chunk, continuing when the socket takes fewer bytes than asked. A unit that
+// takes nothing for kSendStallMs fails the send (timed out).
 bool SendWhole(const platform::Socket& socket, const uint8_t* data, uint32_t length) {
     while (length > 0) {
-        const long sent = platform::Send(socket, data, length);
+        const long sent = platform::Send(socket, data, length, kSendStallMs);
         if (sent <= 0)
             return false;
         data += sent;

@@ -13,6 +13,8 @@ constexpr uint32_t kReplyWaitWritingMs = 10 * 60 * 1000;
 constexpr uint32_t kConnectAttemptMs = 20 * 1000;
 constexpr uint32_t kDataConnectionWaitMs = 60 * 1000;
 constexpr uint32_t kQuietPeriodMs = 2000;
+// A send fails when the unit takes no byte for this long; every byte taken restarts the wait.
+constexpr uint32_t kSendStallMs = 60 * 1000;
 
 // A failed transfer on a connection: takes the calling thread's socket error text, stops the
 // blink timer, logs the text with the caption and shows it in a stop-icon box.

@@ -77,8 +77,12 @@ bool GetPeerName(const Socket& s, SockAddrIn& out);
 // kWsaEtimedout when the bound passed. peer receives the caller's address.
 Socket AcceptWithin(const Socket& listening, uint32_t timeoutMs, SockAddrIn& peer);
 
-// One send call; returns the count handed over or -1 (error in LastSocketError()).
-long Send(const Socket& s, const void* data, size_t length);
+// How long a send waits, unless told otherwise, for the peer to take a byte.
+constexpr uint32_t kSendWaitMs = 60 * 1000;
+// Hands over what the connection takes now, waiting at most timeoutMs (protocol time) for room
+// for a first byte; returns the count handed over (possibly fewer than length) or -1 (error in
+// LastSocketError(), kWsaEtimedout when the peer took nothing within the bound).
+long Send(const Socket& s, const void* data, size_t length, uint32_t timeoutMs = kSendWaitMs);
 // One receive of at most capacity bytes, waiting at most timeoutMs; returns the count received,
 // 0 when the peer closed the connection, -1 on failure (kWsaEtimedout when the bound passed).
 long Receive(const Socket& s, void* buffer, size_t capacity, uint32_t timeoutMs);

@@ -4,7 +4,9 @@
 #include "link_test_support.h"
 
 #include <chrono>
+#include <future>
 #include <random>
+#include <thread>
 
 using sim::Fault;
 
@@ -190,6 +192,79 @@ TEST_F(FtpDataTest, UnitThatNeverConnectsIsGivenUpAfterAMinute) {
     ASSERT_EQ(Boxes().size(), 1u);
     EXPECT_EQ(Boxes()[0].text, "Error : Connection timed out.");
     EXPECT_EQ(Boxes()[0].style, platform::kMbIconError);
+}
+
+// The control connection stays watched for the whole wait for the data connection: a unit that
+// says "150" and then refuses, or hangs up, without ever connecting ends the transfer at once,
+// not at the wait's bound. The unit is played by the test on a connection of its own.
+TEST_F(FtpDataTest, RefusalOrHangUpAfterTheFirstAnswerToStorEndsTheWaitAtOnce) {
+    struct Case {
+        std::string then; // what follows "150"; empty: the unit closes the connection
+        std::vector<std::string> tail;
+        int icon;
+    };
+    const Case cases[] = {
+        {"425 Can't open data connection.\r\n",
+         {Entry(kRx, "425 Can't open data connection.\r\n")},
+         platform::kMbIconWarning},
+        {"",
+         {Entry(kRx, ""), Entry("recv() Error", "Error : Connection reset by peer.")},
+         platform::kMbIconError},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.then);
+        platform::DeleteFileNamed(kActivityLogName);
+        headless::Desktop::Instance().Reset();
+        platform::Socket listening = platform::CreateTcpSocket();
+        platform::SockAddrIn at{platform::InetAddr("127.0.2.250"), 0};
+        ASSERT_TRUE(platform::Bind(listening, at) && platform::Listen(listening) &&
+                    platform::GetSockName(listening, at));
+        m_dialog->m_sockCtrl = platform::CreateTcpSocket();
+        ASSERT_TRUE(platform::Connect(m_dialog->m_sockCtrl, at, 1000));
+        platform::SockAddrIn peer;
+        platform::Socket unit = platform::AcceptWithin(listening, 1000, peer);
+        // Answers PORT, TYPE and STOR, follows with `then`, and returns how many bytes the tool
+        // sent afterwards (none are allowed).
+        auto script = std::async(std::launch::async, [&unit, &c] {
+            char line[256];
+            for (const std::string answer :
+                 {"200 PORT command successful.\r\n", "200 Type set to I.\r\n",
+                  "150 Opening BINARY mode data connection.\r\n"}) {
+                if (platform::Receive(unit, line, sizeof line, 5000) <= 0 ||
+                    platform::Send(unit, answer.data(), answer.size()) != long(answer.size()))
+                    return -1L;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            if (c.then.empty()) {
+                unit.Close();
+                return 0L;
+            }
+            platform::Send(unit, c.then.data(), c.then.size());
+            const long more = platform::Receive(unit, line, sizeof line, 500);
+            return more < 0 ? 0L : more;
+        });
+        const uint8_t data[4] = {1, 2, 3, 4};
+
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(m_dialog->SendFileOverData(data, sizeof data, "LOGO.BMP", 1), 1);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500))
+            << "the wait's bound is 3 s at this scale";
+
+        EXPECT_EQ(script.get(), 0) << "nothing is sent after the refusal";
+        const auto entries = ReadLogEntries();
+        ASSERT_GE(entries.size(), 14u);
+        EXPECT_EQ(entries[12], Entry("", "Server accept"));
+        std::vector<std::string> expected = {
+            Entry(kRx, "150 Opening BINARY mode data connection.\r\n")};
+        expected.insert(expected.end(), c.tail.begin(), c.tail.end());
+        EXPECT_EQ(std::vector<std::string>(entries.begin() + 13, entries.end()), expected);
+        ASSERT_EQ(Boxes().size(), 1u);
+        EXPECT_EQ(Entry(c.icon == platform::kMbIconWarning ? kRx : "recv() Error", Boxes()[0].text),
+                  entries.back());
+        EXPECT_EQ(Boxes()[0].style, c.icon);
+        EXPECT_TRUE(TimerStoppedBeforeBox());
+        EXPECT_TRUE(Progress().empty());
+    }
 }
 
 TEST_F(FtpDataTest, RefusedPortEndsBeforeStor) {

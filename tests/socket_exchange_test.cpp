@@ -4,6 +4,7 @@
 
 #include <sys/socket.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <thread>
@@ -220,6 +221,77 @@ TEST_F(SocketExchangeTest, SendToAResetConnectionIsReported) {
     // The bar is not emptied after a failure.
     for (const auto& e : Progress())
         EXPECT_FALSE(e.kind == "pos" && e.a == 0) << "bar emptied after a failure";
+}
+
+// A unit that stops taking bytes fails the send after a minute without progress, like any other
+// send failure, with the bar left where it was; one that keeps taking bytes, however slowly, is
+// waited for, because every byte taken restarts the wait.
+TEST_F(SocketExchangeTest, SendFailsWhenTheUnitTakesNothingForAMinute) {
+    struct Case {
+        const char* unit;
+        int readEveryMs; // 0: never reads again
+        int result;
+    };
+    const Case cases[] = {{"stops reading", 0, 1}, {"reads slowly", 100, 0}};
+    platform::SetTimeScale(0.005); // the minute in 300 ms
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.unit);
+        Forget();
+        LoopbackPair pair = Connected(59);
+        // Small buffers, so that a few hundred KiB fill the way to the unit.
+        const int small = 64 * 1024;
+        ::setsockopt(static_cast<int>(pair.ours.Get()), SOL_SOCKET, SO_SNDBUF, &small,
+                     sizeof small);
+        ::setsockopt(static_cast<int>(pair.theirs.Get()), SOL_SOCKET, SO_RCVBUF, &small,
+                     sizeof small);
+        const std::vector<uint8_t> data(1u << 20, 0x5A);
+        // The unit takes one receive's worth per wake-up until the sender is done; one that stops
+        // reading resets the connection after 3 s, so that an unbounded send ends there instead of
+        // hanging the suite.
+        std::atomic<bool> done{false};
+        auto unit = std::async(std::launch::async, [&] {
+            std::vector<uint8_t> chunk(256 * 1024);
+            const auto giveUp = Clock::now() + std::chrono::seconds(3);
+            while (!done && (c.readEveryMs != 0 || Clock::now() < giveUp)) {
+                std::this_thread::sleep_for(
+                    std::chrono::milliseconds(c.readEveryMs ? c.readEveryMs : 20));
+                if (c.readEveryMs != 0)
+                    platform::Receive(pair.theirs, chunk.data(), chunk.size(), 2000);
+            }
+            const linger abort{1, 0};
+            ::setsockopt(static_cast<int>(pair.theirs.Get()), SOL_SOCKET, SO_LINGER, &abort,
+                         sizeof abort);
+            pair.theirs.Close();
+        });
+
+        const auto start = Clock::now();
+        EXPECT_EQ(
+            m_dialog->SendCommand(pair.ours, data.data(), static_cast<uint32_t>(data.size()), 1),
+            c.result);
+        const auto took = Clock::now() - start;
+        done = true;
+        unit.get();
+
+        const auto bar = Progress();
+        ASSERT_FALSE(bar.empty());
+        if (c.result == 0) {
+            EXPECT_GT(took, std::chrono::milliseconds(450)) << "longer than one bound in all";
+            EXPECT_TRUE(Boxes().empty());
+            EXPECT_EQ(bar.back(), (ProgressEvent{"pos", 0, 0}));
+            continue;
+        }
+        EXPECT_GE(took, std::chrono::milliseconds(290));
+        EXPECT_LT(took, std::chrono::milliseconds(2000));
+        EXPECT_EQ(ReadLogEntries(),
+                  std::vector<std::string>{Entry("send() Error", "Error : Connection timed out.")});
+        ASSERT_EQ(Boxes().size(), 1u);
+        EXPECT_EQ(Boxes()[0].text, "Error : Connection timed out.");
+        EXPECT_EQ(Boxes()[0].style, platform::kMbIconError);
+        EXPECT_TRUE(TimerStoppedBeforeBox());
+        EXPECT_EQ(bar.back().kind, "pos");
+        EXPECT_GT(bar.back().a, 0) << "the bar stays where the unit stopped";
+        EXPECT_LT(bar.back().a, static_cast<int64_t>(data.size()));
+    }
 }
 
 TEST_F(SocketExchangeTest, ExchangeLogsTheCommandThenTheReply) {

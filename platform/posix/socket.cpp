@@ -148,10 +148,10 @@ int Fd(const Socket& s) {
     return int(s.Get());
 }
 
-// Polls the descriptors until one is ready or the protocol-time bound has passed; retries after
-// signals with the time that is left. Returns poll's result (0 on time-out, -1 on failure with
-// the error recorded).
-int PollWithin(pollfd* fds, nfds_t count, uint32_t timeoutMs) {
+// Polls the descriptors until one is ready or the monotonic deadline (NowMs) has passed; retries
+// after signals with the time that is left. Returns poll's result (0 on time-out, -1 on failure
+// with the error recorded).
+int PollUntil(pollfd* fds, nfds_t count, uint64_t deadline) {
     // poll skips a negative descriptor silently; select refuses what is not a socket.
     for (nfds_t i = 0; i < count; ++i) {
         if (fds[i].fd < 0) {
@@ -159,7 +159,6 @@ int PollWithin(pollfd* fds, nfds_t count, uint32_t timeoutMs) {
             return -1;
         }
     }
-    const uint64_t deadline = NowMs() + ScaledMs(timeoutMs);
     for (;;) {
         const uint64_t now = NowMs();
         const int wait = now >= deadline ? 0 : int(std::min<uint64_t>(deadline - now, INT32_MAX));
@@ -169,6 +168,21 @@ int PollWithin(pollfd* fds, nfds_t count, uint32_t timeoutMs) {
         if (errno != EINTR)
             return FailWithErrno(-1);
     }
+}
+
+// PollUntil with a bound in protocol time.
+int PollWithin(pollfd* fds, nfds_t count, uint32_t timeoutMs) {
+    return PollUntil(fds, count, NowMs() + ScaledMs(timeoutMs));
+}
+
+// Waits until the socket is ready for `events` or the deadline has passed; false with the error
+// recorded (kWsaEtimedout when the deadline passed).
+bool ReadyBefore(const Socket& s, short events, uint64_t deadline) {
+    pollfd p{Fd(s), events, 0};
+    const int ready = PollUntil(&p, 1, deadline);
+    if (ready == 0)
+        t_lastError = kWsaEtimedout;
+    return ready > 0;
 }
 
 bool ReadyForReading(const pollfd& p) {
@@ -295,25 +309,26 @@ Socket AcceptWithin(const Socket& listening, uint32_t timeoutMs, SockAddrIn& pee
     return Socket(fd);
 }
 
-long Send(const Socket& s, const void* data, size_t length) {
+long Send(const Socket& s, const void* data, size_t length, uint32_t timeoutMs) {
+    // A blocking send would wait for as long as the peer does not read; this one takes what
+    // fits now and otherwise waits for room, within the bound.
+    const uint64_t deadline = NowMs() + ScaledMs(timeoutMs);
     for (;;) {
-        const ssize_t sent = ::send(Fd(s), data, length, MSG_NOSIGNAL);
+        const ssize_t sent = ::send(Fd(s), data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent >= 0)
             return long(sent);
-        if (errno != EINTR)
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
             return FailWithErrno(-1L);
+        if (!ReadyBefore(s, POLLOUT, deadline))
+            return -1;
     }
 }
 
 long Receive(const Socket& s, void* buffer, size_t capacity, uint32_t timeoutMs) {
-    pollfd p{Fd(s), POLLIN, 0};
-    const int ready = PollWithin(&p, 1, timeoutMs);
-    if (ready < 0)
+    if (!ReadyBefore(s, POLLIN, NowMs() + ScaledMs(timeoutMs)))
         return -1;
-    if (ready == 0) {
-        t_lastError = kWsaEtimedout;
-        return -1;
-    }
     for (;;) {
         const ssize_t got = ::recv(Fd(s), buffer, capacity, 0);
         if (got >= 0)

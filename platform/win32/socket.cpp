@@ -171,10 +171,38 @@ Socket AcceptWithin(const Socket& listening, uint32_t timeoutMs, SockAddrIn& pee
     return Socket(static_cast<SocketHandle>(accepted));
 }
 
-long Send(const Socket& s, const void* data, size_t length) {
+long Send(const Socket& s, const void* data, size_t length, uint32_t timeoutMs) {
+    // A blocking send would wait for as long as the peer does not read; this one waits for room
+    // within the bound and then, non-blocking for the one call, hands over what fits.
+    const SOCKET sock = Sock(s);
     const int count = int(std::min<size_t>(length, INT32_MAX));
-    const int sent = ::send(Sock(s), static_cast<const char*>(data), count, 0);
-    return sent == SOCKET_ERROR ? -1L : long(sent);
+    const uint64_t deadline = NowMs() + ScaledMs(timeoutMs);
+    for (;;) {
+        fd_set writable;
+        FD_ZERO(&writable);
+        FD_SET(sock, &writable);
+        const uint64_t now = NowMs();
+        timeval tv = TimevalOf(
+            now >= deadline ? 0 : uint32_t(std::min<uint64_t>(deadline - now, UINT32_MAX)));
+        const int ready = ::select(0, nullptr, &writable, nullptr, &tv);
+        if (ready == SOCKET_ERROR)
+            return -1;
+        if (ready == 0) {
+            ::WSASetLastError(kWsaEtimedout);
+            return -1;
+        }
+        if (!SetNonBlocking(sock, true))
+            return -1;
+        const int sent = ::send(sock, static_cast<const char*>(data), count, 0);
+        // Switching back must not overwrite the error the caller is about to read.
+        const int err = ::WSAGetLastError();
+        SetNonBlocking(sock, false);
+        if (sent != SOCKET_ERROR)
+            return long(sent);
+        ::WSASetLastError(err);
+        if (err != kWsaEwouldblock)
+            return -1;
+    }
 }
 
 long Receive(const Socket& s, void* buffer, size_t capacity, uint32_t timeoutMs) {

@@ -9,7 +9,9 @@
 #include <winsock2.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -120,6 +122,49 @@ TEST(Win32Socket, WaitsEndAtTheirBoundWithTimedOut) {
     EXPECT_EQ(Receive(pair.client, buffer, sizeof buffer, 4000), -1);
     took = StopwatchMs() - start;
     SetTimeScale(1.0);
+    EXPECT_LT(took, 1500u);
+}
+
+// A peer that stops reading: once the buffers are full, a send fails with "timed out" at its
+// bound instead of waiting for as long as the peer likes.
+TEST(Win32Socket, SendToAPeerThatStopsReadingEndsAtItsBound) {
+    Listener listener;
+    Pair pair = Connected(listener);
+    const int small = 64 * 1024;
+    ::setsockopt(static_cast<SOCKET>(pair.client.Get()), SOL_SOCKET, SO_SNDBUF,
+                 reinterpret_cast<const char*>(&small), sizeof small);
+    ::setsockopt(static_cast<SOCKET>(pair.server.Get()), SOL_SOCKET, SO_RCVBUF,
+                 reinterpret_cast<const char*>(&small), sizeof small);
+    // The peer resets the connection after 5 s, so that an unbounded send ends there.
+    std::atomic<bool> done{false};
+    std::thread peer([&] {
+        const uint64_t giveUp = StopwatchMs() + 5000;
+        while (!done && StopwatchMs() < giveUp)
+            ::Sleep(10);
+        const linger abort{1, 0};
+        ::setsockopt(static_cast<SOCKET>(pair.server.Get()), SOL_SOCKET, SO_LINGER,
+                     reinterpret_cast<const char*>(&abort), sizeof abort);
+        pair.server.Close();
+    });
+
+    SetTimeScale(0.05); // the bound of 4 s in 200 ms
+    const std::string chunk(65536, 'x');
+    long sent = 0;
+    int error = 0;
+    uint64_t took = 0;
+    for (int call = 0; call < 2000 && sent >= 0; ++call) {
+        const uint64_t start = StopwatchMs();
+        sent = Send(pair.client, chunk.data(), chunk.size(), 4000);
+        error = LastSocketError();
+        took = StopwatchMs() - start;
+    }
+    SetTimeScale(1.0);
+    done = true;
+    peer.join();
+
+    EXPECT_EQ(sent, -1);
+    EXPECT_EQ(error, kWsaEtimedout);
+    EXPECT_GE(took, 150u);
     EXPECT_LT(took, 1500u);
 }
 
