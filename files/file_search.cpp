@@ -17,18 +17,11 @@ bool HasExtensionLength(const std::string& name, int extLength) {
     return extLength >= 0 && name.size() >= tail && name[name.size() - tail] == '.';
 }
 
-} // namespace
-
-bool FileNameLess(const std::string& a, const std::string& b) {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return FoldAsciiUpper(static_cast<unsigned char>(x)) <
-               FoldAsciiUpper(static_cast<unsigned char>(y));
-    });
-}
-
-bool FindFiles(std::vector<platform::FindEntry>* list, const char* pattern, int extLength) {
+// Keeps the entries with the exact extension length from a search result, sorted by name.
+bool KeepAndSort(std::vector<platform::FindEntry>* list, std::vector<platform::FindEntry> found,
+                 int extLength) {
     bool kept = false;
-    for (platform::FindEntry& entry : platform::FindInCurrentDirectory(pattern)) {
+    for (platform::FindEntry& entry : found) {
         if (!HasExtensionLength(entry.name, extLength))
             continue;
         kept = true;
@@ -43,6 +36,34 @@ bool FindFiles(std::vector<platform::FindEntry>* list, const char* pattern, int 
                              return FileNameLess(a.name, b.name);
                          });
     return kept;
+}
+
+} // namespace
+
+bool FileNameLess(const std::string& a, const std::string& b) {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return FoldAsciiUpper(static_cast<unsigned char>(x)) <
+               FoldAsciiUpper(static_cast<unsigned char>(y));
+    });
+}
+
+bool FindFiles(std::vector<platform::FindEntry>* list, const char* pattern, int extLength) {
+    return KeepAndSort(list, platform::FindInCurrentDirectory(pattern), extLength);
+}
+
+FolderListing::FolderListing(std::vector<std::string> patterns)
+    : m_patterns(std::move(patterns)), m_found(platform::FindInCurrentDirectory(m_patterns)) {}
+
+std::vector<platform::FindEntry> FolderListing::Find(const std::string& pattern,
+                                                     int extLength) const {
+    std::vector<platform::FindEntry> list;
+    for (size_t i = 0; i < m_patterns.size(); ++i) {
+        if (m_patterns[i] == pattern) {
+            KeepAndSort(&list, m_found[i], extLength);
+            break;
+        }
+    }
+    return list;
 }
 
 bool IsNonEmptyFile(const char* name) {

@@ -6,6 +6,9 @@
 #include "app/res/resource.h"
 #include "app/updater_dlg.h"
 #include "files/file_search.h"
+#include "update/component_table.h"
+
+#include <cstring>
 
 namespace {
 
@@ -51,27 +54,30 @@ bool IsIconName(const std::string& name) {
     return StartsWith(name, "ICON");
 }
 
-bool Accepted(const Search& search, const std::string& name) {
-    return search.belongs(name) && IsNonEmptyFile(name.c_str());
+// Every pattern the scans search for: the folder is read once for all of them.
+const std::vector<std::string> kPatterns = {"*.cpu", "*.bin", "*.htm", "*.html", "*.jpg",   "*.gif",
+                                            "*.bmp", "*.sdt", "*.tbl", "*.cst",  "LOGO.bmp"};
+
+// An entry that belongs to the search and has something in it (the search saw its size).
+bool Accepted(const Search& search, const platform::FindEntry& entry) {
+    return search.belongs(entry.name) && entry.size != 0;
 }
 
 // The newest accepted file of one search; empty when there is none.
-std::string NewestFile(const Search& search) {
-    std::vector<platform::FindEntry> list;
-    FindFiles(&list, search.pattern, search.extLength);
-    const platform::FindEntry* chosen =
-        ChooseNewest(list, [&](const std::string& name) { return Accepted(search, name); });
+std::string NewestFile(const FolderListing& folder, const Search& search) {
+    std::vector<platform::FindEntry> list = folder.Find(search.pattern, search.extLength);
+    std::erase_if(list, [](const platform::FindEntry& entry) { return entry.size == 0; });
+    const platform::FindEntry* chosen = ChooseNewest(list, search.belongs);
     return chosen ? chosen->name : std::string();
 }
 
 // Every accepted file, search by search, each search's files in name order.
-std::vector<std::string> AcceptedFiles(const std::vector<Search>& searches) {
+std::vector<std::string> AcceptedFiles(const FolderListing& folder,
+                                       const std::vector<Search>& searches) {
     std::vector<std::string> names;
     for (const Search& search : searches) {
-        std::vector<platform::FindEntry> list;
-        FindFiles(&list, search.pattern, search.extLength);
-        for (const platform::FindEntry& entry : list) {
-            if (Accepted(search, entry.name))
+        for (const platform::FindEntry& entry : folder.Find(search.pattern, search.extLength)) {
+            if (Accepted(search, entry))
                 names.push_back(entry.name);
         }
     }
@@ -86,16 +92,17 @@ void MarkPresence(CUpdaterDlg& dialog, bool found, int labelId) {
         dialog.ShowDlgItem(labelId, false);
 }
 
-void RecordNewest(CUpdaterDlg& dialog, std::string& field, const Search& search, int labelId) {
-    const std::string name = NewestFile(search);
+void RecordNewest(CUpdaterDlg& dialog, const FolderListing& folder, std::string& field,
+                  const Search& search, int labelId) {
+    const std::string name = NewestFile(folder, search);
     if (!name.empty())
         field = name;
     MarkPresence(dialog, !name.empty(), labelId);
 }
 
-void RecordAll(CUpdaterDlg& dialog, std::vector<std::string>& field,
+void RecordAll(CUpdaterDlg& dialog, const FolderListing& folder, std::vector<std::string>& field,
                const std::vector<Search>& searches, int labelId) {
-    const std::vector<std::string> names = AcceptedFiles(searches);
+    const std::vector<std::string> names = AcceptedFiles(folder, searches);
     field.insert(field.end(), names.begin(), names.end());
     MarkPresence(dialog, !names.empty(), labelId);
 }
@@ -130,73 +137,87 @@ int CpuFileVersion(const std::string& name) {
 }
 
 void CUpdaterDlg::FindUpdateFiles() {
-    ScanCpuFile();
-    ScanFpga5mFile();
-    ScanResizeFpgaFile();
-    ScanWeb0Files();
-    ScanWeb1Files();
-    ScanCursorFiles();
-    ScanIconFiles();
-    ScanShadingFiles();
-    ScanGammaFiles();
-    ScanSceneFiles();
-    ScanLogoFile();
-    ScanFpga2mFile();
+    const FolderListing folder(kPatterns);
+    ScanCpuFile(folder);
+    ScanFpga5mFile(folder);
+    ScanResizeFpgaFile(folder);
+    ScanWeb0Files(folder);
+    ScanWeb1Files(folder);
+    ScanCursorFiles(folder);
+    ScanIconFiles(folder);
+    ScanShadingFiles(folder);
+    ScanGammaFiles(folder);
+    ScanSceneFiles(folder);
+    ScanLogoFile(folder);
+    ScanFpga2mFile(folder);
     if (!m_bDataFound)
         ShowDlgItem(IDC_DATA, false);
 }
 
-void CUpdaterDlg::ScanCpuFile() {
-    RecordNewest(*this, m_pszCpuFile, {"*.cpu", 3, AnyName}, IDC_STEP1);
+void CUpdaterDlg::ScanCpuFile(const FolderListing& folder) {
+    RecordNewest(*this, folder, m_pszCpuFile, {"*.cpu", 3, AnyName}, IDC_STEP1);
     if (!m_pszCpuFile.empty())
         m_nCpuFileVersion = CpuFileVersion(m_pszCpuFile);
 }
 
-void CUpdaterDlg::ScanFpga5mFile() {
-    RecordNewest(*this, m_pszFpga5mFile, {"*.bin", 3, IsFpga5mName}, IDC_STEP2);
+void CUpdaterDlg::ScanFpga5mFile(const FolderListing& folder) {
+    RecordNewest(*this, folder, m_pszFpga5mFile, {"*.bin", 3, IsFpga5mName}, IDC_STEP2);
 }
 
-void CUpdaterDlg::ScanResizeFpgaFile() {
-    RecordNewest(*this, m_pszResizeFpgaFile, {"*.bin", 3, IsResizeFpgaName}, IDC_STEP3);
+void CUpdaterDlg::ScanResizeFpgaFile(const FolderListing& folder) {
+    RecordNewest(*this, folder, m_pszResizeFpgaFile, {"*.bin", 3, IsResizeFpgaName}, IDC_STEP3);
 }
 
-void CUpdaterDlg::ScanWeb0Files() {
-    RecordAll(*this, m_arrWeb0Files, WebSearches(IsWeb0Name), IDC_STEP4);
+void CUpdaterDlg::ScanWeb0Files(const FolderListing& folder) {
+    RecordAll(*this, folder, m_arrWeb0Files, WebSearches(IsWeb0Name), IDC_STEP4);
 }
 
-void CUpdaterDlg::ScanWeb1Files() {
-    RecordAll(*this, m_arrWeb1Files, WebSearches(IsWeb1Name), IDC_STEP5);
+void CUpdaterDlg::ScanWeb1Files(const FolderListing& folder) {
+    RecordAll(*this, folder, m_arrWeb1Files, WebSearches(IsWeb1Name), IDC_STEP5);
 }
 
-void CUpdaterDlg::ScanCursorFiles() {
-    RecordAll(*this, m_arrCursorFiles, {{"*.bmp", 3, IsCursorName}, {"*.bmp", 3, IsButtonName}},
-              IDC_STEP6);
+void CUpdaterDlg::ScanCursorFiles(const FolderListing& folder) {
+    RecordAll(*this, folder, m_arrCursorFiles,
+              {{"*.bmp", 3, IsCursorName}, {"*.bmp", 3, IsButtonName}}, IDC_STEP6);
 }
 
-void CUpdaterDlg::ScanIconFiles() {
-    RecordAll(*this, m_arrIconFiles, {{"*.bmp", 3, IsIconName}}, IDC_STEP7);
+void CUpdaterDlg::ScanIconFiles(const FolderListing& folder) {
+    RecordAll(*this, folder, m_arrIconFiles, {{"*.bmp", 3, IsIconName}}, IDC_STEP7);
 }
 
-void CUpdaterDlg::ScanShadingFiles() {
-    RecordAll(*this, m_arrShadingFiles, {{"*.sdt", 3, AnyName}}, IDC_STEP8);
+void CUpdaterDlg::ScanShadingFiles(const FolderListing& folder) {
+    RecordAll(*this, folder, m_arrShadingFiles, {{"*.sdt", 3, AnyName}}, IDC_STEP8);
 }
 
-void CUpdaterDlg::ScanGammaFiles() {
-    RecordAll(*this, m_arrGammaFiles, {{"*.tbl", 3, AnyName}}, IDC_STEP9);
+void CUpdaterDlg::ScanGammaFiles(const FolderListing& folder) {
+    RecordAll(*this, folder, m_arrGammaFiles, {{"*.tbl", 3, AnyName}}, IDC_STEP9);
 }
 
-void CUpdaterDlg::ScanSceneFiles() {
-    RecordAll(*this, m_arrSceneFiles, {{"*.cst", 3, AnyName}}, IDC_STEP10);
+void CUpdaterDlg::ScanSceneFiles(const FolderListing& folder) {
+    RecordAll(*this, folder, m_arrSceneFiles, {{"*.cst", 3, AnyName}}, IDC_STEP10);
 }
 
-void CUpdaterDlg::ScanLogoFile() {
+void CUpdaterDlg::ScanLogoFile(const FolderListing& folder) {
     // A plain name matches at most one file; should there be more, the last in name order stays.
-    const std::vector<std::string> names = AcceptedFiles({{"LOGO.bmp", 3, AnyName}});
+    const std::vector<std::string> names = AcceptedFiles(folder, {{"LOGO.bmp", 3, AnyName}});
     if (!names.empty())
         m_pszLogoFile = names.back();
     MarkPresence(*this, !names.empty(), IDC_STEP11);
 }
 
-void CUpdaterDlg::ScanFpga2mFile() {
-    RecordNewest(*this, m_pszFpga2mFile, {"*.bin", 3, IsFpga2mName}, IDC_STEP12);
+void CUpdaterDlg::ScanFpga2mFile(const FolderListing& folder) {
+    RecordNewest(*this, folder, m_pszFpga2mFile, {"*.bin", 3, IsFpga2mName}, IDC_STEP12);
+}
+
+void CUpdaterDlg::AdoptUpdateSet(const CUpdaterDlg& from) {
+    std::memcpy(m_szModel, from.m_szModel, sizeof m_szModel);
+    m_bDefaultSetting = from.m_bDefaultSetting;
+    m_bDataFound = from.m_bDataFound;
+    m_nCpuFileVersion = from.m_nCpuFileVersion;
+    for (const ComponentRow& row : ComponentRows()) {
+        if (row.file)
+            this->*row.file = from.*row.file;
+        if (row.list)
+            this->*row.list = from.*row.list;
+    }
 }
