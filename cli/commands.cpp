@@ -161,6 +161,9 @@ int RunCli(int argc, char** argv, std::FILE* out, std::FILE* err) {
         ->check(CLI::ExistingDirectory);
     update->add_flag("--keep-logs", options.keepLogs, "keep the logs of complete units too");
 
+    if (argc > 1 && argv[1][0] != '-' && std::string(argv[1]) != "check" &&
+        std::string(argv[1]) != "update")
+        return UsageError(err, "'" + std::string(argv[1]) + "' is no command (check or update)");
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
