@@ -10,11 +10,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <regex>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -259,6 +261,60 @@ TEST_F(FleetTest, SecondProcessIsRefusedTheUnitThatAnotherRunIsUpdating) {
     EXPECT_EQ(report["units"][0]["message"], UnitBusyText(FleetAddress(45)));
     EXPECT_EQ(report["units"][1]["result"], "complete") << "only that unit is refused";
     EXPECT_TRUE(unit.Commands().empty());
+}
+
+// Starts kqvorlink-cli as a process of its own (real time), output into a file.
+pid_t StartCli(const std::vector<std::string>& args, const std::string& output) {
+    const std::string program =
+        (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "kqvorlink-cli").string();
+    std::vector<std::string> all{program};
+    all.insert(all.end(), args.begin(), args.end());
+    const pid_t pid = fork();
+    if (pid == 0) {
+        std::FILE* out = std::freopen(output.c_str(), "w", stdout);
+        (void)out;
+        std::vector<char*> argv;
+        for (std::string& arg : all)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+TEST_F(FleetTest, InterruptLetsRunningUnitsFinishAndStartsNoOther) {
+    std::filesystem::remove("kq12.cpu"); // real time: no restart wait
+    for (int n = 50; n < 56; ++n) {
+        sim::UnitConfig config;
+        // Long enough a run that the interrupt surely finds the first two at work.
+        config.faults.push_back(
+            FaultOf(sim::Fault::Trigger::Command, "EXCM u_soft", sim::Fault::Action::Delay, "", 0));
+        config.faults.back().delayMs = 400;
+        AddUnit(n, config);
+    }
+    const pid_t cli = StartCli({"update", "--jobs", "2", "--report", "report.json",
+                                FleetAddress(50) + "-" + FleetAddress(55)},
+                               "interrupted.txt");
+    ASSERT_GT(cli, 0);
+    ASSERT_TRUE(m_units[0]->WaitForCommands(3, std::chrono::seconds(20)));
+    ASSERT_EQ(kill(cli, SIGINT), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(cli, &status, 0), cli);
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+
+    const std::string output = ReadTextFile("interrupted.txt");
+    EXPECT_NE(output.find("Cannot be ended during download processing. 2 running unit(s) will "
+                          "finish; 4 unit(s) will not be started."),
+              std::string::npos)
+        << output;
+    const auto report = nlohmann::json::parse(ReadTextFile("report.json"));
+    for (int n = 50; n < 56; ++n) {
+        const bool ran = n < 52;
+        EXPECT_EQ(report["units"][size_t(n - 50)]["result"], ran ? "complete" : "not started");
+        EXPECT_EQ(m_units[size_t(n - 50)]->Commands().empty(), !ran) << n;
+    }
+    ExpectWholeSet(*m_units[0]);
 }
 
 } // namespace
