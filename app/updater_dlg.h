@@ -160,7 +160,8 @@ class CUpdaterDlg : public platform::CDialog {
     platform::CFont m_fontNormal;
     platform::CFont m_fontBold;
     char m_szModel[6] = {};
-    char m_szDeviceVersion[65538] = {};
+    char
+        m_szDeviceVersion[65538]; // terminated at [0] by the constructor; untouched beyond the text
     int m_nDeviceVersion = 0;
     int m_nCpuFileVersion = 0;
     std::atomic<int> m_nUpdateStep{0};

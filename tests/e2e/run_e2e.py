@@ -4,7 +4,7 @@ worked through its window by kqdriver.exe, against the simulated unit kqunit on 
 
     python3 tests/e2e/run_e2e.py --build BUILD_WINDOWS --kqunit PATH/kqunit [--only NAME ...]
                                  [--exe KQVorlink.exe] [--group start|run] [--list]
-                                 [--gtest kqwintests.exe ...]
+                                 [--gtest kqwintests.exe ...] [--cli kqvorlink-cli.exe]
 
 Ends with the line "N passed, M failed" and a non-zero exit status when any case failed.
 """
@@ -23,6 +23,7 @@ sys.dont_write_bytecode = True  # keep the source tree clean
 import scenarios_run  # noqa: E402,F401  (registers its scenarios)
 import scenarios_start  # noqa: E402,F401
 from e2e_case import SCENARIOS, run_case  # noqa: E402
+from cli_cases import run_cli_cases  # noqa: E402
 from session import Display, Driver, Wine, isolate_or_continue, log  # noqa: E402
 
 
@@ -100,6 +101,7 @@ def main(argv):
     parser.add_argument("--group", choices=("start", "run"), help="only this group of cases")
     parser.add_argument("--only", nargs="*", help="only these cases")
     parser.add_argument("--list", action="store_true", help="list the cases and stop")
+    parser.add_argument("--cli", help="kqvorlink-cli.exe: run its cases after the GoogleTest programs")
     parser.add_argument("--gtest", nargs="*", default=[],
                         help="GoogleTest programs of the Windows backend to run first under Wine")
     args = parser.parse_args(argv)
@@ -136,6 +138,10 @@ def main(argv):
                 "ok  " if not bad else "FAIL", os.path.basename(exe), ok, bad, time.time() - started))
             for line in lines:
                 log("     " + line)
+        if args.cli:
+            ok, bad = run_cli_cases(env, os.path.abspath(args.cli))
+            passed += ok
+            failed += bad
         for index, (name, group, function) in enumerate(chosen):
             failures, seconds = run_case(name, index, function, env)
             if failures:
