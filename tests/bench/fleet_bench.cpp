@@ -20,7 +20,7 @@
 
 namespace {
 
-constexpr double kScale = 0.02;
+constexpr double kScale = 0.05;
 
 // 127.0.6.1 and on, unit by unit.
 std::string UnitAddress(int i) {
@@ -86,7 +86,7 @@ Result RunFleet(int count, double scale) {
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = fork();
     if (pid == 0) {
-        std::FILE* out = std::fopen("/dev/null", "w");
+        std::FILE* out = std::fopen("fleet-output.txt", "w");
         platform::SetTimeScale(scale);
         std::vector<char*> argv;
         for (std::string& arg : args)
@@ -128,6 +128,17 @@ double Measure(int count, double scale, uint64_t setBytes, double oneUnitSeconds
                 oneUnitSeconds > 0 ? r.seconds / oneUnitSeconds : 1.0, r.peakKiB / 1024.0,
                 budgetMiB, r.peakKiB / 1024.0 <= budgetMiB ? "within" : "OVER",
                 r.status == 0 ? "" : "  (not every unit completed)");
+    if (r.status != 0) {
+        // The summary's lines of the units that did not complete, the first few.
+        std::ifstream output("fleet-output.txt");
+        int shown = 0;
+        for (std::string line; std::getline(output, line) && shown < 3;) {
+            if (line.find(" failed ") != std::string::npos) {
+                std::printf("    %s\n", line.c_str());
+                ++shown;
+            }
+        }
+    }
     std::fflush(stdout);
     return r.seconds;
 }
