@@ -124,9 +124,11 @@ double Measure(int count, double scale, uint64_t setBytes, double oneUnitSeconds
     std::filesystem::remove_all("stores");
 
     const double budgetMiB = double(setBytes) / 1048576.0 + 16.0 + count * 64.0 / 1024.0;
-    std::printf("%-10s %5d %9.2f s %7.3f x %9.1f MiB %9.1f MiB %s%s\n", tag, count, r.seconds,
-                oneUnitSeconds > 0 ? r.seconds / oneUnitSeconds : 1.0, r.peakKiB / 1024.0,
-                budgetMiB, r.peakKiB / 1024.0 <= budgetMiB ? "within" : "OVER",
+    const std::string ratio =
+        oneUnitSeconds > 0 ? std::to_string(r.seconds / oneUnitSeconds).substr(0, 5) + " x" : "-";
+    std::printf("%-10s %5d %9.2f s %9s %9.1f MiB %9.1f MiB %s%s\n", tag, count, r.seconds,
+                ratio.c_str(), r.peakKiB / 1024.0, budgetMiB,
+                r.peakKiB / 1024.0 <= budgetMiB ? "within" : "OVER",
                 r.status == 0 ? "" : "  (not every unit completed)");
     if (r.status != 0) {
         // The summary's lines of the units that did not complete, the first few.
@@ -160,6 +162,7 @@ int main(int argc, char** argv) {
     std::printf("%-10s %5s %11s %9s %13s %13s\n", "run", "units", "wall", "ratio", "peak memory",
                 "budget");
     const double one = Measure(1, kScale, setBytes, 0, "scaled"); // every ratio is against it
+    std::printf("(ratios are against this one-unit run)\n");
     for (const int count : {16, 64, 256})
         Measure(count, kScale, setBytes, one, "scaled");
     if (realTime)
