@@ -31,9 +31,12 @@ void RunPool(size_t units, unsigned jobs, const PoolCallbacks& callbacks, unsign
         }
     };
     std::vector<std::thread> threads;
-    const size_t count = std::min<size_t>(jobs, units);
-    for (size_t i = 0; i < count; ++i)
-        threads.emplace_back(worker);
+    {
+        const platform::InterruptsKeptFromNewThreads onlyHere;
+        const size_t count = std::min<size_t>(jobs, units);
+        for (size_t i = 0; i < count; ++i)
+            threads.emplace_back(worker);
+    }
 
     std::unique_lock lock(mutex);
     for (;;) {

@@ -14,4 +14,18 @@ bool IsTerminal(std::FILE* stream);
 void CatchInterrupts();
 bool InterruptRequested();
 
+// While it lives, threads started by this thread never receive the interrupt themselves (on
+// Linux a signal may land on any thread and cut short a wait there); the thread that caught it
+// looks at InterruptRequested().
+class InterruptsKeptFromNewThreads {
+  public:
+    InterruptsKeptFromNewThreads();
+    ~InterruptsKeptFromNewThreads();
+    InterruptsKeptFromNewThreads(const InterruptsKeptFromNewThreads&) = delete;
+    InterruptsKeptFromNewThreads& operator=(const InterruptsKeptFromNewThreads&) = delete;
+
+  private:
+    unsigned char m_saved[256]; // the thread's signal mask before (POSIX)
+};
+
 } // namespace platform

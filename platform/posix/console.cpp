@@ -1,6 +1,7 @@
 #include "platform/console.h"
 
 #include <csignal>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace platform {
@@ -29,6 +30,19 @@ void CatchInterrupts() {
 
 bool InterruptRequested() {
     return g_interrupted != 0;
+}
+
+InterruptsKeptFromNewThreads::InterruptsKeptFromNewThreads() {
+    static_assert(sizeof(sigset_t) <= sizeof m_saved);
+    sigset_t interrupts;
+    sigemptyset(&interrupts);
+    sigaddset(&interrupts, SIGINT);
+    sigaddset(&interrupts, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &interrupts, reinterpret_cast<sigset_t*>(m_saved));
+}
+
+InterruptsKeptFromNewThreads::~InterruptsKeptFromNewThreads() {
+    pthread_sigmask(SIG_SETMASK, reinterpret_cast<const sigset_t*>(m_saved), nullptr);
 }
 
 } // namespace platform

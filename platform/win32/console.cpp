@@ -42,4 +42,8 @@ bool InterruptRequested() {
     return g_interrupted;
 }
 
+// The console's events arrive on a thread of their own: nothing to keep from other threads.
+InterruptsKeptFromNewThreads::InterruptsKeptFromNewThreads() : m_saved{} {}
+InterruptsKeptFromNewThreads::~InterruptsKeptFromNewThreads() = default;
+
 } // namespace platform
