@@ -87,7 +87,8 @@ int Update(const Options& options, const UnitList& list, bool terminal, std::FIL
     UpdateSet set;
     PrintPlan(out, set);
     const auto store = std::make_shared<ComponentStore>(true);
-    const LogPolicy logs{options.logDir.empty() ? std::string(".") : options.logDir,
+    const LogPolicy logs{options.logDir.empty() ? std::filesystem::current_path().string()
+                                                : options.logDir,
                          options.keepLogs};
     std::vector<std::unique_ptr<UnitRun>> units;
     for (const std::string& address : list.addresses)

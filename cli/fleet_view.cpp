@@ -65,19 +65,18 @@ void FleetView::Refresh(const std::vector<std::unique_ptr<UnitRun>>& units) {
         Seen& seen = m_seen[i];
         if (now.result == seen.result && now.label == seen.label && now.status == seen.status)
             continue;
-        const bool onlyStepEnded =
-            now.result == seen.result && now.label == 0 && now.status == seen.status;
-        if (now.result == UnitResult::Running && !onlyStepEnded) {
-            std::fprintf(m_out, "%s %s%s%s\n", unit.Address().c_str(),
-                         now.label ? ComponentName(now.label).c_str() : "connecting",
-                         now.status.empty() ? "" : ": ", now.status.c_str());
+        if (now.result == UnitResult::Running) {
+            // A step's end alone (its label off, the status unchanged) is no event of its own.
+            if (!(now.label == 0 && now.status == seen.status && seen.result == now.result))
+                std::fprintf(m_out, "%s %s%s%s\n", unit.Address().c_str(),
+                             now.label ? ComponentName(now.label).c_str() : "connecting",
+                             now.status.empty() ? "" : ": ", now.status.c_str());
         } else if (now.result != UnitResult::Waiting) {
             const UnitOutcome outcome = unit.Outcome();
-            std::fprintf(m_out, "%s %s%s%s: %s\n", unit.Address().c_str(), ResultName(now.result),
-                         outcome.messageKind.empty() ? "" : " ",
-                         outcome.messageKind.empty() ? ""
-                                                     : ("(" + outcome.messageKind + ")").c_str(),
-                         OneLine(outcome.message).c_str());
+            const std::string kind =
+                outcome.messageKind.empty() ? "" : " (" + outcome.messageKind + ")";
+            std::fprintf(m_out, "%s %s%s: %s\n", unit.Address().c_str(), ResultName(now.result),
+                         kind.c_str(), OneLine(outcome.message).c_str());
         }
         seen = now;
     }
