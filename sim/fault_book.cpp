@@ -2,12 +2,19 @@
 
 #include <strings.h>
 
+#include <algorithm>
+
 namespace sim {
 
 FaultBook::FaultBook(std::vector<Fault> faults) {
     for (auto& f : faults) {
         m_entries.push_back({std::move(f), 0});
     }
+}
+
+bool FaultBook::Entry::FiresAt(int meeting) const {
+    const int first = fault.occurrence < 1 ? 1 : fault.occurrence;
+    return meeting >= first && (fault.times <= 0 || meeting < first + fault.times);
 }
 
 std::optional<Fault> FaultBook::Check(Fault::Trigger trigger, const std::string& line) {
@@ -25,9 +32,7 @@ std::optional<Fault> FaultBook::Check(Fault::Trigger trigger, const std::string&
             continue;
         }
         ++e.met;
-        const int first = f.occurrence < 1 ? 1 : f.occurrence;
-        const bool fires = e.met >= first && (f.times <= 0 || e.met < first + f.times);
-        if (fires && !fired) {
+        if (e.FiresAt(e.met) && !fired) {
             fired = f;
         }
     }
@@ -40,6 +45,29 @@ bool FaultBook::RefusesAlways(Fault::Trigger trigger) const {
         const Fault& f = e.fault;
         if (f.trigger == trigger && f.action == Fault::Action::Refuse && f.occurrence <= 1 &&
             f.times <= 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool FaultBook::NextRefused(Fault::Trigger trigger) const {
+    std::lock_guard lock(m_mutex);
+    for (const auto& e : m_entries) {
+        if (e.fault.trigger == trigger && e.FiresAt(e.met + 1)) {
+            return e.fault.action == Fault::Action::Refuse;
+        }
+    }
+    return false;
+}
+
+bool FaultBook::RefusalsToCount(Fault::Trigger trigger) const {
+    std::lock_guard lock(m_mutex);
+    for (const auto& e : m_entries) {
+        const Fault& f = e.fault;
+        const bool always = f.occurrence <= 1 && f.times <= 0;
+        if (f.trigger == trigger && f.action == Fault::Action::Refuse && !always &&
+            (f.times <= 0 || e.met < std::max(f.occurrence, 1) + f.times - 1)) {
             return true;
         }
     }

@@ -23,10 +23,18 @@ class FaultBook {
     // not listen at all, so that connecting is refused outright.
     bool RefusesAlways(Fault::Trigger trigger) const;
 
+    // True when the next meeting of a connection trigger would be refused (nothing counted).
+    bool NextRefused(Fault::Trigger trigger) const;
+
+    // True when some meeting of `trigger` is still to be refused, but not every one: such
+    // attempts must be counted one by one (see ConnectGate).
+    bool RefusalsToCount(Fault::Trigger trigger) const;
+
   private:
     struct Entry {
         Fault fault;
         int met = 0;
+        bool FiresAt(int meeting) const;
     };
     mutable std::mutex m_mutex;
     std::vector<Entry> m_entries;

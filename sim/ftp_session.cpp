@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <fstream>
 
+#include "sim/command_line.h"
 #include "sim/line_reader.h"
 
 namespace sim {
@@ -17,6 +18,7 @@ constexpr int kConnectLimitMs = 5000;
 constexpr int kDataSilenceLimitMs = 20000;
 constexpr size_t kMaxUpload = size_t(512) << 20; // more than any component file
 constexpr const char* kNoDataConnection = "425 Can't open data connection.";
+constexpr const char* kRejected = "500 Syntax error, command unrecognized.";
 
 std::string Upper(std::string text) {
     for (char& c : text) {
@@ -92,7 +94,7 @@ void FtpSession::Run() {
                !fault || !PlayFault(*fault)) {
         Reply(cfg.greeting);
     }
-    m_split = false;
+    m_pace = {};
 
     LineReader reader;
     char buffer[4096];
@@ -107,20 +109,25 @@ void FtpSession::Run() {
         m_core.Touch();
         reader.Feed(buffer, static_cast<size_t>(n));
         while (m_open && reader.HasLine()) {
-            std::string line = reader.PopLine();
-            m_core.Note(line);
-            if (!m_silent) {
-                Handle(line);
+            const std::string raw = reader.PopLine();
+            if (m_silent) {
+                m_core.Note(ReadCommandLine(raw, m_core.Config().strict).text);
+            } else {
+                Handle(raw);
             }
         }
     }
 }
 
 bool FtpSession::Reply(const std::string& text) {
+    return SendExact(WithLineEnd(text));
+}
+
+bool FtpSession::SendExact(const std::string& bytes) {
     if (!m_open) {
         return false;
     }
-    if (!m_core.Send(m_control.Get(), WithLineEnd(text), m_split, m_splitMs)) {
+    if (!m_core.Send(m_control.Get(), bytes, m_pace)) {
         m_control.Close();
         m_open = false;
         return false;
@@ -131,11 +138,26 @@ bool FtpSession::Reply(const std::string& text) {
 bool FtpSession::PlayFault(const Fault& fault) {
     switch (fault.action) {
     case Fault::Action::Reply:
-        Reply(fault.text);
+    case Fault::Action::Raw:
+        SendExact(FaultText(fault));
         return true;
-    case Fault::Action::NoConnect:
-        Reply(fault.text.empty() ? kNoDataConnection : fault.text);
+    case Fault::Action::NoConnect: {
+        // Each line its own segment, so that a "150" and a "425" arrive as two replies.
+        const std::string text = fault.text.empty() ? kNoDataConnection : fault.text;
+        for (size_t at = 0; at < text.size() && m_open;) {
+            const size_t end = std::min(text.find('\n', at), text.size());
+            if (at > 0) {
+                m_core.Sleep(fault.delayMs);
+            }
+            std::string line = text.substr(at, end - at);
+            if (!line.empty() && line.back() == '\r') {
+                line.pop_back();
+            }
+            Reply(line);
+            at = end + 1;
+        }
         return true;
+    }
     case Fault::Action::Close:
     case Fault::Action::Refuse:
         m_control.Close();
@@ -148,26 +170,33 @@ bool FtpSession::PlayFault(const Fault& fault) {
         m_core.Sleep(fault.delayMs);
         return false;
     case Fault::Action::Split:
-        m_split = true;
-        m_splitMs = fault.delayMs;
+    case Fault::Action::Trickle:
+        m_pace = PaceOf(fault);
         return false;
     case Fault::Action::Stranger:
+    case Fault::Action::Stall:
+    case Fault::Action::Drop:
         return false;
     }
     return false;
 }
 
-void FtpSession::Handle(const std::string& line) {
-    m_split = false;
+void FtpSession::Handle(const std::string& raw) {
+    m_pace = {};
+    const FtpCommand command = ParseFtpCommand(raw, m_core.Config().strict);
+    const std::string& line = command.text;
+    m_core.Note(line);
     if (auto fault = m_core.Faults().Check(Fault::Trigger::Command, line);
         fault && PlayFault(*fault)) {
         return;
     }
-    const size_t blank = line.find(' ');
-    const std::string verb = Upper(line.substr(0, blank));
-    const size_t argAt =
-        blank == std::string::npos ? line.size() : line.find_first_not_of(' ', blank);
-    const std::string arg = argAt == std::string::npos ? "" : line.substr(argAt);
+    if (!command.problem.empty()) {
+        m_core.Note("rejected: " + command.problem);
+        Reply(kRejected);
+        return;
+    }
+    const std::string& verb = command.verb;
+    const std::string& arg = command.arg;
 
     if (verb == "USER") {
         m_loggedIn = false;
@@ -199,7 +228,7 @@ void FtpSession::Handle(const std::string& line) {
     } else if (verb == "PWD" || verb == "XPWD") {
         Reply("257 \"" + m_cwd + "\" is the current directory.");
     } else if (verb == "TYPE") {
-        const std::string type = Upper(arg);
+        const std::string type = m_core.Config().strict ? arg : Upper(arg);
         if (type == "I" || type == "A") {
             m_binary = type == "I";
             Reply("200 Type set to " + type + ".");
@@ -282,33 +311,17 @@ void FtpSession::HandleStor(const std::string& name) {
     }
     const sockaddr_in to = *m_dataPort;
     m_dataPort.reset(); // each transfer needs its own PORT
-    if (auto fault = m_core.Faults().Check(Fault::Trigger::DataConnect)) {
-        if (fault->action == Fault::Action::Stranger) {
-            in_addr stranger{};
-            net::ParseIpv4(m_core.Config().address == "127.0.0.254" ? "127.0.0.253" : "127.0.0.254",
-                           &stranger);
-            std::string ignored;
-            net::ConnectBounded(to, &stranger, kConnectLimitMs, &ignored);
-        } else if (PlayFault(*fault)) {
-            return;
-        }
-    }
-    // Like a real unit, the data connection comes from the unit's own address.
-    in_addr own{};
-    net::ParseIpv4(m_core.Config().address, &own);
-    std::string error;
-    net::Fd data = net::ConnectBounded(to, &own, kConnectLimitMs, &error);
-    if (!data.Valid()) {
-        Reply(kNoDataConnection);
-        return;
-    }
-    m_core.Touch();
-    if (!Reply("150 Opening BINARY mode data connection for " + name + ".")) {
+    net::Fd data;
+    if (!OpenData(to, name, data)) {
         return;
     }
     std::vector<uint8_t> bytes;
     const bool complete = ReceiveData(data.Get(), bytes);
     data.Close();
+    if (auto fault = m_core.Faults().Check(Fault::Trigger::TransferEnd);
+        fault && PlayFault(*fault)) {
+        return;
+    }
     if (!complete) {
         Reply("426 Connection closed; transfer aborted.");
         return;
@@ -317,7 +330,7 @@ void FtpSession::HandleStor(const std::string& name) {
         // An upload in ASCII type loses the CR of every CR LF, as on any FTP server.
         DropCrBeforeLf(bytes);
     }
-    StoredUpload upload = CheckUpload(name, m_selected, bytes);
+    StoredUpload upload = CheckUpload(name, m_selected, bytes, m_core.Config().strict);
     const std::string problem = upload.problem;
     const std::string storeError = problem.empty() ? Store(upload) : "";
     m_core.AddUpload(std::move(upload));
@@ -328,6 +341,45 @@ void FtpSession::HandleStor(const std::string& name) {
     } else {
         Reply("226 Transfer complete.");
     }
+}
+
+bool FtpSession::OpenData(const sockaddr_in& to, const std::string& name, net::Fd& data) {
+    constexpr int kStallReceiveBuffer = 1024; // the system makes a little more of it
+    auto fault = m_core.Faults().Check(Fault::Trigger::DataConnect);
+    const auto action = fault ? fault->action : Fault::Action::Delay;
+    if (fault && action == Fault::Action::Stranger) {
+        in_addr stranger{};
+        net::ParseIpv4(m_core.Config().address == "127.0.0.254" ? "127.0.0.253" : "127.0.0.254",
+                       &stranger);
+        std::string ignored;
+        net::ConnectBounded(to, &stranger, kConnectLimitMs, &ignored);
+    } else if (fault && PlayFault(*fault)) {
+        return false;
+    }
+    // Like a real unit, the data connection comes from the unit's own address.
+    in_addr own{};
+    net::ParseIpv4(m_core.Config().address, &own);
+    std::string error;
+    const bool stall = fault && action == Fault::Action::Stall;
+    data = net::ConnectBounded(to, &own, kConnectLimitMs, &error, stall ? kStallReceiveBuffer : 0);
+    if (!data.Valid()) {
+        Reply(kNoDataConnection);
+        return false;
+    }
+    m_core.Touch();
+    if (!Reply("150 Opening BINARY mode data connection for " + name + ".")) {
+        return false;
+    }
+    if (stall) {
+        m_core.Hold(std::move(data)); // never read; no end of the transfer is ever answered
+        return false;
+    }
+    if (fault && action == Fault::Action::Drop) {
+        data.Reset();
+        Reply("426 Connection closed; transfer aborted.");
+        return false;
+    }
+    return true;
 }
 
 bool FtpSession::ReceiveData(int fd, std::vector<uint8_t>& bytes) {

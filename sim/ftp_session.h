@@ -22,12 +22,16 @@ class FtpSession {
 
   private:
     bool Reply(const std::string& text);
+    bool SendExact(const std::string& bytes);
     // Applies a fault that replaces the normal handling; true when it did.
     bool PlayFault(const Fault& fault);
-    void Handle(const std::string& line);
+    void Handle(const std::string& raw);
     void HandleExcm(const std::string& word);
     void HandlePort(const std::string& arg);
     void HandleStor(const std::string& name);
+    // Connects the data connection for STOR, playing a DataConnect fault; true when the
+    // transfer goes on with `data`.
+    bool OpenData(const sockaddr_in& to, const std::string& name, net::Fd& data);
     bool ReceiveData(int fd, std::vector<uint8_t>& bytes);
     std::string Store(const StoredUpload& upload) const;
 
@@ -37,8 +41,7 @@ class FtpSession {
     in_addr m_peer{};
     bool m_open = true;    // false once the session has closed the connection
     bool m_silent = false; // answers nothing more
-    bool m_split = false;  // the current command's replies go out in two segments
-    uint32_t m_splitMs = 0;
+    Pace m_pace;           // how the current command's replies go out
     bool m_userGiven = false;
     bool m_loggedIn = false;
     std::string m_cwd = "/";

@@ -1,16 +1,15 @@
-// kqunit: plays one simulated camera control unit on 127.0.0.N (ftp 21, telnet 23) until it
-// has been idle for a while or is told to stop. Prints every command it receives.
+// kqunit: plays one simulated camera control unit, or a fleet of them (one per address of a
+// range), on loopback until every unit has been idle for a while or it is told to stop. Prints
+// every command line each unit receives as it goes.
 
 #include <csignal>
-#include <cstdlib>
-#include <fstream>
 #include <iostream>
 #include <string>
 #include <thread>
+#include <vector>
 
-#include "sim/scenario.h"
-#include "sim/sim_socket.h"
-#include "sim/sim_unit.h"
+#include "sim/fleet.h"
+#include "sim/kqunit_options.h"
 
 namespace {
 
@@ -20,116 +19,80 @@ void OnSignal(int) {
     g_stopRequested = 1;
 }
 
-int Usage(const std::string& why) {
-    std::cerr << "kqunit: " << why << "\n"
-              << "usage: kqunit --address 127.0.0.N --store DIR [--model KQ-B2] [--version TEXT]\n"
-              << "              [--idle-timeout-s S] [--restart-refuse-ms MS] [--no-telnet]\n"
-              << "              [--scenario FILE]\n";
-    return 2;
-}
-
-bool ParseCount(const std::string& text, uint32_t& out) {
-    char* end = nullptr;
-    unsigned long value = std::strtoul(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || text[0] == '-' || value > 0xffffffffUL / 1000) {
-        return false;
+// A received line as a terminal may show it: control bytes and bytes above 0x7e as \xHH.
+std::string Printable(const std::string& line) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : line) {
+        if (c < 0x20 || c > 0x7e) {
+            out += {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
+        } else {
+            out += static_cast<char>(c);
+        }
     }
-    out = static_cast<uint32_t>(value);
-    return true;
+    return out;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    sim::UnitConfig config;
-    // The scenario is read first, so that the command-line options win over its settings.
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (std::string(argv[i]) == "--scenario") {
-            const std::string scenario = argv[i + 1];
-            std::ifstream in(scenario);
-            std::string error;
-            if (!in) {
-                return Usage("cannot read scenario " + scenario);
-            }
-            if (!sim::ApplyScenario(in, config, &error)) {
-                return Usage(scenario + ": " + error);
-            }
-        }
-    }
-    for (int i = 1; i < argc; ++i) {
-        const std::string option = argv[i];
-        if (option == "--no-telnet") {
-            config.telnetEnabled = false;
-            continue;
-        }
-        if (i + 1 >= argc) {
-            return Usage("missing value for " + option);
-        }
-        const std::string value = argv[++i];
-        uint32_t count = 0;
-        if (option == "--address") {
-            config.address = value;
-        } else if (option == "--store") {
-            config.storeDir = value;
-        } else if (option == "--model") {
-            config.model = value;
-        } else if (option == "--version") {
-            config.versionText = value;
-        } else if (option == "--idle-timeout-s") {
-            if (!ParseCount(value, count)) {
-                return Usage("bad --idle-timeout-s " + value);
-            }
-            config.idleTimeoutMs = count * 1000;
-        } else if (option == "--restart-refuse-ms") {
-            if (!ParseCount(value, config.restartRefuseMs)) {
-                return Usage("bad --restart-refuse-ms " + value);
-            }
-        } else if (option != "--scenario") {
-            return Usage("unknown option " + option);
-        }
-    }
-    if (config.storeDir.empty()) {
-        return Usage("--store DIR is required");
-    }
-    in_addr addr{};
-    if (!sim::net::ParseIpv4(config.address, &addr) || !sim::net::IsLoopback(addr)) {
-        std::cerr << "kqunit: " << config.address
-                  << " is not a loopback address (127.0.0.0/8); refusing to bind\n";
+    sim::KqunitArgs args;
+    std::string error;
+    if (!sim::ParseKqunitArgs(std::vector<std::string>(argv + 1, argv + argc), &args, &error)) {
+        std::cerr << "kqunit: " << error << "\n(kqunit --help lists every option)\n";
         return 2;
     }
-
+    if (args.help) {
+        std::cout << sim::KqunitHelp();
+        return 0;
+    }
     std::signal(SIGTERM, OnSignal);
     std::signal(SIGINT, OnSignal);
-    sim::Unit unit(config);
-    if (!unit.Start()) {
-        std::cerr << "kqunit: " << unit.Error() << "\n";
+    sim::Fleet fleet(args.units);
+    if (!fleet.Start(&error)) {
+        std::cerr << "kqunit: " << error << "\n";
         return 1;
     }
-    std::cout << "kqunit: serving " << config.model << " on " << config.address << " (ftp "
-              << config.ftpPort;
-    if (config.telnetEnabled) {
-        std::cout << ", telnet " << config.telnetPort;
+    const bool many = fleet.Size() > 1;
+    for (size_t i = 0; i < fleet.Size(); ++i) {
+        const sim::UnitConfig& c = fleet.ConfigAt(i);
+        std::cout << "kqunit: serving " << c.model << " on " << c.address << " (ftp " << c.ftpPort
+                  << (c.telnetEnabled ? ", telnet " + std::to_string(c.telnetPort) : "")
+                  << (c.strict ? ", strict" : "") << "), storing into " << c.storeDir << "\n";
     }
-    std::cout << "), storing into " << config.storeDir << std::endl;
+    std::cout.flush();
 
-    size_t shown = 0;
-    while (unit.Running() && !g_stopRequested) {
-        unit.WaitForCommands(shown + 1, std::chrono::milliseconds(100));
-        const auto commands = unit.Commands();
-        for (; shown < commands.size(); ++shown) {
-            std::cout << commands[shown] << std::endl;
+    std::vector<size_t> shown(fleet.Size(), 0);
+    const auto printNew = [&] {
+        for (size_t i = 0; i < fleet.Size(); ++i) {
+            const std::string prefix = many ? fleet.ConfigAt(i).address + ": " : "";
+            for (const auto& line : fleet.At(i).CommandsFrom(shown[i], &shown[i])) {
+                std::cout << prefix << Printable(line) << '\n';
+            }
+        }
+        std::cout.flush();
+    };
+    while (fleet.Running() && !g_stopRequested) {
+        if (many) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        } else {
+            fleet.At(0).WaitForCommands(shown[0] + 1, std::chrono::milliseconds(100));
+        }
+        printNew();
+    }
+    fleet.Stop();
+    printNew();
+    int status = 0;
+    size_t uploads = 0;
+    for (size_t i = 0; i < fleet.Size(); ++i) {
+        uploads += fleet.At(i).Uploads().size();
+        if (!g_stopRequested && !fleet.At(i).Error().empty()) {
+            std::cerr << "kqunit: " << fleet.ConfigAt(i).address << ": " << fleet.At(i).Error()
+                      << "\n";
+            status = 1;
         }
     }
-    unit.Stop();
-    const auto commands = unit.Commands();
-    for (; shown < commands.size(); ++shown) {
-        std::cout << commands[shown] << std::endl;
-    }
-    if (!g_stopRequested && !unit.Error().empty()) {
-        std::cerr << "kqunit: " << unit.Error() << "\n";
-        return 1;
-    }
-    std::cout << "kqunit: stopped (" << (g_stopRequested ? "signal" : "idle") << "), "
-              << unit.Uploads().size() << " upload(s)" << std::endl;
-    return 0;
+    std::cout << "kqunit: stopped (" << (g_stopRequested ? "signal" : "idle") << "), " << uploads
+              << " upload(s)" << std::endl;
+    return status;
 }

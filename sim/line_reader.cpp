@@ -11,7 +11,7 @@ void LineReader::Feed(const char* data, size_t length) {
             }
             m_partial.clear();
             m_discarding = false;
-        } else if (c == '\r' || c == '\0' || m_discarding) {
+        } else if (m_discarding) {
             continue;
         } else if (m_partial.size() == kMaxLine) {
             m_lines.push_back(std::move(m_partial));

@@ -1,6 +1,7 @@
 #pragma once
-// Cuts a byte stream into command lines at LF, dropping the CR (and the NUL that telnet may
-// put behind a CR). An overlong line is cut at kMaxLine so a peer cannot grow it without end.
+// Cuts a byte stream into command lines at LF. A line keeps every byte before its LF (CR and NUL
+// included: ReadCommandLine judges them). An overlong line is cut at kMaxLine so a peer cannot
+// grow it without end; the rest of it up to its LF is dropped.
 
 #include <cstddef>
 #include <deque>

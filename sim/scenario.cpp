@@ -1,8 +1,11 @@
 #include "sim/scenario.h"
 
+#include <cctype>
 #include <charconv>
 #include <optional>
 #include <vector>
+
+#include "sim/sim_socket.h"
 
 namespace sim {
 
@@ -33,9 +36,18 @@ std::optional<std::vector<Token>> Tokenize(const std::string& line, std::string*
                     ++i;
                     break;
                 }
-                if (line[i] == '\\' && i + 1 < line.size()) {
+                if (line[i] == '\\' && i + 3 < line.size() && line[i + 1] == 'x' &&
+                    std::isxdigit(static_cast<unsigned char>(line[i + 2])) &&
+                    std::isxdigit(static_cast<unsigned char>(line[i + 3]))) {
+                    t.text += static_cast<char>(std::stoi(line.substr(i + 2, 2), nullptr, 16));
+                    i += 3;
+                } else if (line[i] == '\\' && i + 1 < line.size()) {
                     char e = line[++i];
-                    t.text += e == 'r' ? '\r' : e == 'n' ? '\n' : e == 't' ? '\t' : e;
+                    t.text += e == 'r'   ? '\r'
+                              : e == 'n' ? '\n'
+                              : e == 't' ? '\t'
+                              : e == '0' ? '\0'
+                                         : e;
                 } else {
                     t.text += line[i];
                 }
@@ -59,6 +71,21 @@ std::optional<uint32_t> Number(const Token& t) {
         return std::nullopt;
     }
     return value;
+}
+
+// The actions that take no value.
+std::optional<Fault::Action> SimpleAction(const std::string& word) {
+    using A = Fault::Action;
+    static const std::pair<const char*, A> kActions[] = {
+        {"close", A::Close},   {"silent", A::Silent}, {"stranger", A::Stranger},
+        {"refuse", A::Refuse}, {"stall", A::Stall},   {"drop", A::Drop},
+    };
+    for (const auto& [name, action] : kActions) {
+        if (word == name) {
+            return action;
+        }
+    }
+    return std::nullopt;
 }
 
 class LineParser {
@@ -125,6 +152,8 @@ bool LineParser::ParseFault(const std::string& trigger, Fault& f, std::string* w
         f.trigger = T::DataConnect;
     } else if (trigger == "ftp-connect") {
         f.trigger = T::FtpConnect;
+    } else if (trigger == "transfer-end") {
+        f.trigger = T::TransferEnd;
     } else {
         *why = "unknown setting or trigger \"" + trigger + "\"";
         return false;
@@ -132,21 +161,22 @@ bool LineParser::ParseFault(const std::string& trigger, Fault& f, std::string* w
     const Token* action = Next();
     const std::string a = action ? action->text : "";
     bool ok = true;
-    if (a == "reply") {
-        f.action = A::Reply;
+    if (a == "reply" || a == "raw") {
+        f.action = a == "reply" ? A::Reply : A::Raw;
         ok = Text(f.text, why);
     } else if (a == "no-connect") {
         f.action = A::NoConnect;
         if (!Done() && m_tokens[m_at].quoted) {
             ok = Text(f.text, why);
         }
-    } else if (a == "close" || a == "silent" || a == "stranger") {
-        f.action = a == "close" ? A::Close : a == "silent" ? A::Silent : A::Stranger;
+        ok = ok && OptionalCount(f.delayMs, why);
+    } else if (const auto simple = SimpleAction(a)) {
+        f.action = *simple;
     } else if (a == "delay") {
         f.action = A::Delay;
         ok = Count(f.delayMs, why);
-    } else if (a == "split" || a == "refuse") {
-        f.action = a == "split" ? A::Split : A::Refuse;
+    } else if (a == "split" || a == "trickle") {
+        f.action = a == "split" ? A::Split : A::Trickle;
         ok = OptionalCount(f.delayMs, why);
     } else {
         *why = "unknown action \"" + a + "\"";
@@ -160,6 +190,8 @@ bool LineParser::ParseFault(const std::string& trigger, Fault& f, std::string* w
         } else if (option == "occurrence" || option == "times") {
             ok = Count(n, why);
             (option == "occurrence" ? f.occurrence : f.times) = static_cast<int>(n);
+        } else if (option == "repeat") {
+            ok = Count(f.repeat, why);
         } else {
             *why = "unknown option \"" + option + "\"";
             return false;
@@ -220,14 +252,35 @@ bool LineParser::Apply(UnitConfig& c, std::string* why) {
 } // namespace
 
 bool ApplyScenario(std::istream& in, UnitConfig& config, std::string* error) {
+    in_addr own{};
+    const bool haveAddress = net::ParseIpv4(config.address, &own);
+    bool inSection = true; // lines before any section apply to every unit
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
         std::string why;
+        const size_t start = line.find_first_not_of(" \t");
+        if (start != std::string::npos && line[start] == '[') {
+            // [ADDRESS] or [FIRST-LAST]: the lines up to the next section are for those units.
+            const size_t end = line.find(']', start);
+            uint32_t first = 0, last = 0;
+            const std::string rest = end == std::string::npos ? "" : line.substr(end + 1);
+            if (end == std::string::npos ||
+                !net::ParseAddressRange(line.substr(start + 1, end - start - 1), &first, &last) ||
+                rest.find_first_not_of(" \t\r") != std::string::npos) {
+                *error = "line " + std::to_string(number) +
+                         ": a section is [ADDRESS] or [FIRST-LAST] alone on its line";
+                return false;
+            }
+            const uint32_t at = ntohl(own.s_addr);
+            inSection = haveAddress && at >= first && at <= last;
+            continue;
+        }
         auto tokens = Tokenize(line, &why);
         if (tokens && tokens->empty()) {
             continue;
         }
-        if (!tokens || !LineParser(std::move(*tokens)).Apply(config, &why)) {
+        UnitConfig ignored;
+        if (!tokens || !LineParser(std::move(*tokens)).Apply(inSection ? config : ignored, &why)) {
             *error = "line " + std::to_string(number) + ": " + why;
             return false;
         }

@@ -40,6 +40,24 @@ bool ParseIpv4(const std::string& text, in_addr* out) {
     return ::inet_pton(AF_INET, text.c_str(), out) == 1;
 }
 
+bool ParseAddressRange(const std::string& text, uint32_t* first, uint32_t* last) {
+    const size_t dash = text.find('-');
+    in_addr a{}, b{};
+    if (!ParseIpv4(text.substr(0, dash), &a) ||
+        (dash != std::string::npos && !ParseIpv4(text.substr(dash + 1), &b))) {
+        return false;
+    }
+    *first = ntohl(a.s_addr);
+    *last = dash == std::string::npos ? *first : ntohl(b.s_addr);
+    return *first <= *last;
+}
+
+in_addr FromHostOrder(uint32_t address) {
+    in_addr a{};
+    a.s_addr = htonl(address);
+    return a;
+}
+
 bool IsLoopback(const in_addr& addr) {
     return (ntohl(addr.s_addr) >> 24) == 127;
 }
@@ -62,7 +80,7 @@ static std::string ErrnoText(const char* what) {
     return std::string(what) + ": " + std::strerror(errno);
 }
 
-Fd Listen(const sockaddr_in& at, std::string* error) {
+Fd Listen(const sockaddr_in& at, std::string* error, const std::function<bool(int)>& beforeListen) {
     Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!fd.Valid()) {
         *error = ErrnoText("socket");
@@ -72,6 +90,10 @@ Fd Listen(const sockaddr_in& at, std::string* error) {
     ::setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&at), sizeof at) != 0) {
         *error = ErrnoText("bind");
+        return {};
+    }
+    if (beforeListen && !beforeListen(fd.Get())) {
+        *error = ErrnoText("listening socket set-up");
         return {};
     }
     if (::listen(fd.Get(), 8) != 0) {
@@ -91,11 +113,16 @@ Fd AcceptNow(int listenFd) {
     return Fd(::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
 }
 
-Fd ConnectBounded(const sockaddr_in& to, const in_addr* from, int timeoutMs, std::string* error) {
+Fd ConnectBounded(const sockaddr_in& to, const in_addr* from, int timeoutMs, std::string* error,
+                  int receiveBuffer) {
     Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!fd.Valid()) {
         *error = ErrnoText("socket");
         return {};
+    }
+    // Before connecting, so that the window offered in the handshake is small too.
+    if (receiveBuffer > 0) {
+        ::setsockopt(fd.Get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     }
     if (from) {
         sockaddr_in local = MakeAddress(*from, 0);

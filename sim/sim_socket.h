@@ -35,11 +35,16 @@ class Fd {
 // Parses a dotted IPv4 address; false when it is not one.
 bool ParseIpv4(const std::string& text, in_addr* out);
 bool IsLoopback(const in_addr& addr);
+// "A" or "A-B" (dotted IPv4, A <= B) as the first and last address in host order.
+bool ParseAddressRange(const std::string& text, uint32_t* first, uint32_t* last);
+in_addr FromHostOrder(uint32_t address);
 std::string AddressText(const in_addr& addr);
 sockaddr_in MakeAddress(const in_addr& addr, uint16_t port);
 
-// A listening socket on address:port; an invalid Fd and a reason on failure.
-Fd Listen(const sockaddr_in& at, std::string* error);
+// A listening socket on address:port; an invalid Fd and a reason on failure. `beforeListen`
+// may set the socket up between bind and listen (false fails the call).
+Fd Listen(const sockaddr_in& at, std::string* error,
+          const std::function<bool(int)>& beforeListen = {});
 
 // Waits until fd is readable (or closed by the peer); false after timeoutMs.
 bool WaitReadable(int fd, int timeoutMs);
@@ -47,8 +52,10 @@ bool WaitReadable(int fd, int timeoutMs);
 // Accepts one pending connection (call after WaitReadable on the listener).
 Fd AcceptNow(int listenFd);
 
-// Connects within timeoutMs, optionally from a given local address (port chosen by the system).
-Fd ConnectBounded(const sockaddr_in& to, const in_addr* from, int timeoutMs, std::string* error);
+// Connects within timeoutMs, optionally from a given local address (port chosen by the system)
+// and with a receive buffer of `receiveBuffer` bytes (0: the system's choice).
+Fd ConnectBounded(const sockaddr_in& to, const in_addr* from, int timeoutMs, std::string* error,
+                  int receiveBuffer = 0);
 
 // Sends every byte unless the peer stops taking them for timeoutMs.
 bool SendAll(int fd, const void* data, size_t length, int timeoutMs);

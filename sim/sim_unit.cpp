@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 
+#include "sim/connect_gate.h"
 #include "sim/ftp_session.h"
 #include "sim/sim_socket.h"
 #include "sim/telnet_session.h"
@@ -15,8 +16,6 @@
 namespace sim {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // One session at a time per service, on a thread of its own.
 class SessionSlot {
@@ -37,6 +36,7 @@ class SessionSlot {
         m_thread = std::thread([this, &core, conn = std::move(connection), fault]() mutable {
             Session(core, std::move(conn), std::move(fault)).Run();
             m_done = true;
+            core.Wake(); // the loop may take the next connection
         });
     }
 
@@ -51,14 +51,15 @@ class SessionSlot {
     std::atomic<bool> m_done{true};
 };
 
-// A service's listening socket, closed while the unit refuses connections.
+// A service's listening socket, closed while the unit restarts; while it drops every segment
+// (`dropping`), the unit's connect gate refuses each attempt itself.
 struct Service {
     explicit Service(Fault::Trigger trigger) : connectTrigger(trigger) {}
 
     const Fault::Trigger connectTrigger;
     sockaddr_in at{};
     net::Fd listener;
-    Clock::time_point refusedUntil{};
+    bool dropping = false;
     SessionSlot session;
 };
 
@@ -68,8 +69,12 @@ struct Unit::Impl {
     explicit Impl(UnitConfig c) : config(std::move(c)) {}
 
     bool Open(Service& service, bool enabled);
+    bool OpenGate();
+    // Lets the listener take the next attempt, or drop it for the gate to refuse.
+    void Decide(Service& service);
     void Loop();
     void Serve(Service& service, pollfd& p);
+    void RefuseAttempts();
     void Restart();
     void Fail(const std::string& reason);
 
@@ -77,6 +82,7 @@ struct Unit::Impl {
     std::unique_ptr<UnitCore> core;
     Service ftp{Fault::Trigger::FtpConnect};
     Service telnet{Fault::Trigger::TelnetConnect};
+    ConnectGate gate;
     std::thread loop;
     std::atomic<bool> running{false};
     mutable std::mutex errorMutex;
@@ -92,14 +98,65 @@ bool Unit::Impl::Open(Service& service, bool enabled) {
     if (!enabled || core->Faults().RefusesAlways(service.connectTrigger)) {
         return true;
     }
+    // The listener drops from the start when the first attempt is to be refused: no attempt
+    // can slip in between listen and the filter.
+    const bool drop = gate.Valid() && core->Faults().NextRefused(service.connectTrigger);
     std::string reason;
-    service.listener = net::Listen(service.at, &reason);
+    service.listener = net::Listen(service.at, &reason, [drop](int fd) {
+        return !drop || ConnectGate::SetDropping(fd, true);
+    });
+    service.dropping = drop;
     if (!service.listener.Valid()) {
         Fail(reason + " (" + net::AddressText(service.at.sin_addr) + ":" +
              std::to_string(ntohs(service.at.sin_port)) + ")");
         return false;
     }
     return true;
+}
+
+bool Unit::Impl::OpenGate() {
+    FaultBook& faults = core->Faults();
+    if (!faults.RefusalsToCount(Fault::Trigger::FtpConnect) &&
+        !faults.RefusalsToCount(Fault::Trigger::TelnetConnect)) {
+        return true;
+    }
+    std::string reason;
+    if (!gate.Open(ftp.at.sin_addr, {ntohs(ftp.at.sin_port), ntohs(telnet.at.sin_port)}, &reason)) {
+        Fail(reason);
+        return false;
+    }
+    return true;
+}
+
+void Unit::Impl::Decide(Service& service) {
+    if (!gate.Valid() || !service.listener.Valid()) {
+        return;
+    }
+    const bool drop = core->Faults().NextRefused(service.connectTrigger);
+    if (drop == service.dropping) {
+        return;
+    }
+    if (drop) {
+        // The SYNs seen so far were taken by the listener: not attempts to refuse.
+        gate.Take();
+    }
+    ConnectGate::SetDropping(service.listener.Get(), drop);
+    service.dropping = drop;
+}
+
+void Unit::Impl::RefuseAttempts() {
+    for (const ConnectGate::Syn& syn : gate.Take()) {
+        Service& service = syn.toPort == ntohs(ftp.at.sin_port) ? ftp : telnet;
+        // While the listener takes attempts, the system answers them; during a restart
+        // nothing listens and the system refuses them, uncounted.
+        if (!service.listener.Valid() || !service.dropping) {
+            continue;
+        }
+        core->Touch();
+        core->Faults().Check(service.connectTrigger);
+        Decide(service); // before the answer: the peer's next attempt may follow at once
+        gate.Refuse(syn);
+    }
 }
 
 void Unit::Impl::Serve(Service& service, pollfd& p) {
@@ -111,16 +168,10 @@ void Unit::Impl::Serve(Service& service, pollfd& p) {
         return;
     }
     core->Touch();
-    // A listening socket cannot refuse one connection attempt, so Refuse resets the accepted
-    // connection at once and, given a delayMs, stops listening that long, so that attempts
-    // meanwhile are refused outright (a fault refusing from the first time on, for good,
-    // keeps the service from listening at all).
     auto fault = core->Faults().Check(service.connectTrigger);
+    Decide(service);
     if (fault && fault->action == Fault::Action::Refuse) {
-        if (fault->delayMs > 0) {
-            service.listener.Close(); // before the reset, which the peer may answer at once
-            service.refusedUntil = Clock::now() + std::chrono::milliseconds(fault->delayMs);
-        }
+        // Only when the attempt slipped past the gate: the best left is a reset at once.
         connection.Reset();
         return;
     }
@@ -155,24 +206,18 @@ void Unit::Impl::Loop() {
             Restart();
             continue;
         }
-        pollfd fds[2] = {{-1, POLLIN, 0}, {-1, POLLIN, 0}};
-        Service* services[2] = {&ftp, &telnet};
-        const bool busy[2] = {ftpBusy, telnetBusy};
-        for (int i = 0; i < 2; ++i) {
-            Service& s = *services[i];
-            if (!s.listener.Valid() && s.refusedUntil != Clock::time_point{} &&
-                Clock::now() >= s.refusedUntil) {
-                s.refusedUntil = {};
-                if (!Open(s, true)) {
-                    core->RequestStop();
-                }
+        // A second connection waits in the backlog until the first session ends.
+        pollfd fds[4] = {{ftpBusy ? -1 : ftp.listener.Get(), POLLIN, 0},
+                         {telnetBusy ? -1 : telnet.listener.Get(), POLLIN, 0},
+                         {gate.Valid() ? gate.Fd() : -1, POLLIN, 0},
+                         {core->WakeFd(), POLLIN, 0}};
+        if (::poll(fds, 4, UnitCore::kLoopCheckMs) > 0) {
+            if (fds[3].revents & POLLIN) {
+                core->ClearWake();
             }
-            // A second connection waits in the backlog until the first session ends.
-            if (!busy[i]) {
-                fds[i].fd = s.listener.Get();
+            if (fds[2].revents & POLLIN) {
+                RefuseAttempts();
             }
-        }
-        if (::poll(fds, 2, UnitCore::kSliceMs) > 0) {
             Serve(ftp, fds[0]);
             Serve(telnet, fds[1]);
         }
@@ -182,6 +227,7 @@ void Unit::Impl::Loop() {
     telnet.listener.Close();
     ftp.session.Join();
     telnet.session.Join();
+    core->ReleaseHeld();
     running = false;
 }
 
@@ -219,7 +265,7 @@ bool Unit::Start() {
     u.core = std::make_unique<UnitCore>(u.config);
     u.ftp.at = net::MakeAddress(addr, u.config.ftpPort);
     u.telnet.at = net::MakeAddress(addr, u.config.telnetPort);
-    if (!u.Open(u.ftp, true) || !u.Open(u.telnet, u.config.telnetEnabled)) {
+    if (!u.OpenGate() || !u.Open(u.ftp, true) || !u.Open(u.telnet, u.config.telnetEnabled)) {
         u.ftp.listener.Close();
         return false;
     }
@@ -228,10 +274,14 @@ bool Unit::Start() {
     return true;
 }
 
-void Unit::Stop() {
+void Unit::RequestStop() {
     if (m_impl->core) {
         m_impl->core->RequestStop();
     }
+}
+
+void Unit::Stop() {
+    RequestStop();
     if (m_impl->loop.joinable()) {
         m_impl->loop.join();
     }
@@ -247,7 +297,16 @@ std::string Unit::Error() const {
 }
 
 std::vector<std::string> Unit::Commands() const {
-    return m_impl->core ? m_impl->core->Commands() : std::vector<std::string>{};
+    return m_impl->core ? m_impl->core->Seen().Lines() : std::vector<std::string>{};
+}
+
+size_t Unit::CommandCount() const {
+    return m_impl->core ? m_impl->core->Seen().Count() : 0;
+}
+
+std::vector<std::string> Unit::CommandsFrom(size_t first, size_t* next) const {
+    *next = first;
+    return m_impl->core ? m_impl->core->Seen().LinesFrom(first, next) : std::vector<std::string>{};
 }
 
 std::vector<StoredUpload> Unit::Uploads() const {
@@ -259,7 +318,7 @@ int Unit::Restarts() const {
 }
 
 bool Unit::WaitForCommands(size_t count, std::chrono::milliseconds timeout) const {
-    return m_impl->core && m_impl->core->WaitForCommands(count, timeout);
+    return m_impl->core && m_impl->core->Seen().WaitFor(count, timeout);
 }
 
 } // namespace sim

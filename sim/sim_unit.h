@@ -13,15 +13,17 @@
 namespace sim {
 
 // A scripted fault. It fires on the occurrence-th time (1 = first) that its trigger is met, and
-// only then (times = 1) or from then on (times = 0: always).
+// only then (times = 1), on that many meetings in a row (times = N) or from then on (times = 0:
+// always). For FtpConnect and TelnetConnect a meeting is one connection attempt (one SYN).
 struct Fault {
     enum class Trigger {
         Greeting,      // instead of / around the FTP greeting
         Command,       // an FTP command whose line starts with `match` ("EXCM k_prism", "STOR")
-        TelnetConnect, // the telnet connection is accepted
+        TelnetConnect, // the telnet connection is accepted (Action::Refuse: attempted)
         TelnetUSoft,   // "u_soft" arrives on telnet
         DataConnect,   // just before the unit connects its data connection
-        FtpConnect,    // an FTP connection is accepted (Action::Refuse refuses it)
+        FtpConnect,    // an FTP connection is accepted (Action::Refuse: attempted)
+        TransferEnd,   // the data connection has ended; before the reply that ends the transfer
     };
     enum class Action {
         Reply,     // answer `text` (CR LF added unless it already ends with LF)
@@ -29,9 +31,17 @@ struct Fault {
         Silent,    // never answer (the connection stays open until the unit stops)
         Delay,     // answer normally after `delayMs`
         Split,     // send the normal answer in two segments, `delayMs` apart
-        NoConnect, // STOR: refuse with `text` without connecting the data connection
+        NoConnect, // STOR: refuse with `text` without connecting the data connection; each line
+                   // of `text` goes out as its own segment, `delayMs` apart
         Stranger,  // DataConnect: first connect from another loopback address, then normally
-        Refuse,    // FtpConnect / TelnetConnect: refuse the connection
+        Refuse,    // FtpConnect / TelnetConnect: refuse the attempt with nothing listening (the
+                   // peer's connect fails with "connection refused"); needs CAP_NET_RAW unless
+                   // every attempt is refused (times 0 from the first)
+        Raw,       // answer `text` exactly as given: no line end added, NUL bytes kept
+        Trickle,   // send the answer one byte at a time, `delayMs` apart (default 20)
+        Stall,     // DataConnect: connect with a small receive buffer, answer 150, never read;
+                   // the connection stays open until the unit stops
+        Drop,      // DataConnect: connect, answer 150, reset the data connection, answer 426
     };
     Trigger trigger = Trigger::Command;
     std::string match;
@@ -40,6 +50,7 @@ struct Fault {
     uint32_t delayMs = 0;
     int occurrence = 1;
     int times = 1;
+    uint32_t repeat = 1; // Reply / Raw: `text` is sent this many times in a row (one send)
 };
 
 struct UnitConfig {
@@ -56,7 +67,18 @@ struct UnitConfig {
     std::string telnetGreeting;      // text sent on telnet connect (empty: none)
     uint32_t restartRefuseMs = 3000; // after u_soft on telnet: refuse connections this long
     std::string storeDir;            // where received files are stored (required)
+    // Refuse, as a real unit, a command line without CR before its LF or with a NUL or CR
+    // inside, a verb in lower case, STOR without exactly two blanks before the name, and a
+    // record whose name field differs from the listed name (the STOR name, whose three
+    // characters behind the first '.' the tool lowers) in any other byte. The refusal is
+    // "500 Syntax error, command unrecognized." (telnet: "syntax error: ..."), and Commands()
+    // holds "rejected: <why>" behind the line. Off: CR and NUL dropped, blanks skipped, verbs
+    // and names taken in any case (plain FTP clients such as curl).
+    bool strict = true;
     uint32_t idleTimeoutMs = 120000; // stops by itself after this long without any activity
+    // Uploads() keeps the contents of the latest uploads up to this many bytes in all (older
+    // ones keep their description only; the stored files stay). kqunit keeps none.
+    size_t keptContentBytes = size_t(64) << 20;
     std::vector<Fault> faults;
 };
 
@@ -70,6 +92,7 @@ struct StoredUpload {
     uint32_t headerKind = 0;      // kind field
     std::vector<uint8_t> content; // the bytes behind the header (or all bytes)
     std::string problem;          // empty when the record was valid
+    bool contentReleased = false; // content dropped from memory (keptContentBytes; file stays)
 };
 
 class Unit {
@@ -82,16 +105,24 @@ class Unit {
     // Binds and starts serving; false with a reason in Error().
     bool Start();
     void Stop();
+    // Asks the unit to stop without waiting for it (Stop waits).
+    void RequestStop();
     bool Running() const;
     std::string Error() const;
 
     // What the unit saw, in order: every command line received on FTP (without CR LF) and on
-    // telnet (prefixed "telnet: "), and notes such as "restart".
+    // telnet (prefixed "telnet: "), and notes such as "restart" and "rejected: ...". Bounded:
+    // the latest 2048 lines, each cut to 256 bytes (History).
     std::vector<std::string> Commands() const;
+    // How many lines the unit has seen in all, and the kept ones from number `first` on (see
+    // History::LinesFrom): for printing as it goes.
+    size_t CommandCount() const;
+    std::vector<std::string> CommandsFrom(size_t first, size_t* next) const;
+    // The latest 1024 uploads; contents beyond UnitConfig::keptContentBytes are released.
     std::vector<StoredUpload> Uploads() const;
     // Number of times the unit restarted after a CPU program.
     int Restarts() const;
-    // Waits until the unit has seen `count` commands.
+    // Waits until the unit has seen `count` commands in all.
     bool WaitForCommands(size_t count, std::chrono::milliseconds timeout) const;
 
   private:

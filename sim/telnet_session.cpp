@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "sim/command_line.h"
 #include "sim/line_reader.h"
 
 namespace sim {
@@ -42,7 +43,7 @@ TelnetSession::TelnetSession(UnitCore& core, net::Fd connection, std::optional<F
 }
 
 bool TelnetSession::Send(const std::string& bytes) {
-    if (m_open && !m_core.Send(m_conn.Get(), bytes, m_split, m_splitMs)) {
+    if (m_open && !m_core.Send(m_conn.Get(), bytes, m_pace)) {
         m_conn.Close();
         m_open = false;
     }
@@ -63,11 +64,11 @@ void TelnetSession::Run() {
             m_answerDelayMs = fault->delayMs;
             break;
         case Fault::Action::Split:
-            m_split = true;
-            m_splitMs = fault->delayMs;
+        case Fault::Action::Trickle:
+            m_pace = PaceOf(*fault);
             break;
-        default:
-            Send(WithLineEnd(fault->text));
+        default: // Reply and Raw: a text of the unit's own as it connects
+            Send(FaultText(*fault));
             break;
         }
     }
@@ -139,11 +140,20 @@ std::string TelnetSession::Filter(const char* data, size_t length) {
     return text;
 }
 
-void TelnetSession::HandleLine(const std::string& line) {
-    if (line.empty()) {
+void TelnetSession::HandleLine(const std::string& raw) {
+    const CommandLine read = ReadCommandLine(raw, m_core.Config().strict);
+    const std::string& line = read.text;
+    if (line.empty() && read.problem.empty()) {
         return;
     }
     m_core.Note("telnet: " + line);
+    if (!read.problem.empty()) {
+        m_core.Note("rejected: " + read.problem);
+        if (!m_silent) {
+            Send("syntax error: " + read.problem + "\r\n");
+        }
+        return;
+    }
     if (line != "u_soft") {
         if (!m_silent) {
             Send(line + ": command not found\r\n");
@@ -162,9 +172,9 @@ void TelnetSession::HandleLine(const std::string& line) {
         m_open = false;
         return;
     }
-    m_core.Sleep(fault->delayMs);
-    m_split = fault->action == Fault::Action::Split;
-    Send(WithLineEnd(fault->text));
+    // Any other fault answers with its text: split or trickled `delayMs` apart, or whole.
+    m_pace = PaceOf(*fault);
+    Send(FaultText(*fault));
 }
 
 } // namespace sim

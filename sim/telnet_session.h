@@ -20,7 +20,7 @@ class TelnetSession {
   private:
     // Takes the option commands out of the received bytes, collecting the answers to them.
     std::string Filter(const char* data, size_t length);
-    void HandleLine(const std::string& line);
+    void HandleLine(const std::string& raw);
     bool Send(const std::string& bytes);
 
     UnitCore& m_core;
@@ -28,8 +28,7 @@ class TelnetSession {
     std::optional<Fault> m_connectFault;
     bool m_open = true;
     bool m_silent = false;
-    bool m_split = false;
-    uint32_t m_splitMs = 0;
+    Pace m_pace;
     uint32_t m_answerDelayMs = 0;
     std::string m_answers;
     // Option parsing state carried across receives.

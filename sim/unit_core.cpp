@@ -1,5 +1,13 @@
 #include "sim/unit_core.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <thread>
 
 #include "sim/sim_socket.h"
@@ -10,8 +18,46 @@ std::string WithLineEnd(const std::string& text) {
     return !text.empty() && text.back() == '\n' ? text : text + "\r\n";
 }
 
+std::string FaultText(const Fault& fault) {
+    std::string text;
+    for (uint32_t i = 0; i < std::max<uint32_t>(fault.repeat, 1); ++i) {
+        text += fault.text;
+    }
+    return fault.action == Fault::Action::Raw ? text : WithLineEnd(text);
+}
+
+Pace PaceOf(const Fault& fault) {
+    switch (fault.action) {
+    case Fault::Action::Split:
+        return {Pace::Kind::Split, fault.delayMs};
+    case Fault::Action::Trickle:
+        return {Pace::Kind::Trickle, fault.delayMs};
+    default:
+        return {};
+    }
+}
+
 UnitCore::UnitCore(UnitConfig config)
-    : m_config(std::move(config)), m_faults(m_config.faults), m_lastActivityMs(NowMs()) {}
+    : m_config(std::move(config)), m_faults(m_config.faults),
+      m_stop(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      m_wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), m_lastActivityMs(NowMs()) {}
+
+void UnitCore::RequestStop() {
+    m_stopping = true;
+    const uint64_t one = 1;
+    [[maybe_unused]] auto written = ::write(m_stop.Get(), &one, sizeof one);
+    Wake();
+}
+
+void UnitCore::Wake() const {
+    const uint64_t one = 1;
+    [[maybe_unused]] auto written = ::write(m_wake.Get(), &one, sizeof one);
+}
+
+void UnitCore::ClearWake() const {
+    uint64_t count = 0;
+    [[maybe_unused]] auto read = ::read(m_wake.Get(), &count, sizeof count);
+}
 
 int64_t UnitCore::NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -35,27 +81,30 @@ void UnitCore::CountRestart() {
     Note("restart");
 }
 
-void UnitCore::Note(const std::string& line) {
-    {
-        std::lock_guard lock(m_mutex);
-        m_commands.push_back(line);
-    }
-    m_changed.notify_all();
-}
-
 void UnitCore::AddUpload(StoredUpload upload) {
     std::lock_guard lock(m_mutex);
+    m_contentBytes += upload.content.size();
     m_uploads.push_back(std::move(upload));
-}
-
-std::vector<std::string> UnitCore::Commands() const {
-    std::lock_guard lock(m_mutex);
-    return m_commands;
+    if (m_uploads.size() > kKeptUploads) {
+        m_contentBytes -= m_uploads.front().content.size();
+        m_uploads.pop_front();
+    }
+    for (auto& old : m_uploads) {
+        if (m_contentBytes <= m_config.keptContentBytes) {
+            break;
+        }
+        if (old.content.empty()) {
+            continue;
+        }
+        m_contentBytes -= old.content.size();
+        std::vector<uint8_t>().swap(old.content); // "= {}" would keep the capacity
+        old.contentReleased = true;
+    }
 }
 
 std::vector<StoredUpload> UnitCore::Uploads() const {
     std::lock_guard lock(m_mutex);
-    return m_uploads;
+    return {m_uploads.begin(), m_uploads.end()};
 }
 
 int UnitCore::Restarts() const {
@@ -63,49 +112,68 @@ int UnitCore::Restarts() const {
     return m_restarts;
 }
 
-bool UnitCore::WaitForCommands(size_t count, std::chrono::milliseconds timeout) const {
-    std::unique_lock lock(m_mutex);
-    return m_changed.wait_for(lock, timeout, [&] { return m_commands.size() >= count; });
-}
-
-bool UnitCore::Send(int fd, const std::string& bytes, bool split, uint32_t splitDelayMs) {
+bool UnitCore::Send(int fd, const std::string& bytes, Pace pace) {
     constexpr int kSendLimitMs = 5000;
-    constexpr uint32_t kDefaultSplitMs = 100;
+    constexpr uint32_t kDefaultSplitMs = 100, kDefaultTrickleMs = 20;
     Touch();
-    if (!split || bytes.size() < 2) {
+    if (pace.kind == Pace::Kind::Whole || bytes.size() < 2) {
         return net::SendAll(fd, bytes.data(), bytes.size(), kSendLimitMs);
     }
-    const size_t half = bytes.size() / 2;
-    return net::SendAll(fd, bytes.data(), half, kSendLimitMs) &&
-           Sleep(splitDelayMs ? splitDelayMs : kDefaultSplitMs) &&
-           net::SendAll(fd, bytes.data() + half, bytes.size() - half, kSendLimitMs);
+    if (pace.kind == Pace::Kind::Split) {
+        const size_t half = bytes.size() / 2;
+        return net::SendAll(fd, bytes.data(), half, kSendLimitMs) &&
+               Sleep(pace.ms ? pace.ms : kDefaultSplitMs) &&
+               net::SendAll(fd, bytes.data() + half, bytes.size() - half, kSendLimitMs);
+    }
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if ((i > 0 && !Sleep(pace.ms ? pace.ms : kDefaultTrickleMs)) ||
+            !net::SendAll(fd, bytes.data() + i, 1, kSendLimitMs)) {
+            return false;
+        }
+        Touch();
+    }
+    return true;
+}
+
+void UnitCore::Hold(net::Fd connection) {
+    std::lock_guard lock(m_mutex);
+    m_held.push_back(std::move(connection));
+}
+
+void UnitCore::ReleaseHeld() {
+    std::lock_guard lock(m_mutex);
+    m_held.clear();
 }
 
 bool UnitCore::Sleep(uint32_t ms) const {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (!Stopping()) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             end - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             return true;
         }
-        std::this_thread::sleep_for(std::min(left, std::chrono::milliseconds(kSliceMs)));
+        pollfd stop{m_stop.Get(), POLLIN, 0};
+        ::poll(&stop, 1, static_cast<int>(std::min<int64_t>(left.count(), INT32_MAX)));
     }
     return false;
 }
 
 UnitCore::Wait UnitCore::WaitReadable(int fd, int limitMs) const {
-    const auto start = std::chrono::steady_clock::now();
-    while (!Stopping()) {
-        if (net::WaitReadable(fd, kSliceMs)) {
-            return Wait::Ready;
+    pollfd fds[2] = {{fd, POLLIN, 0}, {m_stop.Get(), POLLIN, 0}};
+    for (;;) {
+        if (Stopping()) {
+            return Wait::Stopping;
         }
-        if (limitMs >= 0 &&
-            std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(limitMs)) {
-            return Wait::TimedOut;
+        const int n = ::poll(fds, 2, limitMs < 0 ? -1 : limitMs);
+        if (n < 0 && errno == EINTR) {
+            continue;
         }
+        if (Stopping()) {
+            return Wait::Stopping;
+        }
+        return n > 0 && fds[0].revents != 0 ? Wait::Ready : Wait::TimedOut;
     }
-    return Wait::Stopping;
 }
 
 } // namespace sim

@@ -4,13 +4,15 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "sim/fault_book.h"
+#include "sim/history.h"
+#include "sim/sim_socket.h"
 #include "sim/sim_unit.h"
 
 namespace sim {
@@ -18,10 +20,23 @@ namespace sim {
 // A scripted text as the unit sends it: CR LF added unless it already ends with LF.
 std::string WithLineEnd(const std::string& text);
 
+// The text of a Reply or Raw fault: `text` repeated, with the line end of a Reply.
+std::string FaultText(const Fault& fault);
+
+// How an answer goes out: whole, in two segments, or one byte at a time, `ms` apart.
+struct Pace {
+    enum class Kind { Whole, Split, Trickle };
+    Kind kind = Kind::Whole;
+    uint32_t ms = 0;
+};
+
+// The pace a Split or Trickle fault asks for (Whole for any other).
+Pace PaceOf(const Fault& fault);
+
 class UnitCore {
   public:
-    // Every wait of the unit is cut into slices this long, so a stop is seen promptly.
-    static constexpr int kSliceMs = 20;
+    // The loop looks at the idle time this often; everything else wakes it (WakeFd).
+    static constexpr int kLoopCheckMs = 500;
 
     explicit UnitCore(UnitConfig config);
 
@@ -30,24 +45,38 @@ class UnitCore {
 
     void Touch();
     bool IdleExpired() const;
-    void RequestStop() { m_stopping = true; }
+    // Every wait of the unit also waits on the stop descriptor, so a stop is seen at once.
+    void RequestStop();
     bool Stopping() const { return m_stopping; }
+    // The loop's wake-up: written when a session ends, a restart becomes due or the unit is
+    // to stop; the loop empties it.
+    int WakeFd() const { return m_wake.Get(); }
+    void Wake() const;
+    void ClearWake() const;
 
     // A restart becomes due when "u_soft" arrives on telnet.
-    void SetRestartDue(bool due) { m_restartDue = due; }
+    void SetRestartDue(bool due) {
+        m_restartDue = due;
+        Wake();
+    }
     bool RestartDue() const { return m_restartDue; }
     void CountRestart();
 
-    void Note(const std::string& line);
+    void Note(const std::string& line) { m_history.Note(line); }
+    const History& Seen() const { return m_history; }
+    // Keeps an upload; beyond kKeptUploads the oldest is forgotten, and beyond the configured
+    // content bytes the oldest uploads' contents are released (the stored files stay).
     void AddUpload(StoredUpload upload);
-    std::vector<std::string> Commands() const;
     std::vector<StoredUpload> Uploads() const;
     int Restarts() const;
-    bool WaitForCommands(size_t count, std::chrono::milliseconds timeout) const;
 
-    // Sends bytes to a peer, touching the activity time; with `split` in two segments
-    // `splitDelayMs` apart (a default pause when 0) so that they arrive as two receives.
-    bool Send(int fd, const std::string& bytes, bool split = false, uint32_t splitDelayMs = 0);
+    // Sends bytes to a peer, touching the activity time, at the given pace (a default pause
+    // when its ms is 0) so that the pieces arrive as receives of their own.
+    bool Send(int fd, const std::string& bytes, Pace pace = {});
+
+    // Keeps a connection open, untouched, until the unit stops.
+    void Hold(net::Fd connection);
+    void ReleaseHeld();
 
     // Sleeps in slices; false when the unit stops meanwhile.
     bool Sleep(uint32_t ms) const;
@@ -61,13 +90,18 @@ class UnitCore {
     const UnitConfig m_config;
     FaultBook m_faults;
     std::atomic<bool> m_stopping{false};
+    net::Fd m_stop; // an eventfd, readable once the unit is to stop
+    net::Fd m_wake; // an eventfd, readable while the loop has something to look at
     std::atomic<bool> m_restartDue{false};
     std::atomic<int64_t> m_lastActivityMs;
 
+    static constexpr size_t kKeptUploads = 1024;
+
+    History m_history;
     mutable std::mutex m_mutex;
-    mutable std::condition_variable m_changed;
-    std::vector<std::string> m_commands;
-    std::vector<StoredUpload> m_uploads;
+    std::deque<StoredUpload> m_uploads;
+    size_t m_contentBytes = 0;
+    std::vector<net::Fd> m_held;
     int m_restarts = 0;
 };
 

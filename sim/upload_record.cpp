@@ -1,7 +1,6 @@
 #include "sim/upload_record.h"
 
 #include <array>
-#include <cctype>
 
 namespace sim {
 
@@ -37,12 +36,21 @@ void AddProblem(std::string& problems, const std::string& problem) {
     problems += problem;
 }
 
-// The tool lowers the extension in the STOR command only, so the name field may differ from
-// the STOR name in case; every byte of the field (padding included) must match otherwise.
-bool NameFieldMatches(const std::vector<uint8_t>& bytes, const std::string& storName) {
+unsigned char LowerAscii(unsigned char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
+}
+
+// The tool lowers the three characters behind the first '.' in the STOR command only, so there
+// the STOR name holds the lowered byte of the field (strict); elsewhere the bytes are the same.
+bool NameFieldMatches(const std::vector<uint8_t>& bytes, const std::string& storName, bool strict) {
+    const size_t dot = storName.find('.');
     for (size_t i = 0; i < kNameField; ++i) {
-        unsigned char expected = i < storName.size() ? storName[i] : 0;
-        if (std::tolower(bytes[i]) != std::tolower(expected)) {
+        const unsigned char expected = i < storName.size() ? storName[i] : 0;
+        const bool lowered = dot != std::string::npos && i > dot && i <= dot + 3;
+        const bool same = !strict   ? LowerAscii(bytes[i]) == LowerAscii(expected)
+                          : lowered ? LowerAscii(bytes[i]) == expected
+                                    : bytes[i] == expected;
+        if (!same) {
             return false;
         }
     }
@@ -61,7 +69,7 @@ std::optional<Selector> FindSelector(const std::string& word) {
 }
 
 StoredUpload CheckUpload(const std::string& storName, const std::optional<Selector>& selected,
-                         const std::vector<uint8_t>& received) {
+                         const std::vector<uint8_t>& received, bool strict) {
     StoredUpload up;
     up.storName = storName;
     if (!selected) {
@@ -84,7 +92,7 @@ StoredUpload CheckUpload(const std::string& storName, const std::optional<Select
     up.content.assign(received.begin() + kHeaderSize, received.end());
 
     std::string problems;
-    if (!NameFieldMatches(received, storName)) {
+    if (!NameFieldMatches(received, storName, strict)) {
         AddProblem(problems, "name field \"" + up.headerName + "\" does not match \"" +
                                  storName.substr(0, kNameField) + "\"");
     }

@@ -142,7 +142,11 @@ class LoopbackTest : public ::testing::Test {
         m_folder.reset();
     }
 
-    static std::string Address(int n) { return "127.0.0." + std::to_string(n); }
+    // 127.0.<m_subnet>.n
+    std::string Address(int n) const {
+        return "127.0." + std::to_string(m_subnet) + "." + std::to_string(n);
+    }
+    int m_subnet = 0;
 
     // Starts a unit on 127.0.0.n that keeps what it receives in the folder's `store`.
     sim::Unit& StartUnitStoringIn(int n, sim::UnitConfig config, const std::string& store) {

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <thread>
 
@@ -80,15 +81,26 @@ class RunTest : public LoopbackTest {
         view.Type(IDC_IP4, d);
     }
 
-    // Presses Update with the fields as they are and waits for the run to end.
+    // Presses Update with the fields as they are and waits for the run to end. Meanwhile the
+    // blink timer fires by itself at the period it was armed with (in protocol time), as the
+    // system's timer would, until m_blinking is cleared; m_whileRunning, when set, looks on.
     RunEnd PressUpdate(std::chrono::seconds limit = std::chrono::seconds(120)) {
         headless::Desktop::Instance().ClearEvents();
         m_runner->View().Click(IDC_UPDATE);
         const auto end = std::chrono::steady_clock::now() + limit;
+        uint64_t nextTick = platform::NowMs() + platform::ScaledMs(kFirstTickMs);
         while (m_dialog->m_bRunning != 0) {
             if (std::chrono::steady_clock::now() > end)
                 return RunEnd::StillRunning;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            if (m_whileRunning)
+                m_whileRunning();
+            if (m_blinking && platform::NowMs() >= nextTick) {
+                auto& view = m_runner->View();
+                view.FireTimer(1); // does nothing unless the timer is armed
+                const unsigned period = view.TimerPeriod(1);
+                nextTick = platform::NowMs() + platform::ScaledMs(period ? period : kFirstTickMs);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
         m_dialog->JoinWorker(); // after this the worker has posted its close, if any
         if (HasEvent("postclose")) {
@@ -102,9 +114,9 @@ class RunTest : public LoopbackTest {
         return RunEnd::DialogStaysOpen;
     }
 
-    // Types 127.0.0.n and presses Update.
+    // Types 127.0.<m_subnet>.n and presses Update.
     RunEnd RunAgainst(int n, std::chrono::seconds limit = std::chrono::seconds(120)) {
-        TypeAddress("127", "0", "0", std::to_string(n));
+        TypeAddress("127", "0", std::to_string(m_subnet), std::to_string(n));
         return PressUpdate(limit);
     }
 
@@ -143,4 +155,16 @@ class RunTest : public LoopbackTest {
     }
 
     static bool LogExists() { return std::filesystem::exists(kActivityLogName); }
+
+    // What the boxes said, for the message of a failed expectation.
+    static std::string BoxTexts() {
+        std::string texts;
+        for (const auto& box : Boxes())
+            texts += "[" + box.text + "] ";
+        return texts;
+    }
+
+    static constexpr uint32_t kFirstTickMs = 500; // the period the Update button arms
+    bool m_blinking = true;
+    std::function<void()> m_whileRunning;
 };

@@ -45,6 +45,57 @@ TEST(SocketErrorText, TableHoldsFortyOneDistinctTextsThatFitSeventyBytes) {
     EXPECT_EQ(longest, 69u);
 }
 
+struct CodeText {
+    int code;
+    const char* text;
+};
+
+std::ostream& operator<<(std::ostream& out, const CodeText& c) {
+    return out << c.code;
+}
+
+class SocketErrorTable : public ::testing::TestWithParam<CodeText> {};
+
+// Every listed code, as the service texts give it.
+TEST_P(SocketErrorTable, CodeGivesItsText) {
+    EXPECT_EQ(SocketErrorTextFor(GetParam().code), std::string("Error : ") + GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FortyOneCodes, SocketErrorTable,
+    ::testing::Values(
+        CodeText{10004, "A blocking socket call was canceled."},
+        CodeText{10013, "Permission denied."}, CodeText{10014, "Bad address."},
+        CodeText{10022, "Invalid argument."}, CodeText{10024, "Too many open files."},
+        CodeText{10035, "Resource temporarily unavailable."},
+        CodeText{10036, "Operation now in progress."},
+        CodeText{10037, "Operation already in progress."},
+        CodeText{10038, "Socket operation on nonsocket."},
+        CodeText{10039, "A required address was omitted from an operation on a socket."},
+        CodeText{10040, "Message too long."}, CodeText{10041, "Protocol wrong type for socket."},
+        CodeText{10042, "Bad protocol option."}, CodeText{10043, "Protocol not supported."},
+        CodeText{10044, "Socket type not supported."}, CodeText{10045, "Operation not supported."},
+        CodeText{10046, "Protocol family not supported."},
+        CodeText{10047, "Address family not supported by protocol family."},
+        CodeText{10048, "Address already in use."},
+        CodeText{10049, "Cannot assign requested address."}, CodeText{10050, "Network is down."},
+        CodeText{10051, "Network is unreachable."},
+        CodeText{10052, "Network dropped connection on reset."},
+        CodeText{10053, "Software caused connection to abort."},
+        CodeText{10054, "Connection reset by peer."}, CodeText{10055, "No buffer space available."},
+        CodeText{10056, "Socket is already connected."},
+        CodeText{10057, "Socket is not connected."},
+        CodeText{10058, "Cannot send after socket shutdown."},
+        CodeText{10060, "Connection timed out."}, CodeText{10061, "Connection refused."},
+        CodeText{10064, "Host is down."}, CodeText{10065, "No route to host."},
+        CodeText{10067, "Too many processes."},
+        CodeText{10091, "Network subsystem is unavailable."},
+        CodeText{10092, "Winsock.dll out of range."},
+        CodeText{10093, "Successful startup not yet performed."},
+        CodeText{11001, "Host not found."}, CodeText{11002, "Nonauthoritative host not found."},
+        CodeText{11003, "This is a nonrecoverable error."},
+        CodeText{11004, "Valid name, no data record of requested type."}));
+
 TEST(SocketErrorText, GetSocketErrorTextReadsTheThreadsLastError) {
     char buffer[kErrorTextCapacity];
     std::memset(buffer, '#', sizeof buffer);

@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <ctime>
@@ -18,7 +19,8 @@ class TempFolder {
   public:
     explicit TempFolder(const std::string& tag) : m_oldCwd(std::filesystem::current_path()) {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = "kq-" + tag;
+        // The process's id keeps two runs of the suite on one machine out of each other's way.
+        std::string name = "kq-" + std::to_string(::getpid()) + "-" + tag;
         if (info != nullptr)
             name += std::string("-") + info->test_suite_name() + "-" + info->name();
         for (char& c : name) {

@@ -11,7 +11,6 @@ import argparse
 import os
 import shutil
 import sys
-import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -21,6 +20,9 @@ sys.dont_write_bytecode = True  # keep the source tree clean
 from run_e2e import Environment  # noqa: E402
 from session import Program, Unit, isolate_or_continue, log  # noqa: E402
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(HERE)), "sim"))
+import demo_log  # noqa: E402
+
 STEP_NAMES = {
     1005: "1 CPU program", 1006: "2 5M FPGA program", 1007: "3 resize FPGA program",
     1008: "4 web 0 data", 1009: "5 web 1 data", 1010: "6 cursor data", 1011: "7 icon data",
@@ -29,32 +31,21 @@ STEP_NAMES = {
 }
 
 
-class LogKeeper:
-    """Copies the activity log while the run goes on: the program deletes it after a
-    successful run, and the demo shows it as it stood just before that."""
-
-    def __init__(self, folder):
-        self.path = os.path.join(folder, "KQVorlink.log")
-        self.last = b""
-        self.stop = threading.Event()
-        self.thread = threading.Thread(target=self._keep, daemon=True)
-        self.thread.start()
-
-    def _keep(self):
-        while not self.stop.is_set():
-            try:
-                with open(self.path, "rb") as f:
-                    data = f.read()
-                if len(data) >= len(self.last):
-                    self.last = data
-            except OSError:
-                pass
-            time.sleep(0.1)
-
-    def finish(self):
-        self.stop.set()
-        self.thread.join(5)
-        return self.last
+def keep_log(folder, kept):
+    """Hard-links the program's activity log, which it wrote on opening, to `kept`: the program
+    appends to it by name and deletes the name after a successful run, so the link keeps every
+    entry. Returns False when the program wrote no log."""
+    path = os.path.join(folder, demo_log.LOG_NAME)
+    end = time.time() + 10
+    while not os.path.exists(path) and time.time() < end:
+        time.sleep(0.1)
+    if os.path.exists(kept):
+        os.remove(kept)
+    try:
+        os.link(path, kept)
+        return True
+    except OSError:
+        return False
 
 
 def demo(env, args):
@@ -83,7 +74,8 @@ def demo(env, args):
         log("typing %s into the address fields and pressing Update" % args.address)
         for field, part in zip((1026, 1027, 1028, 1029), args.address.split(".")):
             d("type %d %s" % (field, part))
-        keeper = LogKeeper(folder)
+        kept = os.path.join(env.work, "demo-kept-log.txt")
+        keeping = keep_log(folder, kept)
         d("click 1001")
         started = time.time()
         shown = set()  # labels seen shown; one of them hiding is its step blinking
@@ -106,7 +98,6 @@ def demo(env, args):
                     blinking.add(label)
                     log("  [%5.1f s] step %s is blinking" % (when, STEP_NAMES[label]))
         box = d("wait-box 5000")
-        log_data = keeper.finish()
         success = box.get("ok") and box["text"].rstrip() == "Update Complete."
         if box.get("ok"):
             log("message box (%s icon): %s" % (box["icon"], box["text"].rstrip()))
@@ -115,11 +106,11 @@ def demo(env, args):
             log("the run ended without a message box")
         if program.running() and d("alive")["main"]:
             log("version line: %s" % d("get 1047").get("text", ""))
-        left = os.path.exists(os.path.join(folder, "KQVorlink.log"))
-        log("\nactivity log (%s):" % (
-            "left in the folder after the failed run" if left else
-            "as it stood just before the program deleted it after the successful run"))
-        sys.stdout.write(log_data.decode("latin-1").replace("\r\n", "\n"))
+        log("")
+        if keeping:
+            demo_log.print_kept(folder, [kept])
+        else:
+            log("== the program wrote no activity log")
         unit.stop()
         stored = unit.stored()
         log("\nthe unit received %d command lines and stored %d files:" % (

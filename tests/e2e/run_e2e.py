@@ -4,7 +4,8 @@ worked through its window by kqdriver.exe, against the simulated unit kqunit on 
 
     python3 tests/e2e/run_e2e.py --build BUILD_WINDOWS --kqunit PATH/kqunit [--only NAME ...]
                                  [--exe KQVorlink.exe] [--group start|run] [--list]
-                                 [--gtest kqwintests.exe ...] [--cli kqvorlink-cli.exe]
+                                 [--gtest kqwintests.exe ...] [--pictures docs]
+                                 [--cli kqvorlink-cli.exe]
 
 Ends with the line "N passed, M failed" and a non-zero exit status when any case failed.
 """
@@ -20,7 +21,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.dont_write_bytecode = True  # keep the source tree clean
 
-import scenarios_run  # noqa: E402,F401  (registers its scenarios)
+import scenarios_layout  # noqa: E402,F401  (registers its scenarios)
+import scenarios_run  # noqa: E402,F401
 import scenarios_start  # noqa: E402,F401
 from e2e_case import SCENARIOS, run_case  # noqa: E402
 from cli_cases import run_cli_cases  # noqa: E402
@@ -34,6 +36,8 @@ class Environment:
         self.kqunit = args.kqunit
         self.build = args.build
         self.work = args.work or os.path.join(args.build, "e2e")
+        # Where the cases keep the pictures that the README shows (none when not given).
+        self.pictures = getattr(args, "pictures", None)
         self.display = None
         self.wine = None
         self.driver = None
@@ -101,6 +105,7 @@ def main(argv):
     parser.add_argument("--group", choices=("start", "run"), help="only this group of cases")
     parser.add_argument("--only", nargs="*", help="only these cases")
     parser.add_argument("--list", action="store_true", help="list the cases and stop")
+    parser.add_argument("--pictures", help="keep the README's pictures of the window here")
     parser.add_argument("--cli", help="kqvorlink-cli.exe: run its cases after the GoogleTest programs")
     parser.add_argument("--gtest", nargs="*", default=[],
                         help="GoogleTest programs of the Windows backend to run first under Wine")
@@ -108,6 +113,7 @@ def main(argv):
     args.build = os.path.abspath(args.build)
     args.kqunit = os.path.abspath(args.kqunit)
     args.exe = os.path.abspath(args.exe) if args.exe else None
+    args.pictures = os.path.abspath(args.pictures) if args.pictures else None
 
     chosen = [
         (name, group, function)

@@ -2,6 +2,7 @@
 during a run, and the ways a run fails."""
 
 import os
+import shutil
 import subprocess
 import time
 
@@ -80,35 +81,53 @@ class Watch:
             )
 
 
-def screenshot(case, name):
-    """Takes a picture of the screen and cuts the main dialog out of it; checks that the picture
-    holds a drawn window of the dialog's size."""
-    shot = os.path.join(case.env.work, name + "-screen.png")
-    window = os.path.join(case.env.work, name + ".png")
-    env = case.env.wine.env
-    subprocess.run(["import", "-window", "root", shot], env=env, timeout=60, check=False)
-    found = subprocess.run(
-        ["xdotool", "search", "--name", "^KQVorlink.exe Rev"], env=env, capture_output=True,
-        text=True, timeout=20)
+def window_geometry(env, name_pattern):
+    """(x, y, width, height) on the display of the first window whose name matches, or None."""
+    found = subprocess.run(["xdotool", "search", "--name", name_pattern], env=env,
+                           capture_output=True, text=True, timeout=20)
     ids = found.stdout.split()
-    if not case.check(ids and os.path.exists(shot), "screenshot: no window or no picture"):
-        return
+    if not ids:
+        return None
     geometry = subprocess.run(
         ["xdotool", "getwindowgeometry", "--shell", ids[0]], env=env, capture_output=True,
         text=True, timeout=20).stdout
     g = dict(line.split("=", 1) for line in geometry.split() if "=" in line)
+    return int(g["X"]), int(g["Y"]), int(g["WIDTH"]), int(g["HEIGHT"])
+
+
+def screenshot(case, name, with_box=False, picture=None):
+    """Takes a picture of the screen and cuts the main dialog (and, with_box, the message box in
+    front of it) out of it; checks that the picture holds a drawn window of the dialog's size.
+    With a pictures folder given to the runner, the cut-out is kept there as `picture`."""
+    shot = os.path.join(case.env.work, name + "-screen.png")
+    window = os.path.join(case.env.work, name + ".png")
+    env = case.env.wine.env
+    subprocess.run(["import", "-window", "root", shot], env=env, timeout=60, check=False)
+    main = window_geometry(env, "^KQVorlink.exe Rev")
+    if not case.check(main and os.path.exists(shot), "screenshot: no window or no picture"):
+        return
     rect = case.d("caption")["rect"]
-    case.equal((int(g["WIDTH"]), int(g["HEIGHT"])), (rect[2] - rect[0], rect[3] - rect[1]),
+    case.equal(main[2:], (rect[2] - rect[0], rect[3] - rect[1]),
                "screenshot: window size on the display and in the dialog")
-    subprocess.run(["convert", shot, "-crop", "%sx%s+%s+%s" % (g["WIDTH"], g["HEIGHT"], g["X"], g["Y"]),
-                    "+repage", window], env=env, timeout=60, check=False)
+    x, y, right, bottom = main[0], main[1], main[0] + main[2], main[1] + main[3]
+    if with_box:
+        box = window_geometry(env, "^KQVorlink$")
+        if case.check(box, "screenshot: no message box on the display"):
+            x, y = min(x, box[0]), min(y, box[1])
+            right, bottom = max(right, box[0] + box[2]), max(bottom, box[1] + box[3])
+    width, height = right - x, bottom - y
+    subprocess.run(["convert", shot, "-crop", "%dx%d+%d+%d" % (width, height, x, y), "+repage",
+                    window], env=env, timeout=60, check=False)
     deviation = subprocess.run(["convert", window, "-format", "%[fx:standard_deviation]", "info:"],
                                capture_output=True, text=True, timeout=60).stdout.strip()
     size = subprocess.run(["identify", "-format", "%w %h", window], capture_output=True,
                           text=True, timeout=60).stdout.split()
-    case.equal(size, [g["WIDTH"], g["HEIGHT"]], "screenshot: size of the cut-out window")
+    case.equal(size, [str(width), str(height)], "screenshot: size of the cut-out window")
     case.check(deviation and float(deviation) > 0.05,
                "screenshot: the window looks blank (deviation %r)" % deviation)
+    if picture and case.env.pictures and os.path.exists(window):
+        os.makedirs(case.env.pictures, exist_ok=True)
+        shutil.copy(window, os.path.join(case.env.pictures, picture))
 
 
 def start_run(case, unit_model=None, faults=(), address=None):
@@ -150,10 +169,13 @@ def full_update_set(case):
     progress = case.d("progress")
     case.check(progress["high"] == 12 and 2 <= progress["pos"] <= 12,
                "progress while waiting for the restarted unit: %s" % progress)
-    screenshot(case, "full_update_set-mid-run")
+    screenshot(case, "full_update_set-mid-run", picture="window-during-run.png")
     ended = watch.run(240000)
     case.require(ended == "box", "the run did not end with a message box (%s)" % ended)
-    case.expect_box("Update Complete.", "information", "end of the run")
+    case.expect_box("Update Complete.", "information", "end of the run", press=False)
+    screenshot(case, "full_update_set-complete", with_box=True,
+               picture="window-update-complete.png")
+    case.check(case.d("press-box")["ok"], "end of the run: the box did not close on OK")
 
     watch.check_blinking(STEP_LABELS, [1016], "full run")
     case.check({"connecting...", "downloading...", "writing..."} <= watch.status_texts(),

@@ -239,4 +239,70 @@ TEST(Win32DialogHost, NestedDialogIsOwnedByTheOneItOpensFrom) {
     EXPECT_EQ(aboutText, "KQVorlink Version 1.0");
 }
 
+// The styles the dialogs are meant to have, read from the windows the system built from the
+// resources: typed here, not taken from the templates' data. (The progress bar draws its border as
+// it likes whatever the template says; its border style is checked on the template itself.)
+struct StyleRow {
+    int dialog;
+    int id;         // 0: the dialog window itself
+    DWORD typeMask; // the style's type field, which must equal `type`
+    DWORD type;
+    DWORD required;
+    DWORD forbidden;
+};
+
+std::ostream& operator<<(std::ostream& out, const StyleRow& r) {
+    return out << "dialog " << r.dialog << " control " << r.id;
+}
+
+class Win32DialogStyles : public ::testing::TestWithParam<StyleRow> {};
+
+TEST_P(Win32DialogStyles, WindowCarriesTheDescribedStyle) {
+    const StyleRow& r = GetParam();
+    DWORD style = 0, exStyle = 0;
+    bool found = false;
+    ProbeDialog dialog(r.dialog, [&](ProbeDialog& d) {
+        const HWND dlg = DialogWithControl(r.dialog == IDD_ABOUTBOX ? IDC_ABOUT_VERSION : IDC_IP1);
+        const HWND w = r.id == 0 || dlg == nullptr ? dlg : ::GetDlgItem(dlg, r.id);
+        found = w != nullptr;
+        if (found) {
+            style = DWORD(::GetWindowLongPtrA(w, GWL_STYLE));
+            exStyle = DWORD(::GetWindowLongPtrA(w, GWL_EXSTYLE));
+        }
+        d.EndDialog(1);
+    });
+    RUN_OR_SKIP(dialog, result);
+    ASSERT_TRUE(found);
+    // A dialog with the 3-D look trades an edit control's border for a sunken client edge.
+    if ((r.required & WS_BORDER) && (exStyle & WS_EX_CLIENTEDGE))
+        style |= WS_BORDER;
+    EXPECT_EQ(style & r.typeMask, r.type) << std::hex << style;
+    EXPECT_EQ(style & r.required, r.required) << std::hex << style;
+    EXPECT_EQ(style & r.forbidden, 0u) << std::hex << style;
+}
+
+constexpr DWORD kFrame = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
+constexpr DWORD kEdit = WS_BORDER | WS_TABSTOP | WS_VISIBLE;
+
+StyleRow Centred(int id) {
+    return {IDD_UPDATER_DIALOG, id, SS_TYPEMASK, SS_CENTER, WS_VISIBLE, 0};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Intended, Win32DialogStyles,
+    ::testing::Values(StyleRow{IDD_UPDATER_DIALOG, 0, 0, 0, kFrame, WS_CHILD},
+                      StyleRow{IDD_UPDATER_DIALOG, 1026, ES_CENTER | ES_RIGHT, ES_CENTER, kEdit, 0},
+                      StyleRow{IDD_UPDATER_DIALOG, 1027, ES_CENTER | ES_RIGHT, ES_CENTER, kEdit, 0},
+                      StyleRow{IDD_UPDATER_DIALOG, 1028, ES_CENTER | ES_RIGHT, ES_CENTER, kEdit, 0},
+                      StyleRow{IDD_UPDATER_DIALOG, 1029, ES_CENTER | ES_RIGHT, ES_CENTER, kEdit, 0},
+                      StyleRow{IDD_UPDATER_DIALOG, 1001, BS_TYPEMASK, BS_PUSHBUTTON, WS_TABSTOP, 0},
+                      StyleRow{IDD_UPDATER_DIALOG, 1019, BS_TYPEMASK, BS_PUSHBUTTON, WS_TABSTOP, 0},
+                      StyleRow{IDD_UPDATER_DIALOG, 1016, 0, 0, 0, WS_VISIBLE}, Centred(1030),
+                      Centred(1031), Centred(1032), Centred(1005), Centred(1006), Centred(1007),
+                      Centred(1008), Centred(1009), Centred(1010), Centred(1011), Centred(1012),
+                      Centred(1013), Centred(1014), Centred(1021), Centred(1022),
+                      StyleRow{IDD_ABOUTBOX, 0, 0, 0, kFrame, WS_CHILD},
+                      StyleRow{IDD_ABOUTBOX, 1000, 0, 0, SS_NOPREFIX, 0},
+                      StyleRow{IDD_ABOUTBOX, 1, BS_TYPEMASK, BS_DEFPUSHBUTTON, WS_TABSTOP, 0}));
+
 } // namespace

@@ -18,8 +18,12 @@ class WinTempFolder {
         char base[MAX_PATH] = {};
         ::GetTempPathA(MAX_PATH, base);
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_path = std::string(base) + "kqwin-" + std::to_string(::GetCurrentProcessId()) + "-" +
-                 (info ? info->name() : "test");
+        // A parameterised test's name holds a '/', which no folder name may.
+        std::string name = info ? info->name() : "test";
+        for (char& c : name)
+            c = c == '/' ? '-' : c;
+        m_path =
+            std::string(base) + "kqwin-" + std::to_string(::GetCurrentProcessId()) + "-" + name;
         ::CreateDirectoryA(m_path.c_str(), nullptr);
         EXPECT_TRUE(::SetCurrentDirectoryA(m_path.c_str())) << m_path;
     }

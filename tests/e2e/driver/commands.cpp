@@ -2,6 +2,7 @@
 
 #include "json_line.h"
 #include "program_windows.h"
+#include "text_fit.h"
 #include "views.h"
 
 #include <commctrl.h>
@@ -87,6 +88,25 @@ std::string Key(HWND main, WPARAM key) {
         .Bool("ok", true)
         .Int("target", target == main ? 0 : GetDlgCtrlID(target))
         .Text();
+}
+
+// "text-fit main|about TEMPLATE_FACE POINTS BOLD_FACE HEIGHT WEIGHT ID,ID,..." (or "-" for no
+// bold control). The About box is opened from the system menu, measured and ended with OK.
+std::string TextFitCommand(HWND main, const Args& a) {
+    FontPlan plan{a.word(1), a.number(2, 0), a.word(3), a.number(4, 0), a.number(5, 0), {}};
+    std::istringstream ids(a.word(6));
+    for (std::string id; std::getline(ids, id, ',');) {
+        if (id != "-")
+            plan.boldControls.insert(std::atoi(id.c_str()));
+    }
+    if (a.word(0) != "about")
+        return TextFit(main, plan);
+    HWND about = OpenAbout(main);
+    if (!about)
+        return Fail("no About box");
+    const std::string answer = TextFit(about, plan);
+    EndAbout(about, "ok");
+    return answer;
 }
 
 const std::map<std::string, std::function<std::string(const Args&)>>& Commands() {
@@ -236,6 +256,7 @@ const std::map<std::string, std::function<std::string(const Args&)>>& Commands()
          [](const Args& a) {
              return WithMain(a, [](HWND main, const Args& a) { return About(main, a.word(0)); });
          }},
+        {"text-fit", [](const Args& a) { return WithMain(a, TextFitCommand); }},
         {"progress",
          [](const Args& a) {
              return WithMain(a, [](HWND main, const Args&) {

@@ -1,6 +1,7 @@
 #include "icon_kind.h"
 
 #include "program_windows.h"
+#include "screen_pixels.h"
 
 #include <vector>
 
@@ -53,27 +54,7 @@ IconReading ReadIcon(HWND iconControl) {
         return reading;
     }
 
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-    GdiFlush();
-    std::vector<RGBQUAD> pixels(static_cast<const RGBQUAD*>(bits),
-                                static_cast<const RGBQUAD*>(bits) + width * height);
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-
+    const std::vector<RGBQUAD> pixels = ScreenPixels(rect);
     const Counts counts = Classify(pixels);
     reading.red = counts.red;
     reading.yellow = counts.yellow;

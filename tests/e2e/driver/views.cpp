@@ -125,18 +125,15 @@ std::string Watch(HWND main, int ms) {
         .Text();
 }
 
-std::string About(HWND main, const std::string& how) {
+HWND OpenAbout(HWND main) {
     PostMessageA(main, WM_SYSCOMMAND, kAboutCommand, 0);
-    HWND about = WaitFor(5000, [] {
+    return WaitFor(5000, [] {
         std::vector<HWND> boxes = FindBoxes("About KQVorlink");
         return boxes.empty() ? HWND{} : boxes.front();
     });
-    if (!about)
-        return Fail("no About box");
-    const std::string version = TextOf(GetDlgItem(about, 1000));
-    const std::string copyright = TextOf(GetDlgItem(about, 1001));
-    const bool ownedByMain = GetWindow(about, GW_OWNER) == main;
-    const bool mainDisabled = !IsWindowEnabled(main);
+}
+
+bool EndAbout(HWND about, const std::string& how) {
     if (how == "escape") {
         HWND focus = FocusOf(about);
         PostMessageA(focus ? focus : about, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
@@ -146,7 +143,18 @@ std::string About(HWND main, const std::string& how) {
     } else {
         PostMessageA(GetDlgItem(about, IDOK), BM_CLICK, 0, 0);
     }
-    const bool ended = WaitFor(5000, [about] { return IsWindow(about) ? HWND{} : about; });
+    return WaitFor(5000, [about] { return IsWindow(about) ? HWND{} : about; }) != nullptr;
+}
+
+std::string About(HWND main, const std::string& how) {
+    HWND about = OpenAbout(main);
+    if (!about)
+        return Fail("no About box");
+    const std::string version = TextOf(GetDlgItem(about, 1000));
+    const std::string copyright = TextOf(GetDlgItem(about, 1001));
+    const bool ownedByMain = GetWindow(about, GW_OWNER) == main;
+    const bool mainDisabled = !IsWindowEnabled(main);
+    const bool ended = EndAbout(about, how);
     return JsonLine()
         .Bool("ok", true)
         .Str("version", version)

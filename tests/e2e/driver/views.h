@@ -19,6 +19,10 @@ std::string Watch(HWND main, int ms);
 // Opens the About box from the system menu, reads its lines and ends it: "ok", "escape" or
 // "close" (the caption's close button).
 std::string About(HWND main, const std::string& how);
+// Opens the About box from the system menu; null when it does not appear.
+HWND OpenAbout(HWND main);
+// Ends the About box as `how` says (see About); true when it went away.
+bool EndAbout(HWND about, const std::string& how);
 // The screen point of the caption's close button.
 std::string ClosePoint(HWND main);
 
