@@ -8,10 +8,6 @@
 
 namespace {
 
-// Whether the labels are shown at the moment. One phase for the whole process: it starts shown
-// and carries over from one run to the next.
-bool g_labelsShown = true;
-
 constexpr int kNoLabel = 0;  // only the status line blinks
 constexpr int kNoBlink = -1; // nothing blinks
 
@@ -41,12 +37,12 @@ void CUpdaterDlg::OnTimer(unsigned timerId) {
     if (label == kNoBlink) {
         return;
     }
-    const bool show = !g_labelsShown;
+    const bool show = !m_bLabelsShown;
     if (label != kNoLabel) {
         ShowDlgItem(label, show);
     }
     ShowDlgItem(IDC_STATUS, show);
     m_nTimerId = SetTimer(kBlinkTimerId, show ? kBlinkShownMs : kBlinkHiddenMs);
-    g_labelsShown = show;
+    m_bLabelsShown = show;
     CDialog::OnTimer(timerId);
 }

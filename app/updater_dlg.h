@@ -10,12 +10,14 @@
 // worker's changes to controls are carried to the dialog's thread by the platform layer. The
 // shared integers are atomics so that the two threads see each other's writes; nothing locks.
 
+#include "files/activity_log.h"
 #include "link/reply_buffer.h"
 #include "platform/dialog.h"
 #include "platform/socket.h"
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -50,9 +52,18 @@ enum class ReplyWait {
     Writing,  // 10 min: the reply to a write command or to the end of a transfer
 };
 
+class ComponentStore;
+class FolderListing;
+
 class CUpdaterDlg : public platform::CDialog {
   public:
+    // The dialog of the program: the backend's window, "KQVorlink.log" in the current directory
+    // and component files read afresh by every run.
     CUpdaterDlg();
+    // A run hosted elsewhere (one unit of a fleet): its own window, its own log, and component
+    // files read once and shared with the other runs of the process.
+    CUpdaterDlg(const platform::HostFactory& makeHost, std::string logPath,
+                std::shared_ptr<ComponentStore> components, bool keepLogAfterSuccess = false);
     ~CUpdaterDlg() override;
 
     // ---- app/ ----
@@ -74,18 +85,20 @@ class CUpdaterDlg : public platform::CDialog {
     // ---- files/ ----
     void ApplyParamFile(const char* text);
     void FindUpdateFiles();
-    void ScanCpuFile();
-    void ScanFpga5mFile();
-    void ScanResizeFpgaFile();
-    void ScanWeb0Files();
-    void ScanWeb1Files();
-    void ScanCursorFiles();
-    void ScanIconFiles();
-    void ScanShadingFiles();
-    void ScanGammaFiles();
-    void ScanSceneFiles();
-    void ScanLogoFile();
-    void ScanFpga2mFile();
+    void ScanCpuFile(const FolderListing& folder);
+    void ScanFpga5mFile(const FolderListing& folder);
+    void ScanResizeFpgaFile(const FolderListing& folder);
+    void ScanWeb0Files(const FolderListing& folder);
+    void ScanWeb1Files(const FolderListing& folder);
+    void ScanCursorFiles(const FolderListing& folder);
+    void ScanIconFiles(const FolderListing& folder);
+    void ScanShadingFiles(const FolderListing& folder);
+    void ScanGammaFiles(const FolderListing& folder);
+    void ScanSceneFiles(const FolderListing& folder);
+    void ScanLogoFile(const FolderListing& folder);
+    void ScanFpga2mFile(const FolderListing& folder);
+    // Takes over what another run's discovery and parameter file found (a fleet discovers once).
+    void AdoptUpdateSet(const CUpdaterDlg& from);
 
     // ---- link/ ----
     int SendCommand(const platform::Socket& socket, const void* data, uint32_t length,
@@ -93,6 +106,8 @@ class CUpdaterDlg : public platform::CDialog {
     int ReceiveReply(const platform::Socket& socket, ReplyBuffer& buffer, int& receivedLength,
                      int tolerateFailed500, ReplyWait wait = ReplyWait::Ordinary);
     static int WaitReadable(const platform::Socket& socket);
+    // Connects (attempts tries) and logs in: 0, or 1/2 as ConnectFtp.
+    int LogInFtp(int attempts);
     int ConnectFtp(int attempts);
     int IdentifyDevice(char* modelText, char* versionText);
     int EnterUpdateMode();
@@ -108,6 +123,15 @@ class CUpdaterDlg : public platform::CDialog {
     // Logs the current socket error with a caption and shows it in a stop-icon box.
     void ReportSocketError(const char* caption);
     void StopBlinkTimer();
+    // Shows the platform's text for a file error in a warning box without owner and logs it.
+    void ShowFileError(uint32_t code);
+    // Writes one entry to this run's activity log.
+    void WriteLog(const char* text, int /*length*/, const char* caption) {
+        m_log.Write(text, caption);
+    }
+    void WriteLog(const std::string& text, const char* caption) {
+        m_log.Write(text.c_str(), caption);
+    }
 
     // ---- update/ ----
     static void UpdateWorker(CUpdaterDlg* dialog);
@@ -136,7 +160,8 @@ class CUpdaterDlg : public platform::CDialog {
     platform::CFont m_fontNormal;
     platform::CFont m_fontBold;
     char m_szModel[6] = {};
-    char m_szDeviceVersion[65538] = {};
+    char
+        m_szDeviceVersion[65538]; // terminated at [0] by the constructor; untouched beyond the text
     int m_nDeviceVersion = 0;
     int m_nCpuFileVersion = 0;
     std::atomic<int> m_nUpdateStep{0};
@@ -148,4 +173,10 @@ class CUpdaterDlg : public platform::CDialog {
     platform::SockAddrIn m_addrTelnet;
     std::optional<std::vector<uint32_t>> m_pLocalHost; // addresses of the local host entry
     uint32_t m_ulDeviceAddr = 0;
+    ActivityLog m_log;
+    std::shared_ptr<ComponentStore> m_pComponents;
+    bool m_bLabelsShown = true; // the blink phase: starts shown, carries over between runs
+
+  private:
+    void Construct(); // what both constructors do
 };

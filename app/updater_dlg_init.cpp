@@ -28,7 +28,7 @@ bool CUpdaterDlg::OnInitDialog() {
     }
     SetWindowIcon(m_hIcon);
 
-    platform::DeleteFileNamed(kActivityLogName);
+    m_log.Delete();
     WriteLog("WinSock initialize", "");
     if (const int code = platform::StartupSockets(); code != 0) {
         // The start-up reports its error as its result; make it the error the text describes.

@@ -4,6 +4,7 @@
 
 #include "files/activity_log.h"
 #include "files/socket_error_text.h"
+#include "platform/file.h"
 
 #include <cstring>
 
@@ -21,4 +22,10 @@ void CUpdaterDlg::ReportSocketError(const char* caption) {
     char text[kErrorTextCapacity] = {};
     GetSocketErrorText(text);
     ReportError(text, caption);
+}
+
+void CUpdaterDlg::ShowFileError(uint32_t code) {
+    const std::string text = FormatErrorBoxText(code, platform::SystemErrorText(code));
+    OwnerlessMessageBox(text, "KQVorlink", platform::kMbIconWarning);
+    WriteLog(text, "Error");
 }

@@ -2,7 +2,6 @@
 
 #include "files/activity_log.h"
 
-#include "platform/dialog.h"
 #include "platform/file.h"
 
 #include <cstdio>
@@ -35,10 +34,22 @@ std::string FormatLogEntry(const char* timeStamp, const char* caption, const cha
     return entry;
 }
 
-void WriteLog(const char* text, int /*length*/, const char* caption) {
+void ActivityLog::Write(const char* text, const char* caption) const {
+    if (m_path.empty())
+        return;
     const std::string entry = FormatLogEntry(LocalTimeStamp().c_str(), caption, text);
     // A log that cannot be opened or written loses the entry; the run goes on regardless.
-    platform::AppendToFile(kActivityLogName, entry.data(), entry.size());
+    platform::AppendToFile(m_path.c_str(), entry.data(), entry.size());
+}
+
+void ActivityLog::Delete() const {
+    if (m_path.empty())
+        return;
+    platform::DeleteFileNamed(m_path.c_str());
+}
+
+void WriteLog(const char* text, int /*length*/, const char* caption) {
+    ActivityLog().Write(text, caption);
 }
 
 std::string FormatErrorBoxText(uint32_t code, const std::string& systemText) {
@@ -48,12 +59,4 @@ std::string FormatErrorBoxText(uint32_t code, const std::string& systemText) {
     char text[200] = {};
     std::snprintf(text, sizeof text, "Error 0x%08x\n%s", static_cast<unsigned>(code), reason);
     return text;
-}
-
-void ShowLastError() {
-    // Read first: anything below may change the thread's last error.
-    const uint32_t code = platform::LastFileError();
-    const std::string text = FormatErrorBoxText(code, platform::SystemErrorText(code));
-    platform::MessageBoxNoOwner(text, "KQVorlink", platform::kMbIconWarning);
-    WriteLog(text, "Error");
 }

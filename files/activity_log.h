@@ -1,11 +1,36 @@
 #pragma once
-// The activity log "KQVorlink.log" in the current directory: one entry per call, appended as
-// "<time stamp> <caption> <text>\r\n". Entries that cannot be written are lost silently.
+// The activity log of a run: one entry per call, appended as "<time stamp> <caption> <text>\r\n".
+// Entries that cannot be written are lost silently. Each run owns its log: the dialog's is
+// "KQVorlink.log" in the current directory, a fleet unit's is a file of its own.
 
 #include <cstdint>
 #include <string>
 
 constexpr const char* kActivityLogName = "KQVorlink.log";
+
+// An empty path keeps no log at all.
+class ActivityLog {
+  public:
+    explicit ActivityLog(std::string path = kActivityLogName, bool keepAfterSuccess = false)
+        : m_path(std::move(path)), m_keepAfterSuccess(keepAfterSuccess) {}
+
+    // text: zero-terminated, may hold line breaks of its own.
+    void Write(const char* text, const char* caption) const;
+    // Removes the file (before a run starts afresh, and after a successful run).
+    void Delete() const;
+    // After a successful run: deletes the file unless it is to be kept.
+    void DiscardAfterSuccess() const {
+        if (!m_keepAfterSuccess)
+            Delete();
+    }
+    const std::string& Path() const { return m_path; }
+
+  private:
+    std::string m_path;
+    bool m_keepAfterSuccess;
+};
+
+// Writes one entry to the dialog's log "KQVorlink.log" in the current directory.
 
 // text: zero-terminated, may hold line breaks of its own; length is the caller's count and is
 // not used (the entry holds the text up to its zero).
@@ -20,7 +45,3 @@ std::string FormatLogEntry(const char* timeStamp, const char* caption, const cha
 // The box text of ShowLastError: "Error 0x%08x\n%s" with the code and the platform's text for
 // it, cut to fit a 200-byte buffer with its terminating zero.
 std::string FormatErrorBoxText(uint32_t code, const std::string& systemText);
-
-// Shows the platform's text for the last file error in a warning box without owner ("Error
-// 0x%08x\n%s") and logs it with caption "Error".
-void ShowLastError();

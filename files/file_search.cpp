@@ -17,6 +17,14 @@ bool HasExtensionLength(const std::string& name, int extLength) {
     return extLength >= 0 && name.size() >= tail && name[name.size() - tail] == '.';
 }
 
+// Names that compare equal keep the directory's order.
+void SortByName(std::vector<platform::FindEntry>& list) {
+    std::stable_sort(list.begin(), list.end(),
+                     [](const platform::FindEntry& a, const platform::FindEntry& b) {
+                         return FileNameLess(a.name, b.name);
+                     });
+}
+
 } // namespace
 
 bool FileNameLess(const std::string& a, const std::string& b) {
@@ -41,13 +49,31 @@ bool KeepFound(std::vector<platform::FindEntry> found, int extLength,
             break;
         list->push_back(std::move(entry));
     }
-    // Names that compare equal keep the directory's order.
     if (list != nullptr)
-        std::stable_sort(list->begin(), list->end(),
-                         [](const platform::FindEntry& a, const platform::FindEntry& b) {
-                             return FileNameLess(a.name, b.name);
-                         });
+        SortByName(*list);
     return kept;
+}
+
+FolderListing::FolderListing(std::vector<std::string> patterns)
+    : m_patterns(std::move(patterns)), m_found(platform::FindInCurrentDirectory(m_patterns)) {
+    // Sorted once: keeping a subset later keeps the order.
+    for (std::vector<platform::FindEntry>& found : m_found)
+        SortByName(found);
+}
+
+std::vector<platform::FindEntry> FolderListing::Find(const std::string& pattern,
+                                                     int extLength) const {
+    std::vector<platform::FindEntry> list;
+    for (size_t i = 0; i < m_patterns.size(); ++i) {
+        if (m_patterns[i] == pattern) {
+            for (const platform::FindEntry& entry : m_found[i]) {
+                if (HasExtensionLength(entry.name, extLength))
+                    list.push_back(entry);
+            }
+            break;
+        }
+    }
+    return list;
 }
 
 bool IsNonEmptyFile(const char* name) {

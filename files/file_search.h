@@ -18,6 +18,19 @@ bool FindFiles(std::vector<platform::FindEntry>* list, const char* pattern, int 
 bool KeepFound(std::vector<platform::FindEntry> found, int extLength,
                std::vector<platform::FindEntry>* list);
 
+// The directory read once for every pattern a discovery asks about.
+class FolderListing {
+  public:
+    explicit FolderListing(std::vector<std::string> patterns);
+    // What FindFiles(&list, pattern, extLength) would give; the pattern must be one of those the
+    // listing was made with (else the result is empty).
+    std::vector<platform::FindEntry> Find(const std::string& pattern, int extLength) const;
+
+  private:
+    std::vector<std::string> m_patterns;
+    std::vector<std::vector<platform::FindEntry>> m_found;
+};
+
 // The order of names in a search result: byte by byte as unsigned values after A-Z have been
 // turned into lower case, so "_" sorts before any letter and bytes above 127 after all ASCII.
 bool FileNameLess(const std::string& a, const std::string& b);

@@ -6,6 +6,9 @@
 #include "app/res/resource.h"
 #include "app/updater_dlg.h"
 #include "files/file_search.h"
+#include "update/component_table.h"
+
+#include <cstring>
 
 namespace {
 
@@ -73,15 +76,17 @@ const ScanRule& RuleOf(ComponentScan scan) {
     return kRules[static_cast<int>(scan)];
 }
 
-const DiscoveryFolder& CurrentDirectory() {
-    static const DiscoveryFolder kFolder{
-        [](const ComponentSearch& search) {
-            std::vector<platform::FindEntry> list;
-            FindFiles(&list, search.pattern, search.extLength);
-            return list;
-        },
-        [](const std::string& name) { return IsNonEmptyFile(name.c_str()); }};
-    return kFolder;
+// Every pattern the scans search for: the folder is read once for all of them.
+const std::vector<std::string> kPatterns = {"*.cpu", "*.bin", "*.htm", "*.html", "*.jpg",   "*.gif",
+                                            "*.bmp", "*.sdt", "*.tbl", "*.cst",  "LOGO.bmp"};
+
+// The folder as read once: a search keeps its entries from the listing, and an entry has content
+// when the directory search saw a size.
+DiscoveryFolder ListedFolder(const FolderListing& listing) {
+    return {[&listing](const ComponentSearch& search) {
+                return listing.Find(search.pattern, search.extLength);
+            },
+            [](const platform::FindEntry& entry) { return entry.size != 0; }};
 }
 
 // Notes a found component, or hides the step label of an absent one.
@@ -113,17 +118,16 @@ std::vector<std::string> ScanFolder(ComponentScan scan, const DiscoveryFolder& f
     const ScanRule& rule = RuleOf(scan);
     std::vector<std::string> names;
     for (const ComponentSearch& search : rule.searches) {
-        const std::vector<platform::FindEntry> list = folder.find(search);
-        const auto accepted = [&](const std::string& name) {
-            return search.belongs(name) && folder.hasContent(name);
-        };
+        std::vector<platform::FindEntry> list = folder.find(search);
+        std::erase_if(list,
+                      [&](const platform::FindEntry& entry) { return !folder.hasContent(entry); });
         if (rule.newestOnly) {
-            if (const platform::FindEntry* chosen = ChooseNewest(list, accepted))
+            if (const platform::FindEntry* chosen = ChooseNewest(list, search.belongs))
                 names.push_back(chosen->name);
             continue;
         }
         for (const platform::FindEntry& entry : list) {
-            if (accepted(entry.name))
+            if (search.belongs(entry.name))
                 names.push_back(entry.name);
         }
     }
@@ -150,80 +154,94 @@ int CpuFileVersion(const std::string& name) {
 }
 
 void CUpdaterDlg::FindUpdateFiles() {
-    ScanCpuFile();
-    ScanFpga5mFile();
-    ScanResizeFpgaFile();
-    ScanWeb0Files();
-    ScanWeb1Files();
-    ScanCursorFiles();
-    ScanIconFiles();
-    ScanShadingFiles();
-    ScanGammaFiles();
-    ScanSceneFiles();
-    ScanLogoFile();
-    ScanFpga2mFile();
+    const FolderListing folder(kPatterns);
+    ScanCpuFile(folder);
+    ScanFpga5mFile(folder);
+    ScanResizeFpgaFile(folder);
+    ScanWeb0Files(folder);
+    ScanWeb1Files(folder);
+    ScanCursorFiles(folder);
+    ScanIconFiles(folder);
+    ScanShadingFiles(folder);
+    ScanGammaFiles(folder);
+    ScanSceneFiles(folder);
+    ScanLogoFile(folder);
+    ScanFpga2mFile(folder);
     if (!m_bDataFound)
         ShowDlgItem(IDC_DATA, false);
 }
 
-void CUpdaterDlg::ScanCpuFile() {
-    RecordOne(*this, m_pszCpuFile, ScanFolder(ComponentScan::Cpu, CurrentDirectory()), IDC_STEP1);
+void CUpdaterDlg::ScanCpuFile(const FolderListing& folder) {
+    RecordOne(*this, m_pszCpuFile, ScanFolder(ComponentScan::Cpu, ListedFolder(folder)), IDC_STEP1);
     if (!m_pszCpuFile.empty())
         m_nCpuFileVersion = CpuFileVersion(m_pszCpuFile);
 }
 
-void CUpdaterDlg::ScanFpga5mFile() {
-    RecordOne(*this, m_pszFpga5mFile, ScanFolder(ComponentScan::Fpga5m, CurrentDirectory()),
+void CUpdaterDlg::ScanFpga5mFile(const FolderListing& folder) {
+    RecordOne(*this, m_pszFpga5mFile, ScanFolder(ComponentScan::Fpga5m, ListedFolder(folder)),
               IDC_STEP2);
 }
 
-void CUpdaterDlg::ScanResizeFpgaFile() {
-    RecordOne(*this, m_pszResizeFpgaFile, ScanFolder(ComponentScan::ResizeFpga, CurrentDirectory()),
-              IDC_STEP3);
+void CUpdaterDlg::ScanResizeFpgaFile(const FolderListing& folder) {
+    RecordOne(*this, m_pszResizeFpgaFile,
+              ScanFolder(ComponentScan::ResizeFpga, ListedFolder(folder)), IDC_STEP3);
 }
 
-void CUpdaterDlg::ScanWeb0Files() {
-    RecordAll(*this, m_arrWeb0Files, ScanFolder(ComponentScan::Web0, CurrentDirectory()),
+void CUpdaterDlg::ScanWeb0Files(const FolderListing& folder) {
+    RecordAll(*this, m_arrWeb0Files, ScanFolder(ComponentScan::Web0, ListedFolder(folder)),
               IDC_STEP4);
 }
 
-void CUpdaterDlg::ScanWeb1Files() {
-    RecordAll(*this, m_arrWeb1Files, ScanFolder(ComponentScan::Web1, CurrentDirectory()),
+void CUpdaterDlg::ScanWeb1Files(const FolderListing& folder) {
+    RecordAll(*this, m_arrWeb1Files, ScanFolder(ComponentScan::Web1, ListedFolder(folder)),
               IDC_STEP5);
 }
 
-void CUpdaterDlg::ScanCursorFiles() {
-    RecordAll(*this, m_arrCursorFiles, ScanFolder(ComponentScan::Cursor, CurrentDirectory()),
+void CUpdaterDlg::ScanCursorFiles(const FolderListing& folder) {
+    RecordAll(*this, m_arrCursorFiles, ScanFolder(ComponentScan::Cursor, ListedFolder(folder)),
               IDC_STEP6);
 }
 
-void CUpdaterDlg::ScanIconFiles() {
-    RecordAll(*this, m_arrIconFiles, ScanFolder(ComponentScan::Icon, CurrentDirectory()),
+void CUpdaterDlg::ScanIconFiles(const FolderListing& folder) {
+    RecordAll(*this, m_arrIconFiles, ScanFolder(ComponentScan::Icon, ListedFolder(folder)),
               IDC_STEP7);
 }
 
-void CUpdaterDlg::ScanShadingFiles() {
-    RecordAll(*this, m_arrShadingFiles, ScanFolder(ComponentScan::Shading, CurrentDirectory()),
+void CUpdaterDlg::ScanShadingFiles(const FolderListing& folder) {
+    RecordAll(*this, m_arrShadingFiles, ScanFolder(ComponentScan::Shading, ListedFolder(folder)),
               IDC_STEP8);
 }
 
-void CUpdaterDlg::ScanGammaFiles() {
-    RecordAll(*this, m_arrGammaFiles, ScanFolder(ComponentScan::Gamma, CurrentDirectory()),
+void CUpdaterDlg::ScanGammaFiles(const FolderListing& folder) {
+    RecordAll(*this, m_arrGammaFiles, ScanFolder(ComponentScan::Gamma, ListedFolder(folder)),
               IDC_STEP9);
 }
 
-void CUpdaterDlg::ScanSceneFiles() {
-    RecordAll(*this, m_arrSceneFiles, ScanFolder(ComponentScan::Scene, CurrentDirectory()),
+void CUpdaterDlg::ScanSceneFiles(const FolderListing& folder) {
+    RecordAll(*this, m_arrSceneFiles, ScanFolder(ComponentScan::Scene, ListedFolder(folder)),
               IDC_STEP10);
 }
 
-void CUpdaterDlg::ScanLogoFile() {
+void CUpdaterDlg::ScanLogoFile(const FolderListing& folder) {
     // A plain name matches at most one file; should there be more, the last in name order stays.
-    RecordOne(*this, m_pszLogoFile, ScanFolder(ComponentScan::Logo, CurrentDirectory()),
+    RecordOne(*this, m_pszLogoFile, ScanFolder(ComponentScan::Logo, ListedFolder(folder)),
               IDC_STEP11);
 }
 
-void CUpdaterDlg::ScanFpga2mFile() {
-    RecordOne(*this, m_pszFpga2mFile, ScanFolder(ComponentScan::Fpga2m, CurrentDirectory()),
+void CUpdaterDlg::ScanFpga2mFile(const FolderListing& folder) {
+    RecordOne(*this, m_pszFpga2mFile, ScanFolder(ComponentScan::Fpga2m, ListedFolder(folder)),
               IDC_STEP12);
+}
+
+void CUpdaterDlg::AdoptUpdateSet(const CUpdaterDlg& from) {
+    std::memcpy(m_szModel, from.m_szModel, sizeof m_szModel);
+    m_bDefaultSetting = from.m_bDefaultSetting;
+    m_bDataFound = from.m_bDataFound;
+    m_nCpuFileVersion = from.m_nCpuFileVersion;
+    for (const ComponentRow& row : ComponentRows()) {
+        if (row.file)
+            this->*row.file = from.*row.file;
+        if (row.list)
+            this->*row.list = from.*row.list;
+    }
 }

@@ -17,10 +17,10 @@ struct ComponentSearch {
 };
 
 // The folder as the scans see it: one search's kept entries in name order (as FindFiles gives
-// them) and whether a named file has content. The dialog's scans look at the current directory.
+// them) and whether a found file has content. The dialog's scans look at the current directory.
 struct DiscoveryFolder {
     std::function<std::vector<platform::FindEntry>(const ComponentSearch& search)> find;
-    std::function<bool(const std::string& name)> hasContent;
+    std::function<bool(const platform::FindEntry& entry)> hasContent;
 };
 
 // The twelve scans, in the order FindUpdateFiles runs them.

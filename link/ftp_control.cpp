@@ -16,7 +16,7 @@ constexpr int kModelLength = 5;
 constexpr size_t kVersionTextCapacity = 65536;
 } // namespace
 
-int CUpdaterDlg::ConnectFtp(int attempts) {
+int CUpdaterDlg::LogInFtp(int attempts) {
     WriteLog("FTP Control Socket get", "");
     m_sockCtrl = platform::CreateTcpSocket();
     if (!m_sockCtrl.IsValid()) {
@@ -64,6 +64,12 @@ int CUpdaterDlg::ConnectFtp(int attempts) {
     if (Exchange(m_sockCtrl, "USER anonymous\r\n", reply, 0) != 0 ||
         Exchange(m_sockCtrl, "PASS\r\n", reply, 0) != 0)
         return 1;
+    return 0;
+}
+
+int CUpdaterDlg::ConnectFtp(int attempts) {
+    if (const int result = LogInFtp(attempts); result != 0)
+        return result;
 
     char modelText[kModelLength + 2] = {};
     std::vector<char> versionText(kVersionTextCapacity, '\0');

@@ -56,9 +56,9 @@ platform::Socket AcceptUnitConnection(CUpdaterDlg& dialog, const platform::Socke
         }
         if (peer.addrNet == unitAddr)
             return data;
-        WriteLog("Data connection from " + platform::DottedAddress(peer.addrNet) +
-                     " refused: not the unit's address",
-                 "");
+        dialog.WriteLog("Data connection from " + platform::DottedAddress(peer.addrNet) +
+                            " refused: not the unit's address",
+                        "");
     }
 }
 

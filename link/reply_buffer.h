@@ -8,7 +8,9 @@ class ReplyBuffer {
   public:
     static constexpr size_t kReplyCapacity = 65536;
 
-    ReplyBuffer() : m_data(new char[kReplyCapacity + 1]()) {}
+    // Only the text's first byte is cleared: many runs at once would otherwise each keep the
+    // whole capacity in memory, though replies are short.
+    ReplyBuffer() : m_data(new char[kReplyCapacity + 1]) { m_data[0] = '\0'; }
     char* Data() { return m_data.get(); }
     const char* Text() const { return m_data.get(); }
 

@@ -10,6 +10,9 @@ namespace platform {
 CDialog::CDialog(int templateId)
     : m_templateId(templateId), m_host(CreateDialogHost(*this, templateId)) {}
 
+CDialog::CDialog(int templateId, const HostFactory& makeHost)
+    : m_templateId(templateId), m_host(makeHost(*this, templateId)) {}
+
 CDialog::~CDialog() = default;
 
 int CDialog::DoModal() {
@@ -95,6 +98,10 @@ void CDialog::KillTimer(unsigned id) {
 }
 int CDialog::MessageBox(const std::string& text, unsigned style) {
     return m_host->MessageBox(text, style);
+}
+int CDialog::OwnerlessMessageBox(const std::string& text, const std::string& caption,
+                                 unsigned style) {
+    return m_host->OwnerlessMessageBox(text, caption, style);
 }
 void CDialog::PostClose() {
     m_host->PostClose();

@@ -16,6 +16,10 @@
 namespace platform {
 
 class DialogHost;
+class CDialog;
+
+// Makes the window of a dialog; a front end that is no window program supplies its own.
+using HostFactory = std::function<std::unique_ptr<DialogHost>(CDialog& dialog, int templateId)>;
 
 // Framework command and notification codes used by the dialogs.
 enum : int { kIdOk = 1, kIdCancel = 2 };
@@ -81,6 +85,7 @@ int MessageBoxNoOwner(const std::string& text, const std::string& caption, unsig
 class CDialog {
   public:
     explicit CDialog(int templateId);
+    CDialog(int templateId, const HostFactory& makeHost);
     CDialog(const CDialog&) = delete;
     CDialog& operator=(const CDialog&) = delete;
     virtual ~CDialog();
@@ -115,6 +120,8 @@ class CDialog {
     void KillTimer(unsigned id);
     // A box owned by the dialog with the application title as caption; waits for the answer.
     int MessageBox(const std::string& text, unsigned style);
+    // A box without owner window, as the front end shows those (MessageBoxNoOwner for a window).
+    int OwnerlessMessageBox(const std::string& text, const std::string& caption, unsigned style);
     void PostClose();
     void EndDialog(int result);
     bool IsIconic() const;

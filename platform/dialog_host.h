@@ -33,6 +33,10 @@ class DialogHost {
     virtual unsigned SetTimer(unsigned id, unsigned periodMs) = 0;
     virtual void KillTimer(unsigned id) = 0;
     virtual int MessageBox(const std::string& text, unsigned style) = 0;
+    virtual int OwnerlessMessageBox(const std::string& text, const std::string& caption,
+                                    unsigned style) {
+        return MessageBoxNoOwner(text, caption, style);
+    }
     virtual void PostClose() = 0;
     virtual bool IsIconic() = 0;
     virtual void PaintIconCentered(IconHandle icon) = 0;

@@ -55,6 +55,7 @@ std::optional<uint64_t> RegularFileSize(const char* name);
 struct FindEntry {
     std::string name;       // bare name as the directory gives it
     uint64_t lastWriteTime; // FILETIME-like: 100 ns units; only the order matters
+    uint64_t size = 0;      // in bytes, as the search saw it
 };
 
 // Searches the current directory for a pattern ("*.cpu" or a plain name) with the Windows
@@ -62,5 +63,9 @@ struct FindEntry {
 // extensions that begin with it (as the short 8.3 names make Windows do). Directories are not
 // returned. The order is the directory's.
 std::vector<FindEntry> FindInCurrentDirectory(const char* pattern);
+// The same for several patterns at once, reading the directory as seldom as the platform allows
+// (once on POSIX): one result per pattern, each in the directory's order.
+std::vector<std::vector<FindEntry>>
+FindInCurrentDirectory(const std::vector<std::string>& patterns);
 
 } // namespace platform

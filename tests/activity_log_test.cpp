@@ -1,5 +1,6 @@
 // The activity log as it lies on disk, and the box and entry of a failed file operation.
 
+#include "app/updater_dlg.h"
 #include "files/activity_log.h"
 #include "platform/dialog.h"
 #include "platform/file.h"
@@ -111,20 +112,21 @@ TEST(ActivityLog, UnwritableLogLosesEntriesSilently) {
     EXPECT_NE(ReadTextFile(kActivityLogName).find("  kept\r\n"), std::string::npos);
 }
 
-class ShowLastErrorTest : public ::testing::Test {
+class ShowFileErrorTest : public ::testing::Test {
   protected:
     void SetUp() override { headless::Desktop::Instance().Reset(); }
     void TearDown() override { headless::Desktop::Instance().Reset(); }
 };
 
-TEST_F(ShowLastErrorTest, MissingFileShowsWarningBoxAndLogsTheSameText) {
+TEST_F(ShowFileErrorTest, MissingFileShowsWarningBoxAndLogsTheSameText) {
     TempFolder folder("showerror");
     platform::ReadOnlyFile missing("missing.cpu");
     ASSERT_FALSE(missing.IsOpen());
     ASSERT_EQ(platform::LastFileError(), 2u);
     const std::string systemText = platform::SystemErrorText(2);
     ASSERT_FALSE(systemText.empty());
-    ShowLastError();
+    CUpdaterDlg dialog;
+    dialog.ShowFileError(platform::LastFileError());
 
     const std::string boxText = "Error 0x00000002\n" + systemText;
     const auto boxes = headless::Desktop::Instance().MessageBoxes();
@@ -141,13 +143,13 @@ TEST_F(ShowLastErrorTest, MissingFileShowsWarningBoxAndLogsTheSameText) {
     EXPECT_EQ(log.substr(20), "Error " + boxText + "\r\n");
 }
 
-TEST_F(ShowLastErrorTest, CodeWithoutPlatformTextStillExplainsItself) {
+TEST_F(ShowFileErrorTest, CodeWithoutPlatformTextStillExplainsItself) {
     TempFolder folder("showerror");
     const uint32_t code = 0x2000ABCD; // a customer code: no system text
     if (!platform::SystemErrorText(code).empty())
         GTEST_SKIP() << "the platform has a text for this code";
-    platform::SetLastFileError(code);
-    ShowLastError();
+    CUpdaterDlg dialog;
+    dialog.ShowFileError(code);
     const auto boxes = headless::Desktop::Instance().MessageBoxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "Error 0x2000abcd\nUnknown error.\r\n");

@@ -4,7 +4,8 @@
 # compiler, and Wine with a virtual X display for running the Windows program.
 set -euo pipefail
 
-NATIVE=(cmake g++ libgtest-dev curl netbase iproute2 python3 util-linux clang)
+NATIVE=(cmake g++ libgtest-dev libcli11-dev nlohmann-json3-dev curl netbase iproute2 python3
+    util-linux clang)
 WINDOWS=(g++-mingw-w64-i686 xvfb xdotool imagemagick)
 WINE=(wine wine32:i386)
 

@@ -96,11 +96,12 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 build_sanitized() {
     rm -f "$SANITIZED/kqtests"
     cmake -S "$ROOT" -B "$SANITIZED" -DCMAKE_BUILD_TYPE=Debug -DKQ_SANITIZE=ON &&
-        cmake --build "$SANITIZED" -j"$JOBS" --target kqtests kqunit -- -k
+        cmake --build "$SANITIZED" -j"$JOBS" --target kqtests kqunit kqvorlink-cli -- -k
 }
 
 build_windows() {
-    rm -f "$WINDOWS/KQVorlink.exe" "$WINDOWS/kqdriver.exe" "$WINDOWS/kqwintests.exe"
+    rm -f "$WINDOWS/KQVorlink.exe" "$WINDOWS/kqdriver.exe" "$WINDOWS/kqwintests.exe" \
+        "$WINDOWS/kqvorlink-cli.exe"
     cmake -S "$ROOT" -B "$WINDOWS" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
         -DCMAKE_BUILD_TYPE=Release &&
         cmake --build "$WINDOWS" -j"$JOBS" -- -k
@@ -111,6 +112,8 @@ run_e2e() {
     # The Windows backend's own tests run first, in the same Wine session.
     local gtests=()
     [ -f "$WINDOWS/kqwintests.exe" ] && gtests=(--gtest "$WINDOWS/kqwintests.exe")
+    # The fleet front end's console program: check and a one-unit update.
+    [ -f "$WINDOWS/kqvorlink-cli.exe" ] && gtests+=(--cli "$WINDOWS/kqvorlink-cli.exe")
     timeout 2400 python3 "$ROOT/tests/e2e/run_e2e.py" --build "$WINDOWS" \
         --kqunit "$NATIVE/kqunit" "${gtests[@]}" 2>&1 | tee "$out"
     local status=${PIPESTATUS[0]}

@@ -33,3 +33,9 @@ const ComponentRow* FindComponent(int step);
 
 // The component's files on the dialog, in upload order (empty when the component is absent).
 std::vector<std::string> ComponentFiles(const CUpdaterDlg& dialog, const ComponentRow& row);
+
+// How many times the CPU program goes to a unit: a unit older than version 5 takes a version-5
+// program only after it has run an intermediate one, so the program goes twice.
+inline int CpuProgramPasses(int cpuFileVersion, int deviceVersion) {
+    return (cpuFileVersion == 5 && deviceVersion < 5) ? 2 : 1;
+}

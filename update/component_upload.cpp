@@ -1,10 +1,9 @@
 #include "app/res/resource.h"
 #include "app/updater_dlg.h"
-#include "files/activity_log.h"
 #include "files/file_search.h"
 #include "platform/clock.h"
+#include "update/component_store.h"
 #include "update/component_table.h"
-#include "update/load_update_file.h"
 #include "update/upload_check.h"
 #include "update/upload_record.h"
 
@@ -28,7 +27,7 @@ std::string FormatCaption(const char* format, const std::string& name) {
 // A failure of the step's own: the timer stops first so the box is not blinked over.
 void ReportStepProblem(CUpdaterDlg& dlg, const std::string& text) {
     dlg.StopBlinkTimer();
-    WriteLog(text, "Error");
+    dlg.WriteLog(text, "Error");
     dlg.MessageBox(text, platform::kMbIconWarning);
 }
 
@@ -51,32 +50,33 @@ bool CheckFiles(CUpdaterDlg& dlg, const std::vector<std::string>& names, bool by
     return true;
 }
 
-// Loads one file into its record buffer. false ends the step; open failures have been shown by
-// the loader and a short read goes without a message.
-bool LoadRecord(CUpdaterDlg& dlg, const std::string& name, size_t headerSize, LoadedFile& file) {
-    file = LoadUpdateFile(name.c_str(), headerSize);
-    switch (file.status) {
+// The record of one file, shared with every other run of the process that sends it. false ends
+// the step; a short read goes without a message.
+bool LoadRecord(CUpdaterDlg& dlg, const std::string& name, size_t headerSize, uint32_t kind,
+                SharedRecord& file) {
+    file = dlg.m_pComponents->Load(name, headerSize, kind);
+    switch (file->status) {
     case LoadStatus::Loaded:
     case LoadStatus::Empty:
         return true;
+    case LoadStatus::OpenFailed:
+        dlg.ShowFileError(file->openError);
+        return false;
     case LoadStatus::TooLarge:
     case LoadStatus::NoMemory:
-        ReportStepProblem(dlg, UploadProblemText(name, file.status, file.fileSize, headerSize));
+        ReportStepProblem(dlg, UploadProblemText(name, file->status, file->fileSize, headerSize));
         return false;
     default:
         return false;
     }
 }
 
-// Logs the caption line and the record, then stores it on the unit.
+// Logs the caption line and the record (its header written when it was loaded), then stores it
+// on the unit.
 int UploadRecord(CUpdaterDlg& dlg, const ComponentRow& row, const std::string& name,
-                 RecordBuffer& record, int showProgress) {
-    WriteLog(FormatCaption(row.captionFormat, name), "");
-    if (record.headerSize != 0) {
-        EncodeUploadHeader(MakeUploadHeader(name, record.contentSize, row.recordKind),
-                           record.Header());
-    }
-    WriteLog(RecordLogText(record.Record(), record.RecordLength()), "PC -> Device");
+                 const RecordBuffer& record, int showProgress) {
+    dlg.WriteLog(FormatCaption(row.captionFormat, name), "");
+    dlg.WriteLog(RecordLogText(record.Record(), record.RecordLength()), "PC -> Device");
     return dlg.SendFileOverData(record.Record(), record.RecordLength(), name.c_str(), showProgress);
 }
 
@@ -84,14 +84,14 @@ int UploadFiles(CUpdaterDlg& dlg, const ComponentRow& row, const std::vector<std
     const bool list = row.variant == ComponentVariant::List;
     dlg.SetDlgItemText(IDC_STATUS, "downloading...");
     for (size_t j = 0; j < names.size(); ++j) {
-        LoadedFile file;
-        if (!LoadRecord(dlg, names[j], kUploadHeaderSize, file))
+        SharedRecord file;
+        if (!LoadRecord(dlg, names[j], kUploadHeaderSize, row.recordKind, file))
             return kRunEndProgram;
-        if (file.status == LoadStatus::Empty)
+        if (file->status == LoadStatus::Empty)
             continue; // the unit gets nothing for an empty file
         dlg.SetProgressRange(IDC_PROGRESS, 0,
-                             list ? static_cast<uint32_t>(names.size()) : file.record.contentSize);
-        if (UploadRecord(dlg, row, names[j], file.record, list ? 0 : 1) != 0)
+                             list ? static_cast<uint32_t>(names.size()) : file->record.contentSize);
+        if (UploadRecord(dlg, row, names[j], file->record, list ? 0 : 1) != 0)
             return kRunEndProgram;
         if (list) {
             dlg.SetProgressPos(IDC_PROGRESS, static_cast<uint32_t>(j + 1));
@@ -142,7 +142,7 @@ int UpdateFileComponent(CUpdaterDlg& dlg, const ComponentRow& row) {
 // within the quiet period means it refused.
 int WriteCpuProgram(CUpdaterDlg& dlg) {
     static constexpr char kCommand[] = "u_soft\r\n";
-    WriteLog(kCommand, "PC -> Device");
+    dlg.WriteLog(kCommand, "PC -> Device");
     if (dlg.SendCommand(dlg.m_sockTelnet, kCommand, sizeof kCommand - 1, 0) != 0)
         return kRunEndProgram;
     if (CUpdaterDlg::WaitReadable(dlg.m_sockTelnet) == 0) {
@@ -175,12 +175,12 @@ int UpdateCpuComponent(CUpdaterDlg& dlg, const ComponentRow& row) {
 
     dlg.SetDlgItemText(IDC_STATUS, "downloading...");
     if (!names.empty()) {
-        LoadedFile file;
-        if (!LoadRecord(dlg, names[0], 0, file))
+        SharedRecord file;
+        if (!LoadRecord(dlg, names[0], 0, row.recordKind, file))
             return fail();
-        if (file.status == LoadStatus::Loaded) {
-            dlg.SetProgressRange(IDC_PROGRESS, 0, file.record.contentSize);
-            if (UploadRecord(dlg, row, names[0], file.record, 1) != 0)
+        if (file->status == LoadStatus::Loaded) {
+            dlg.SetProgressRange(IDC_PROGRESS, 0, file->record.contentSize);
+            if (UploadRecord(dlg, row, names[0], file->record, 1) != 0)
                 return fail();
         }
     }

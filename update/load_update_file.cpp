@@ -1,6 +1,5 @@
 #include "update/load_update_file.h"
 
-#include "files/activity_log.h"
 #include "platform/file.h"
 #include "update/upload_record.h"
 
@@ -10,7 +9,7 @@ LoadedFile LoadUpdateFile(const char* name, size_t headerSize) {
     LoadedFile loaded;
     platform::ReadOnlyFile file(name);
     if (!file.IsOpen()) {
-        ShowLastError(); // right after the failed open, so it shows that error
+        loaded.openError = platform::LastFileError(); // before anything can change it
         loaded.status = LoadStatus::OpenFailed;
         return loaded;
     }

@@ -22,7 +22,7 @@ struct RecordBuffer {
 enum class LoadStatus {
     Loaded,     // the buffer holds the header room and the whole file
     Empty,      // a file of zero bytes: no buffer
-    OpenFailed, // already shown and logged (ShowLastError)
+    OpenFailed, // the caller shows openError
     ShortRead,  // fewer bytes than the size: no message
     TooLarge,   // the record's length cannot hold it; the caller reports it
     NoMemory,   // the buffer cannot be allocated; the caller reports it
@@ -30,7 +30,8 @@ enum class LoadStatus {
 
 struct LoadedFile {
     LoadStatus status = LoadStatus::OpenFailed;
-    uint64_t fileSize = 0; // the size the file had when opened
+    uint64_t fileSize = 0;  // the size the file had when opened
+    uint32_t openError = 0; // OpenFailed: the platform's file error
     RecordBuffer record;
 };
 

@@ -1,11 +1,11 @@
 #include "app/res/resource.h"
 #include "app/updater_dlg.h"
-#include "files/activity_log.h"
 #include "platform/clock.h"
 #include "platform/file.h"
 #include "platform/process.h"
 #include "platform/socket.h"
 #include "update/component_table.h"
+#include "update/unit_lock.h"
 
 #include <cstdio>
 #include <cstring>
@@ -39,6 +39,17 @@ int ReadAddressFields(CUpdaterDlg& dlg, std::string& address) {
     return kRunOk;
 }
 
+// One update per unit at a time, across processes and front ends: the lock is named after the
+// unit's address and held until the run ends.
+int LockUnit(CUpdaterDlg& dlg, const std::string& address, platform::SingleInstanceLock& lock) {
+    if (lock.Acquire(UnitLockName(address).c_str()) !=
+        platform::SingleInstanceLock::Result::AlreadyExists)
+        return kRunOk; // a lock that cannot be made at all does not stop the person
+    const std::string text = UnitBusyText(address);
+    dlg.ReportError(text.c_str(), "");
+    return kRunRetry;
+}
+
 // Clears the cached hardware address, checks that the local host has a name and an address,
 // and converts the unit's address.
 int PrepareAddresses(CUpdaterDlg& dlg, const std::string& address) {
@@ -46,19 +57,19 @@ int PrepareAddresses(CUpdaterDlg& dlg, const std::string& address) {
     platform::StartArpCleanup(address);
     platform::SleepMs(1000);
 
-    WriteLog("Local Host Name get", "");
+    dlg.WriteLog("Local Host Name get", "");
     char hostName[256] = {};
     if (!platform::GetLocalHostName(hostName, sizeof hostName)) {
         dlg.ReportSocketError("gethostname() Error");
         return kRunEndProgram;
     }
-    WriteLog("IP Address get", "");
+    dlg.WriteLog("IP Address get", "");
     dlg.m_pLocalHost = platform::LookUpHostAddresses(hostName);
     if (!dlg.m_pLocalHost) {
         dlg.ReportSocketError("gethostbyname() Error");
         return kRunEndProgram;
     }
-    WriteLog("IP Address convert", "");
+    dlg.WriteLog("IP Address convert", "");
     dlg.m_ulDeviceAddr = platform::InetAddr(address.c_str());
     if (dlg.m_ulDeviceAddr == kInaddrNone) {
         dlg.ReportSocketError("inet_addr() Error");
@@ -72,7 +83,7 @@ int PrepareAddresses(CUpdaterDlg& dlg, const std::string& address) {
 template <typename Step>
 int RunStep(CUpdaterDlg& dlg, int step, const char* title, int labelId, Step&& body) {
     dlg.m_nUpdateStep = step;
-    WriteLog(title, "");
+    dlg.WriteLog(title, "");
     const int result = body();
     dlg.m_nUpdateStep = kStepBetween;
     dlg.ShowDlgItem(labelId, true);
@@ -81,9 +92,7 @@ int RunStep(CUpdaterDlg& dlg, int step, const char* title, int labelId, Step&& b
 
 int UpdateCpuProgram(CUpdaterDlg& dlg) {
     const ComponentRow& cpu = *FindComponent(kStepCpu);
-    // A unit older than version 5 takes a version-5 program only after it has run an
-    // intermediate one, so the program goes twice.
-    const int passes = (dlg.m_nCpuFileVersion == 5 && dlg.m_nDeviceVersion < 5) ? 2 : 1;
+    const int passes = CpuProgramPasses(dlg.m_nCpuFileVersion, dlg.m_nDeviceVersion);
     int result = kRunOk;
     for (int pass = 0; pass < passes && result == kRunOk; ++pass) {
         result = RunStep(dlg, kStepCpu, cpu.runTitle, cpu.labelId,
@@ -120,7 +129,10 @@ int UpdateAllComponents(CUpdaterDlg& dlg) {
 
 int CUpdaterDlg::RunUpdate() {
     std::string address;
+    platform::SingleInstanceLock unitLock;
     int result = ReadAddressFields(*this, address);
+    if (result == kRunOk)
+        result = LockUnit(*this, address, unitLock);
     if (result == kRunOk)
         result = PrepareAddresses(*this, address);
     if (result == kRunOk)
@@ -148,7 +160,7 @@ int CUpdaterDlg::RunUpdate() {
     SetFocusTo(IDC_IP1);
     if (result == kRunOk) {
         m_bUpdateDone = 1;
-        platform::DeleteFileNamed(kActivityLogName);
+        m_log.DiscardAfterSuccess();
         MessageBox("Update Complete.", platform::kMbIconInformation);
     }
     EnableDlgItem(IDC_UPDATE, true);

@@ -285,23 +285,41 @@ std::optional<uint64_t> RegularFileSize(const char* name) {
 }
 
 std::vector<FindEntry> FindInCurrentDirectory(const char* pattern) {
-    std::vector<FindEntry> found;
+    return std::move(FindInCurrentDirectory(std::vector<std::string>{pattern}).front());
+}
+
+std::vector<std::vector<FindEntry>>
+FindInCurrentDirectory(const std::vector<std::string>& patterns) {
+    std::vector<std::vector<FindEntry>> found(patterns.size());
     DIR* dir = ::opendir(".");
     if (dir == nullptr) {
         RecordErrno(nullptr);
         return found;
     }
+    std::vector<size_t> matching;
+    bool any = false;
     while (const dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
-        if (name == "." || name == ".." || !WindowsNameMatches(pattern, name))
+        if (name == "." || name == "..")
+            continue;
+        matching.clear();
+        for (size_t i = 0; i < patterns.size(); ++i) {
+            if (WindowsNameMatches(patterns[i], name))
+                matching.push_back(i);
+        }
+        if (matching.empty())
             continue;
         struct stat st {};
         if (::fstatat(::dirfd(dir), entry->d_name, &st, 0) != 0 || S_ISDIR(st.st_mode))
             continue;
-        found.push_back({name, FileTimeOf(st)});
+        // Not a regular file (a device, a pipe): found, but with nothing in it to upload.
+        const uint64_t size = S_ISREG(st.st_mode) ? uint64_t(st.st_size) : 0;
+        for (const size_t i : matching)
+            found[i].push_back({name, FileTimeOf(st), size});
+        any = true;
     }
     ::closedir(dir);
-    if (found.empty())
+    if (!any)
         t_lastError = kErrorFileNotFound;
     return found;
 }

@@ -125,12 +125,23 @@ std::vector<FindEntry> FindInCurrentDirectory(const char* pattern) {
         return found;
     do {
         if (!IsDirectory(data.dwFileAttributes))
-            found.push_back({data.cFileName, Combine(data.ftLastWriteTime.dwHighDateTime,
-                                                     data.ftLastWriteTime.dwLowDateTime)});
+            found.push_back(
+                {data.cFileName,
+                 Combine(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime),
+                 Combine(data.nFileSizeHigh, data.nFileSizeLow)});
     } while (::FindNextFileA(search, &data));
     ::FindClose(search);
     if (found.empty())
         ::SetLastError(ERROR_FILE_NOT_FOUND);
+    return found;
+}
+
+// The system matches each pattern itself (short names included), so each gets its own search.
+std::vector<std::vector<FindEntry>>
+FindInCurrentDirectory(const std::vector<std::string>& patterns) {
+    std::vector<std::vector<FindEntry>> found;
+    for (const std::string& pattern : patterns)
+        found.push_back(FindInCurrentDirectory(pattern.c_str()));
     return found;
 }
 

@@ -67,6 +67,16 @@ int main() {
                 static_cast<unsigned long long>(platform::NowMs() - start));
 
     start = platform::NowMs();
+    const std::vector<std::string> patterns = {"*.cpu", "*.bin", "*.htm", "*.html",
+                                               "*.jpg", "*.gif", "*.bmp", "*.sdt",
+                                               "*.tbl", "*.cst", "LOGO.bmp"};
+    size_t all = 0;
+    for (const auto& found : platform::FindInCurrentDirectory(patterns))
+        all += found.size();
+    std::printf("one directory search for discovery's %zu patterns: %zu matches in %llu ms\n",
+                patterns.size(), all, static_cast<unsigned long long>(platform::NowMs() - start));
+
+    start = platform::NowMs();
     std::vector<platform::FindEntry> bitmaps;
     FindFiles(&bitmaps, "*.bmp", 3);
     std::printf("FindFiles(\"*.bmp\"): %zu entries in %llu ms\n", bitmaps.size(),

@@ -5,6 +5,7 @@ worked through its window by kqdriver.exe, against the simulated unit kqunit on 
     python3 tests/e2e/run_e2e.py --build BUILD_WINDOWS --kqunit PATH/kqunit [--only NAME ...]
                                  [--exe KQVorlink.exe] [--group start|run] [--list]
                                  [--gtest kqwintests.exe ...] [--pictures docs]
+                                 [--cli kqvorlink-cli.exe]
 
 Ends with the line "N passed, M failed" and a non-zero exit status when any case failed.
 """
@@ -24,6 +25,7 @@ import scenarios_layout  # noqa: E402,F401  (registers its scenarios)
 import scenarios_run  # noqa: E402,F401
 import scenarios_start  # noqa: E402,F401
 from e2e_case import SCENARIOS, run_case  # noqa: E402
+from cli_cases import run_cli_cases  # noqa: E402
 from session import Display, Driver, Wine, isolate_or_continue, log  # noqa: E402
 
 
@@ -104,6 +106,7 @@ def main(argv):
     parser.add_argument("--only", nargs="*", help="only these cases")
     parser.add_argument("--list", action="store_true", help="list the cases and stop")
     parser.add_argument("--pictures", help="keep the README's pictures of the window here")
+    parser.add_argument("--cli", help="kqvorlink-cli.exe: run its cases after the GoogleTest programs")
     parser.add_argument("--gtest", nargs="*", default=[],
                         help="GoogleTest programs of the Windows backend to run first under Wine")
     args = parser.parse_args(argv)
@@ -141,6 +144,10 @@ def main(argv):
                 "ok  " if not bad else "FAIL", os.path.basename(exe), ok, bad, time.time() - started))
             for line in lines:
                 log("     " + line)
+        if args.cli:
+            ok, bad = run_cli_cases(env, os.path.abspath(args.cli))
+            passed += ok
+            failed += bad
         for index, (name, group, function) in enumerate(chosen):
             failures, seconds = run_case(name, index, function, env)
             if failures:

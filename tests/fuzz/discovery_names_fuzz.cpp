@@ -186,7 +186,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                   }));
         return list;
     };
-    folder.hasContent = [&](const std::string& name) { return listing.at(name).hasContent; };
+    folder.hasContent = [&](const platform::FindEntry& entry) {
+        return listing.at(entry.name).hasContent;
+    };
 
     for (int scan = static_cast<int>(ComponentScan::Cpu);
          scan <= static_cast<int>(ComponentScan::Fpga2m); ++scan) {

@@ -1,0 +1,51 @@
+#include "cli/check_unit.h"
+
+#include "link/protocol_format.h"
+#include "platform/process.h"
+#include "update/component_store.h"
+#include "update/unit_lock.h"
+
+#include <cstring>
+#include <vector>
+
+namespace cli {
+namespace {
+
+constexpr size_t kModelLength = 5;
+constexpr size_t kVersionTextCapacity = 65536;
+
+} // namespace
+
+CheckResult CheckUnit(const std::string& address, const UpdateSet& set) {
+    CheckResult check;
+    // A unit in the middle of an update is left alone.
+    platform::SingleInstanceLock lock;
+    if (lock.Acquire(UnitLockName(address).c_str()) ==
+        platform::SingleInstanceLock::Result::AlreadyExists) {
+        check.message = UnitBusyText(address);
+        return check;
+    }
+    UnitWindow* window = nullptr;
+    CUpdaterDlg run(UnitWindowFactory(&window), "", std::make_shared<ComponentStore>(false));
+    run.m_ulDeviceAddr = platform::InetAddr(address.c_str());
+
+    char modelText[kModelLength + 2] = {};
+    std::vector<char> versionText(kVersionTextCapacity, '\0');
+    if (run.LogInFtp(1) == 0 && run.IdentifyDevice(modelText, versionText.data()) == 1) {
+        ReplyBuffer reply;
+        check.answered = run.Exchange(run.m_sockCtrl, "QUIT\r\n", reply, 0) == 0;
+    }
+    run.m_sockCtrl.Close();
+    if (!check.answered) {
+        const auto boxes = window->State().boxes;
+        check.message = boxes.empty() ? "no answer" : boxes.back().text;
+        return check;
+    }
+    check.model = modelText;
+    check.version = VersionTextWithoutLineEnd(versionText.data());
+    check.modelMatches = std::strncmp(set.Model().c_str(), modelText, kModelLength) == 0;
+    check.cpuPasses = set.CpuPasses(ParseDeviceVersion(versionText.data()));
+    return check;
+}
+
+} // namespace cli

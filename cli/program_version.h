@@ -1,0 +1,20 @@
+#pragma once
+// The program's version, from the same values as the dialog's version resource.
+
+#include "app/res/version.h"
+
+#include <string>
+
+namespace cli {
+
+// "2.0.0.0" from the file version "2, 0, 0, 0".
+inline std::string ProgramVersion() {
+    std::string version;
+    for (const char c : std::string(KQ_FILE_VERSION_TEXT)) {
+        if (c != ' ')
+            version.push_back(c == ',' ? '.' : c);
+    }
+    return version;
+}
+
+} // namespace cli

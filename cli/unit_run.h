@@ -1,0 +1,71 @@
+#pragma once
+// One unit of a fleet: a run of the dialog's own update (CUpdaterDlg::RunUpdate) hosted in a
+// UnitWindow, with its own activity log, and its outcome once it has ended.
+
+#include "cli/unit_window.h"
+#include "cli/update_set.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+
+class ComponentStore;
+
+namespace cli {
+
+enum class UnitResult { Waiting, Running, Complete, Failed, NotStarted };
+const char* ResultName(UnitResult result);
+
+struct UnitOutcome {
+    UnitResult result = UnitResult::Waiting;
+    std::string message;     // the box that ended the run, or why it did not start
+    std::string messageKind; // "information", "warning", "stop" or empty
+    std::string start, end;  // local times, ISO 8601
+    double seconds = 0;
+};
+
+struct LogPolicy {
+    std::string dir;       // where DIR/KQVorlink-<address>.log go
+    bool keepAfterSuccess; // --keep-logs
+};
+
+class UnitRun {
+  public:
+    UnitRun(std::string address, const UpdateSet& set, std::shared_ptr<ComponentStore> store,
+            const LogPolicy& logs);
+    ~UnitRun();
+
+    const std::string& Address() const { return m_address; }
+    const std::string& LogPath() const { return m_logPath; }
+    // Whether the log is still there after the run (kept after failure or with --keep-logs).
+    bool LogKept() const;
+    // Runs the whole update on the calling thread.
+    void Run();
+    // Marks a unit that will not run (an interrupt came first).
+    void MarkNotStarted(const std::string& why);
+
+    UnitResult Result() const { return m_result; }
+    UnitOutcome Outcome() const; // complete once Result() is final
+    WindowState Window() const;  // what the run shows now (empty before it starts)
+    // The unit's version text before the update, empty when it was not read.
+    std::string VersionBefore() const;
+
+  private:
+    const std::string m_address;
+    const UpdateSet& m_set;
+    const std::shared_ptr<ComponentStore> m_store;
+    const std::string m_logPath;
+    const bool m_keepLog;
+    mutable std::mutex m_mutex; // guards the window while the view reads it
+    UnitWindow* m_window = nullptr;
+    std::unique_ptr<CUpdaterDlg> m_dialog;
+    WindowState m_final;
+    std::atomic<UnitResult> m_result{UnitResult::Waiting};
+    UnitOutcome m_outcome;
+};
+
+// The local time now as "YYYY-MM-DDTHH:MM:SS".
+std::string LocalIsoTime();
+
+} // namespace cli

@@ -1,0 +1,49 @@
+#include "platform/console.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <io.h>
+
+namespace platform {
+namespace {
+
+std::atomic<bool> g_interrupted{false};
+
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+    switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+        g_interrupted = true;
+        return TRUE; // handled: the process goes on and finishes its running units
+    default:
+        return FALSE;
+    }
+}
+
+} // namespace
+
+bool IsTerminal(std::FILE* stream) {
+    if (!::_isatty(::_fileno(stream)))
+        return false;
+    const HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+    DWORD mode = 0;
+    if (!::GetConsoleMode(handle, &mode))
+        return false;
+    // Without virtual-terminal processing the redraw would print its control sequences.
+    return ::SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
+void CatchInterrupts() {
+    ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+bool InterruptRequested() {
+    return g_interrupted;
+}
+
+// The console's events arrive on a thread of their own: nothing to keep from other threads.
+InterruptsKeptFromNewThreads::InterruptsKeptFromNewThreads() : m_saved{} {}
+InterruptsKeptFromNewThreads::~InterruptsKeptFromNewThreads() = default;
+
+} // namespace platform

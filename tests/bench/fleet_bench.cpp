@@ -1,0 +1,182 @@
+// The fleet front end over many simulated units: a full update set with a CPU program, run with
+// the protocol's time scaled down on 1, 16, 64 and 256 units, then in real time on 16 units.
+// Prints wall time, its ratio to one unit, and the front end's peak memory against its budget
+// (the set's size + 16 MiB + 64 KiB per unit). A program, not a test; run it in a network
+// namespace of its own (unshare -n) on a machine that is otherwise quiet.
+//
+//   fleet_bench [--no-real-time] [--scale S] [--units N]   (defaults: 0.05; 1, 16, 64 and 256)
+
+#include "cli/commands.h"
+#include "platform/clock.h"
+#include "sim/sim_unit.h"
+#include "tests/bench/bench_support.h"
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+double g_scale = 0.05;
+
+// 127.0.6.1 and on, unit by unit.
+std::string UnitAddress(int i) {
+    const int n = 6 * 256 + 1 + i;
+    return "127.0." + std::to_string(n / 256) + "." + std::to_string(n % 256);
+}
+
+uint64_t WriteSet() {
+    const std::pair<const char*, size_t> files[] = {
+        {"kq12.cpu", 2 << 20},   {"FPGA5M.bin", 1 << 20}, {"RFPGA.bin", 256 << 10},
+        {"oemindex.htm", 9000},  {"index.html", 8000},    {"top.jpg", 60000},
+        {"CURSOR1.bmp", 6000},   {"ICON1.bmp", 6500},     {"shade.sdt", 100000},
+        {"gamma.tbl", 5120},     {"scene1.cst", 3000},    {"LOGO.bmp", 31260},
+        {"TFPGA2M.bin", 400000},
+    };
+    uint64_t total = 0;
+    unsigned seed = 1;
+    for (const auto& [name, size] : files) {
+        WriteFileOfSize(name, size, seed++);
+        total += size;
+    }
+    return total;
+}
+
+// Serves `count` units in a child process until it is told to stop; returns its id.
+pid_t StartUnits(int count, const std::string& storeRoot, int ready[2]) {
+    const pid_t pid = fork();
+    if (pid != 0)
+        return pid;
+    std::vector<std::unique_ptr<sim::Unit>> units;
+    for (int i = 0; i < count; ++i) {
+        sim::UnitConfig config;
+        config.address = UnitAddress(i);
+        config.storeDir = storeRoot + "/" + config.address;
+        config.restartRefuseMs = uint32_t(3000 * g_scale) + 1;
+        std::filesystem::create_directories(config.storeDir);
+        units.push_back(std::make_unique<sim::Unit>(config));
+        if (!units.back()->Start()) {
+            std::fprintf(stderr, "unit %s: %s\n", config.address.c_str(),
+                         units.back()->Error().c_str());
+            _exit(1);
+        }
+    }
+    const char ok = 1;
+    if (write(ready[1], &ok, 1) != 1)
+        _exit(1);
+    pause(); // until the benchmark ends this process
+    _exit(0);
+}
+
+struct Result {
+    double seconds = 0;
+    long peakKiB = 0;
+    int status = -1;
+};
+
+// Runs `kqvorlink-cli update` on `count` units in a child process of its own, so that its peak
+// memory is its own.
+Result RunFleet(int count, double scale) {
+    std::vector<std::string> args = {"kqvorlink-cli", "update", "--jobs",
+                                     std::to_string(std::min(count, 256)),
+                                     UnitAddress(0) + "-" + UnitAddress(count - 1)};
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        std::FILE* out = std::fopen("fleet-output.txt", "w");
+        platform::SetTimeScale(scale);
+        std::vector<char*> argv;
+        for (std::string& arg : args)
+            argv.push_back(arg.data());
+        _exit(cli::RunCli(int(argv.size()), argv.data(), out, stderr));
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    Result result;
+    result.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    result.peakKiB = usage.ru_maxrss;
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+// Prints one row; returns the fleet's wall time.
+double Measure(int count, double scale, uint64_t setBytes, double oneUnitSeconds, const char* tag) {
+    int ready[2];
+    if (pipe(ready) != 0)
+        return 0;
+    const pid_t units =
+        StartUnits(count, (std::filesystem::current_path() / "stores").string(), ready);
+    char ok = 0;
+    if (read(ready[0], &ok, 1) != 1) {
+        std::printf("%5d units: the simulated units did not start\n", count);
+        return 0;
+    }
+    const Result r = RunFleet(count, scale);
+    kill(units, SIGTERM);
+    waitpid(units, nullptr, 0);
+    close(ready[0]);
+    close(ready[1]);
+    std::filesystem::remove_all("stores");
+
+    const double budgetMiB = double(setBytes) / 1048576.0 + 16.0 + count * 64.0 / 1024.0;
+    const std::string ratio =
+        oneUnitSeconds > 0 ? std::to_string(r.seconds / oneUnitSeconds).substr(0, 5) + " x" : "-";
+    std::printf("%-10s %5d %9.2f s %9s %9.1f MiB %9.1f MiB %s%s\n", tag, count, r.seconds,
+                ratio.c_str(), r.peakKiB / 1024.0, budgetMiB,
+                r.peakKiB / 1024.0 <= budgetMiB ? "within" : "OVER",
+                r.status == 0 ? "" : "  (not every unit completed)");
+    if (r.status != 0) {
+        // The summary's lines of the units that did not complete, the first few.
+        std::ifstream output("fleet-output.txt");
+        int failed = 0;
+        for (std::string line; std::getline(output, line);) {
+            if (line.find(" failed ") != std::string::npos && line.find("(") == std::string::npos &&
+                ++failed <= 3)
+                std::printf("    %s\n", line.c_str());
+        }
+        std::printf("    %d of %d units failed\n", failed, count);
+    }
+    std::fflush(stdout);
+    return r.seconds;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // 256 units and their connections need more descriptors than the usual soft limit.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
+    bool realTime = true;
+    std::vector<int> counts = {16, 64, 256};
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--no-real-time") == 0)
+            realTime = false;
+        else if (std::strcmp(argv[i], "--scale") == 0 && i + 1 < argc)
+            g_scale = std::atof(argv[++i]);
+        else if (std::strcmp(argv[i], "--units") == 0 && i + 1 < argc)
+            counts = {std::atoi(argv[++i])};
+    }
+    TempFolder folder("fleet-bench");
+    const uint64_t setBytes = WriteSet();
+    std::printf("update set: %.2f MiB with a CPU program; time scale %.2f\n",
+                double(setBytes) / 1048576.0, g_scale);
+    std::printf("%-10s %5s %11s %9s %13s %13s\n", "run", "units", "wall", "ratio", "peak memory",
+                "budget");
+    const char* tag = g_scale == 1.0 ? "real time" : "scaled";
+    const double one = Measure(1, g_scale, setBytes, 0, tag); // every ratio is against it
+    std::printf("(ratios are against this one-unit run)\n");
+    for (const int count : counts)
+        Measure(count, g_scale, setBytes, one, tag);
+    if (realTime)
+        Measure(16, 1.0, setBytes, 0, "real time");
+    return 0;
+}
