@@ -4,6 +4,7 @@
 #include "cli/fleet_view.h"
 #include "cli/program_version.h"
 #include "cli/report.h"
+#include "cli/terminal_text.h"
 #include "cli/unit_list.h"
 #include "cli/worker_pool.h"
 #include "platform/console.h"
@@ -68,12 +69,14 @@ int Check(const Options& options, const UnitList& units, std::FILE* out) {
         const CheckResult& r = results[i];
         const char* address = units.addresses[i].c_str();
         if (!r.answered) {
-            std::fprintf(out, "%-16s no answer: %s\n", address, r.message.c_str());
+            std::fprintf(out, "%-16s no answer: %s\n", address, TerminalText(r.message).c_str());
             allGood = false;
             continue;
         }
-        std::fprintf(out, "%-16s model %s (%s), version \"%s\"", address, r.model.c_str(),
-                     r.modelMatches ? "matches the set" : "NOT the set's model", r.version.c_str());
+        std::fprintf(out, "%-16s model %s (%s), version \"%s\"", address,
+                     TerminalText(r.model).c_str(),
+                     r.modelMatches ? "matches the set" : "NOT the set's model",
+                     TerminalText(r.version).c_str());
         if (r.cpuPasses > 0)
             std::fprintf(out, ", CPU program in %d pass%s", r.cpuPasses,
                          r.cpuPasses == 1 ? "" : "es");

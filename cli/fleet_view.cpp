@@ -1,5 +1,7 @@
 #include "cli/fleet_view.h"
 
+#include "cli/terminal_text.h"
+
 #include <algorithm>
 
 namespace cli {
@@ -20,15 +22,6 @@ std::string Padded(std::string text, size_t width) {
     return text;
 }
 
-// A message on one line: its line breaks become spaces.
-std::string OneLine(std::string text) {
-    std::replace(text.begin(), text.end(), '\r', ' ');
-    std::replace(text.begin(), text.end(), '\n', ' ');
-    while (!text.empty() && text.back() == ' ')
-        text.pop_back();
-    return text;
-}
-
 } // namespace
 
 FleetView::FleetView(std::FILE* out, bool terminal, std::string model)
@@ -42,7 +35,7 @@ std::string FleetView::Line(const UnitRun& unit, const WindowState& window) cons
     } else if (result == UnitResult::Waiting) {
         line += "waiting";
     } else {
-        line += std::string(ResultName(result)) + ": " + OneLine(unit.Outcome().message);
+        line += std::string(ResultName(result)) + ": " + TerminalText(unit.Outcome().message);
     }
     return line;
 }
@@ -76,7 +69,7 @@ void FleetView::Refresh(const std::vector<std::unique_ptr<UnitRun>>& units) {
             const std::string kind =
                 outcome.messageKind.empty() ? "" : " (" + outcome.messageKind + ")";
             std::fprintf(m_out, "%s %s%s: %s\n", unit.Address().c_str(), ResultName(now.result),
-                         kind.c_str(), OneLine(outcome.message).c_str());
+                         kind.c_str(), TerminalText(outcome.message).c_str());
         }
         seen = now;
     }
@@ -97,7 +90,8 @@ void FleetView::Summary(const std::vector<std::unique_ptr<UnitRun>>& units) {
     for (const auto& unit : units) {
         const UnitOutcome outcome = unit->Outcome();
         std::fprintf(m_out, "%-16s%-13s%8.1fs  %s\n", unit->Address().c_str(),
-                     ResultName(outcome.result), outcome.seconds, OneLine(outcome.message).c_str());
+                     ResultName(outcome.result), outcome.seconds,
+                     TerminalText(outcome.message).c_str());
     }
     std::fflush(m_out);
 }
