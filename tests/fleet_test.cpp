@@ -240,7 +240,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 {"127.0.3.254", "127.0.3.255", "127.0.4.0", "127.0.4.1"}},
                       GoodUnits{{"127.0.3.5", "127.0.3.4-127.0.3.5"}, {"127.0.3.5", "127.0.3.4"}},
                       GoodUnits{{"@list", "127.0.3.7"}, {"127.0.3.7", "127.0.3.1", "127.0.3.2"}},
-                      GoodUnits{{"010.001.002.003"}, {"10.1.2.3"}}));
+                      GoodUnits{{"127.000.003.010"}, {"127.0.3.10"}}));
 
 TEST_F(FleetTest, SecondProcessIsRefusedTheUnitThatAnotherRunIsUpdating) {
     std::filesystem::remove("kq12.cpu"); // the other process runs in real time: no restart wait
