@@ -1,12 +1,17 @@
 #pragma once
-// What a person sees of a fleet run. On a terminal: one line per unit, redrawn in place
-// (address, model, step, bar, status); otherwise (a pipe, CI) one plain line per event and no
+// What a person sees of a fleet run. On a terminal: a block redrawn in place that never takes
+// more rows than the window has (a header with the counts and times, then the failed and running
+// units, one line each, as many as fit); otherwise (a pipe, CI) one plain line per event and no
 // control sequences. Then a summary table in both cases.
 
+#include "cli/in_place_screen.h"
 #include "cli/unit_run.h"
+#include "platform/terminal_size.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,7 +21,8 @@ class FleetView {
   public:
     FleetView(std::FILE* out, bool terminal, std::string model);
 
-    // Shows the units' current state (a redraw, or a line per change since the last call).
+    // Shows the units' current state (a redraw at most a few times a second, or a line per
+    // change since the last call).
     void Refresh(const std::vector<std::unique_ptr<UnitRun>>& units);
     // Says at once what an interrupt does.
     void Interrupted(size_t running, size_t notStarted);
@@ -28,13 +34,27 @@ class FleetView {
         int label = 0;
         std::string status;
     };
+    // What the terminal view keeps of a unit between frames.
+    struct Timing {
+        uint64_t startedMs = 0;  // when it was first seen running
+        uint64_t completeMs = 0; // how long it took, once complete
+    };
     std::string Line(const UnitRun& unit, const WindowState& window) const;
+    void PrintEvents(const std::vector<std::unique_ptr<UnitRun>>& units);
+    void Redraw(const std::vector<std::unique_ptr<UnitRun>>& units, bool headerOnly);
 
     std::FILE* m_out;
     const bool m_terminal;
     const std::string m_model;
     std::vector<Seen> m_seen;
-    size_t m_drawnLines = 0;
+    // The terminal view.
+    std::optional<platform::TerminalSizeWatch> m_window;
+    platform::TerminalSize m_size;
+    InPlaceScreen m_screen;
+    int m_noticeRows = 0; // rows that the interrupt's notice took above the view
+    const uint64_t m_startMs;
+    uint64_t m_drawnMs = 0;
+    std::vector<Timing> m_timing;
 };
 
 } // namespace cli

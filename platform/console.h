@@ -14,9 +14,9 @@ bool IsTerminal(std::FILE* stream);
 void CatchInterrupts();
 bool InterruptRequested();
 
-// While it lives, threads started by this thread never receive the interrupt themselves (on
-// Linux a signal may land on any thread and cut short a wait there); the thread that caught it
-// looks at InterruptRequested().
+// While it lives, threads started by this thread never receive the interrupt or a terminal's
+// resize themselves (on Linux a signal may land on any thread and cut short a wait there); the
+// thread that caught it looks at InterruptRequested() (or the terminal's size).
 class InterruptsKeptFromNewThreads {
   public:
     InterruptsKeptFromNewThreads();

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and the demo need, when any is missing:
-# the native tool chain and GoogleTest, clang for the fuzz targets, the 32-bit Windows cross
-# compiler, and Wine with a virtual X display for running the Windows program.
+# the native tool chain and GoogleTest, clang for the fuzz targets, a terminal emulator for the
+# fleet view's test, the 32-bit Windows cross compiler, and Wine with a virtual X display for
+# running the Windows program.
 set -euo pipefail
 
 NATIVE=(cmake g++ libgtest-dev libcli11-dev nlohmann-json3-dev curl netbase iproute2 python3
-    util-linux clang)
+    util-linux clang python3-pyte)
 WINDOWS=(g++-mingw-w64-i686 xvfb xdotool imagemagick)
 WINE=(wine wine32:i386)
 

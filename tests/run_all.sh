@@ -96,7 +96,7 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 build_sanitized() {
     rm -f "$SANITIZED/kqtests"
     cmake -S "$ROOT" -B "$SANITIZED" -DCMAKE_BUILD_TYPE=Debug -DKQ_SANITIZE=ON &&
-        cmake --build "$SANITIZED" -j"$JOBS" --target kqtests kqunit kqvorlink-cli -- -k
+        cmake --build "$SANITIZED" -j"$JOBS" --target kqtests kqunit kqvorlink-cli kqvorlink-cli-scaled -- -k
 }
 
 build_windows() {

@@ -38,6 +38,7 @@ InterruptsKeptFromNewThreads::InterruptsKeptFromNewThreads() {
     sigemptyset(&interrupts);
     sigaddset(&interrupts, SIGINT);
     sigaddset(&interrupts, SIGTERM);
+    sigaddset(&interrupts, SIGWINCH); // a resize, too, is for the thread that draws
     pthread_sigmask(SIG_BLOCK, &interrupts, reinterpret_cast<sigset_t*>(m_saved));
 }
 

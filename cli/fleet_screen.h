@@ -1,0 +1,47 @@
+#pragma once
+// The layout of the fleet's live view on a terminal of a given size: a header with the counts,
+// the elapsed time and the time left, then the units a person must see (failed and running ones)
+// as far as they fit, and a closing line for those that do not.
+
+#include "cli/unit_run.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// How many units are in each state, indexed by UnitResult.
+using FleetCounts = std::array<size_t, 5>;
+
+std::string HeaderLine(const FleetCounts& counts, uint64_t elapsedMs,
+                       std::optional<uint64_t> leftMs);
+
+// Which units get a line of their own, in the order shown (failed ones first), and how many of
+// each kind are left out.
+struct UnitChoice {
+    std::vector<size_t> shown;
+    size_t hiddenFailed = 0;
+    size_t hiddenRunning = 0;
+};
+
+// Chooses among the units for `rows` rows of which the header takes one: all failed and running
+// units when they fit; else one row says how many more there are, and the failed units keep at
+// least half of the rest.
+UnitChoice ChooseUnits(const std::vector<UnitResult>& results, int rows);
+
+// "... and N more running" (and failed); empty when nothing is left out.
+std::string ClosingLine(const UnitChoice& choice);
+
+// The line cut so that it ends before the last column (a full row would make the terminal wrap).
+std::string FitToWidth(std::string line, int columns);
+
+// The time the run still needs: each running unit as long as a complete unit took on average,
+// less what it has run, then the waiting units in rounds of as many as run now. Nothing before
+// the first unit has completed.
+std::optional<uint64_t> TimeLeftMs(const std::vector<uint64_t>& completeMs,
+                                   const std::vector<uint64_t>& runningForMs, size_t waiting);
+
+} // namespace cli
