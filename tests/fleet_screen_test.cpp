@@ -1,0 +1,122 @@
+// The fleet's live view on terminals of every size: which units get a line, what the closing line
+// says, how lines are cut to the width, and the estimate of the time left.
+
+#include "cli/fleet_screen.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using cli::UnitResult;
+
+// A fleet written as one letter per unit: F failed, R running, C complete, W waiting.
+std::vector<UnitResult> Fleet(const std::string& letters) {
+    std::vector<UnitResult> fleet;
+    for (const char c : letters)
+        fleet.push_back(c == 'F'   ? UnitResult::Failed
+                        : c == 'R' ? UnitResult::Running
+                        : c == 'C' ? UnitResult::Complete
+                                   : UnitResult::Waiting);
+    return fleet;
+}
+
+struct ChoiceRow {
+    const char* name;
+    int rows; // the terminal's, the header's included
+    std::string fleet;
+    std::vector<size_t> shown;
+    std::string closing;
+};
+
+void PrintTo(const ChoiceRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class FleetScreenChoiceTest : public ::testing::TestWithParam<ChoiceRow> {};
+
+TEST_P(FleetScreenChoiceTest, ShowsWhatFitsAndCountsTheRest) {
+    const ChoiceRow& row = GetParam();
+    const cli::UnitChoice choice = cli::ChooseUnits(Fleet(row.fleet), row.rows);
+    EXPECT_EQ(choice.shown, row.shown);
+    EXPECT_EQ(cli::ClosingLine(choice), row.closing);
+    const size_t closingRows = row.closing.empty() ? 0 : 1;
+    EXPECT_LE(1 + choice.shown.size() + closingRows, size_t(std::max(row.rows, 2)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, FleetScreenChoiceTest,
+    ::testing::Values(
+        ChoiceRow{"all_fit_complete_and_waiting_left_out", 24, "CRWFRC", {3, 1, 4}, ""},
+        ChoiceRow{"exactly_as_many_as_rows", 5, "RFRR", {1, 0, 2, 3}, ""},
+        ChoiceRow{"one_too_many_takes_a_row_for_the_rest",
+                  5,
+                  "RFRRR",
+                  {1, 0, 2},
+                  "... and 2 more running"},
+        ChoiceRow{"failures_fill_rows_running_ones_leave",
+                  6,
+                  "FFFFFFR",
+                  {0, 1, 2, 6},
+                  "... and 3 more failed"},
+        ChoiceRow{"failures_keep_half_of_the_rows",
+                  6,
+                  "FFFFFRRRRR",
+                  {0, 1, 5, 6},
+                  "... and 3 more failed, 3 more running"},
+        ChoiceRow{"two_rows_header_and_closing_line", 2, "RRR", {}, "... and 3 more running"},
+        ChoiceRow{"one_row_header_only", 1, "FR", {}, "... and 1 more failed, 1 more running"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct WidthRow {
+    const char* name;
+    int columns;
+    std::string line;
+    std::string shown;
+};
+
+void PrintTo(const WidthRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class FleetScreenWidthTest : public ::testing::TestWithParam<WidthRow> {};
+
+TEST_P(FleetScreenWidthTest, EndsBeforeTheLastColumn) {
+    EXPECT_EQ(cli::FitToWidth(GetParam().line, GetParam().columns), GetParam().shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, FleetScreenWidthTest,
+                         ::testing::Values(WidthRow{"as_wide_as_window_cut", 8, "12345678",
+                                                    "1234567"},
+                                           WidthRow{"one_short_kept", 8, "1234567", "1234567"},
+                                           WidthRow{"one_column_window", 1, "abc", "a"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct TimeLeftRow {
+    const char* name;
+    std::vector<uint64_t> completeMs, runningForMs;
+    size_t waiting;
+    std::optional<uint64_t> leftMs;
+};
+
+void PrintTo(const TimeLeftRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class FleetScreenTimeLeftTest : public ::testing::TestWithParam<TimeLeftRow> {};
+
+TEST_P(FleetScreenTimeLeftTest, EstimatesFromCompleteUnits) {
+    const TimeLeftRow& row = GetParam();
+    EXPECT_EQ(cli::TimeLeftMs(row.completeMs, row.runningForMs, row.waiting), row.leftMs);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, FleetScreenTimeLeftTest,
+    ::testing::Values(TimeLeftRow{"none_complete_yet", {}, {5000}, 3, std::nullopt},
+                      TimeLeftRow{
+                          "longest_running_unit_decides", {60000, 80000}, {10000, 50000}, 0, 60000},
+                      TimeLeftRow{"waiting_units_in_rounds", {70000}, {0, 0}, 3, 210000},
+                      TimeLeftRow{"unit_slower_than_the_mean", {10000}, {30000}, 0, 0},
+                      TimeLeftRow{"only_waiting_units", {5000}, {}, 2, 10000}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
