@@ -7,7 +7,8 @@ namespace cli {
 namespace {
 
 size_t Count(const FleetCounts& counts, UnitResult result) {
-    return counts[size_t(result)];
+    const auto found = counts.find(result);
+    return found == counts.end() ? 0 : found->second;
 }
 
 std::string Duration(uint64_t ms) {

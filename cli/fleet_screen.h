@@ -5,16 +5,16 @@
 
 #include "cli/unit_run.h"
 
-#include <array>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace cli {
 
-// How many units are in each state, indexed by UnitResult.
-using FleetCounts = std::array<size_t, 5>;
+// How many units are in each state.
+using FleetCounts = std::map<UnitResult, size_t>;
 
 std::string HeaderLine(const FleetCounts& counts, uint64_t elapsedMs,
                        std::optional<uint64_t> leftMs);

@@ -76,7 +76,7 @@ void FleetView::Redraw(const std::vector<std::unique_ptr<UnitRun>>& units, bool 
 
     const uint64_t now = platform::NowMs();
     m_timing.resize(units.size());
-    FleetCounts counts{};
+    FleetCounts counts;
     std::vector<UnitResult> results(units.size());
     std::vector<uint64_t> completeMs, runningForMs;
     for (size_t i = 0; i < units.size(); ++i) {
@@ -91,9 +91,9 @@ void FleetView::Redraw(const std::vector<std::unique_ptr<UnitRun>>& units, bool 
         if (timing.completeMs != 0)
             completeMs.push_back(timing.completeMs);
         results[i] = result;
-        ++counts[size_t(result)];
+        ++counts[result];
     }
-    const size_t waiting = counts[size_t(UnitResult::Waiting)];
+    const size_t waiting = counts[UnitResult::Waiting];
     std::vector<std::string> lines = {
         HeaderLine(counts, now - m_startMs,
                    headerOnly ? std::nullopt : TimeLeftMs(completeMs, runningForMs, waiting))};
