@@ -17,8 +17,9 @@ constexpr platform::TerminalSize kUsualSize{24, 80};
 std::string Bar(const WindowState& window) {
     const uint32_t high = std::max<uint32_t>(window.barHigh, 1);
     const int filled = int(uint64_t(std::min(window.barPos, high)) * kBarWidth / high);
-    return "[" + std::string(size_t(filled), '#') + std::string(size_t(kBarWidth - filled), '.') +
-           "]";
+    std::string bar = "[";
+    bar.append(size_t(filled), '#').append(size_t(kBarWidth - filled), '.') += ']';
+    return bar;
 }
 
 std::string Padded(std::string text, size_t width) {
