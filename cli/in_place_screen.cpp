@@ -17,6 +17,9 @@ void InPlaceScreen::Draw(const std::vector<std::string>& lines) {
         text += (i > 0 ? "\n" : "") + lines[i] + "\x1b[K";
     if (lines.size() < m_shown.size())
         text += "\x1b[J"; // the rows below, which the block had before
+    // The cursor waits at the start of the last row: what the terminal echoes there (a typed
+    // key, "^C") overwrites that row's first columns and never wraps into a row of its own.
+    text += '\r';
     // One write per frame, so that a terminal never shows half of one.
     std::fwrite(text.data(), 1, text.size(), m_out);
     std::fflush(m_out);

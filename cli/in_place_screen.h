@@ -1,8 +1,8 @@
 #pragma once
 // A block of lines at the bottom of a terminal's output, redrawn in place: the cursor goes back
 // to the block's first row, each row is rewritten and cleared to its end, and rows the block no
-// longer needs are erased. The cursor rests at the end of the last line, so a block as tall as
-// the window never makes the terminal scroll its own rows away.
+// longer needs are erased. The cursor rests on the last line, so a block as tall as the window
+// never makes the terminal scroll its own rows away.
 
 #include <cstdio>
 #include <string>
