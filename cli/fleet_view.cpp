@@ -41,8 +41,8 @@ FleetView::FleetView(std::FILE* out, bool terminal, std::string model)
         m_window.emplace(out);
 }
 
-std::string FleetView::Line(const UnitRun& unit, const WindowState& window) const {
-    const UnitResult result = unit.Result();
+std::string FleetView::Line(const UnitRun& unit, UnitResult result,
+                            const WindowState& window) const {
     std::string line = Padded(unit.Address(), 16) + Padded(m_model, 7);
     if (result == UnitResult::Running) {
         line += Padded(ComponentName(window.boldLabel), 22) + Bar(window) + " " +
@@ -102,7 +102,8 @@ void FleetView::Redraw(const std::vector<std::unique_ptr<UnitRun>>& units, bool 
     if (!headerOnly) {
         const UnitChoice choice = ChooseUnits(results, rows);
         for (const size_t i : choice.shown)
-            lines.push_back(Line(*units[i], units[i]->Window()));
+            // The result as counted: a unit that ends meanwhile is shown in the next frame.
+            lines.push_back(Line(*units[i], results[i], units[i]->Window()));
         const std::string closing = ClosingLine(choice);
         if (!closing.empty() && int(lines.size()) < rows)
             lines.push_back(closing);

@@ -39,7 +39,7 @@ class FleetView {
         uint64_t startedMs = 0;  // when it was first seen running
         uint64_t completeMs = 0; // how long it took, once complete
     };
-    std::string Line(const UnitRun& unit, const WindowState& window) const;
+    std::string Line(const UnitRun& unit, UnitResult result, const WindowState& window) const;
     void PrintEvents(const std::vector<std::unique_ptr<UnitRun>>& units);
     void Redraw(const std::vector<std::unique_ptr<UnitRun>>& units, bool headerOnly);
 
