@@ -195,8 +195,8 @@ TEST_F(FleetTest, FleetOfSixteenCompletesFourteenAndReportsTheTwoThatFailed) {
 struct BadArguments {
     const char* name;
     std::vector<std::string> args;
-    const char* named;               // the error names this
-    std::string unit = "127.0.3.40"; // the unit that must receive nothing
+    const char* named; // the error names this
+    std::string unit;  // the unit that must receive nothing
 };
 
 void PrintTo(const BadArguments& row, std::ostream* out) {
@@ -207,7 +207,7 @@ class FleetArgumentsTest : public FleetTest, public ::testing::WithParamInterfac
 
 TEST_P(FleetArgumentsTest, UsageErrorNamesTheArgumentAndSendsNothing) {
     sim::Unit& unit = AddUnitAt(GetParam().unit);
-    WriteTextFile("units.txt", "127.0.3.40\n# a comment\n127.0.3.999\n");
+    WriteTextFile("units.txt", GetParam().unit + "\n# a comment\n127.0.3.999\n");
     std::filesystem::create_directory("empty-set");
     WriteTextFile("b2-report.json", R"({"report": "update", "set": {"model": "KQ-B2"},
         "units": [{"address": "127.0.11.9", "result": "failed"}]})");
@@ -221,20 +221,30 @@ TEST_P(FleetArgumentsTest, UsageErrorNamesTheArgumentAndSendsNothing) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, FleetArgumentsTest,
     ::testing::Values(
+        BadArguments{"AddressPartAbove255",
+                     {"update", "127.0.11.61", "127.0.3.256"},
+                     "'127.0.3.256'",
+                     "127.0.11.61"},
         BadArguments{
-            "AddressPartAbove255", {"update", "127.0.3.40", "127.0.3.256"}, "'127.0.3.256'"},
-        BadArguments{"ThreePartAddress", {"update", "127.0.3.40", "127.0.3"}, "'127.0.3'"},
+            "ThreePartAddress", {"update", "127.0.11.62", "127.0.3"}, "'127.0.3'", "127.0.11.62"},
         BadArguments{"RangeBackwards",
-                     {"check", "127.0.3.40", "127.0.3.9-127.0.3.1"},
-                     "ends before it starts"},
-        BadArguments{"BadLineInUnitFile", {"update", "@units.txt"}, "line 3"},
-        BadArguments{"MissingUnitFile", {"update", "@missing.txt"}, "'@missing.txt'"},
-        BadArguments{"NoJobs", {"update", "--jobs", "0", "127.0.3.40"}, "--jobs"},
-        BadArguments{"TooManyJobs", {"update", "--jobs", "257", "127.0.3.40"}, "--jobs"},
+                     {"check", "127.0.11.63", "127.0.3.9-127.0.3.1"},
+                     "ends before it starts",
+                     "127.0.11.63"},
+        BadArguments{"BadLineInUnitFile", {"update", "@units.txt"}, "line 3", "127.0.11.64"},
+        BadArguments{"MissingUnitFile",
+                     {"update", "127.0.11.65", "@missing.txt"},
+                     "'@missing.txt'",
+                     "127.0.11.65"},
+        BadArguments{"NoJobs", {"update", "--jobs", "0", "127.0.11.66"}, "--jobs", "127.0.11.66"},
         BadArguments{
-            "MissingSetFolder", {"update", "--set", "no-such-folder", "127.0.3.40"}, "--set"},
-        BadArguments{"NoUnits", {"update"}, "UNIT"},
-        BadArguments{"UnknownCommand", {"reset", "127.0.3.40"}, "reset"},
+            "TooManyJobs", {"update", "--jobs", "257", "127.0.11.67"}, "--jobs", "127.0.11.67"},
+        BadArguments{"MissingSetFolder",
+                     {"update", "--set", "no-such-folder", "127.0.11.68"},
+                     "--set",
+                     "127.0.11.68"},
+        BadArguments{"NoUnits", {"update"}, "UNIT", "127.0.11.69"},
+        BadArguments{"UnknownCommand", {"reset", "127.0.11.70"}, "reset", "127.0.11.70"},
         BadArguments{"ReportFolderMissing",
                      {"update", "--report", "no-such-folder/report.json", "127.0.11.1"},
                      "--report",
