@@ -6,7 +6,7 @@
 set -euo pipefail
 
 NATIVE=(cmake g++ libgtest-dev libcli11-dev nlohmann-json3-dev curl netbase iproute2 python3
-    util-linux clang python3-pyte)
+    util-linux clang python3-pyte python3-jsonschema)
 WINDOWS=(g++-mingw-w64-i686 xvfb xdotool imagemagick)
 WINE=(wine wine32:i386)
 
