@@ -28,10 +28,13 @@ std::string Duration(uint64_t ms) {
 std::string HeaderLine(const FleetCounts& counts, uint64_t elapsedMs,
                        std::optional<uint64_t> leftMs) {
     std::string line;
-    for (const UnitResult result : {UnitResult::Complete, UnitResult::Failed, UnitResult::Running,
-                                    UnitResult::Waiting, UnitResult::NotStarted}) {
-        // Units that will not start exist only after an interrupt.
-        if (result == UnitResult::NotStarted && Count(counts, result) == 0)
+    for (const UnitResult result :
+         {UnitResult::Complete, UnitResult::Current, UnitResult::Failed, UnitResult::Running,
+          UnitResult::Waiting, UnitResult::NotStarted}) {
+        // Units left as they were exist only with --skip-version, units that will not start only
+        // after an interrupt or too many failures: each is counted once there is one.
+        const bool optional = result == UnitResult::Current || result == UnitResult::NotStarted;
+        if (optional && Count(counts, result) == 0)
             continue;
         line += (line.empty() ? "" : ", ") + std::to_string(Count(counts, result)) + " " +
                 ResultName(result);

@@ -109,3 +109,33 @@ INSTANTIATE_TEST_SUITE_P(
     kRowName);
 
 } // namespace
+
+namespace {
+
+struct HeaderRow {
+    const char* name;
+    cli::FleetCounts counts;
+    const char* line;
+};
+
+class FleetScreenHeaderTest : public ::testing::TestWithParam<HeaderRow> {};
+
+// Counts that only some runs have (units left as they were, units not started) appear once there
+// is one, so an operator sees every unit accounted for.
+TEST_P(FleetScreenHeaderTest, CountsEveryUnit) {
+    EXPECT_EQ(cli::HeaderLine(GetParam().counts, 65000, std::nullopt), GetParam().line);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, FleetScreenHeaderTest,
+    ::testing::Values(
+        HeaderRow{"ordinary_run",
+                  {{UnitResult::Complete, 2}, {UnitResult::Running, 3}},
+                  "2 complete, 0 failed, 3 running, 0 waiting | 1:05 elapsed"},
+        HeaderRow{"current_and_not_started_units",
+                  {{UnitResult::Current, 4}, {UnitResult::Failed, 1}, {UnitResult::NotStarted, 5}},
+                  "0 complete, 4 current, 1 failed, 0 running, 0 waiting, 5 not started | 1:05 "
+                  "elapsed"}),
+    kRowName);
+
+} // namespace
