@@ -49,9 +49,10 @@
 //                       buffer, so the sender blocks soon); held open until the unit stops.
 //                       With MS: read nothing for MS milliseconds, then take the rest
 //   late MS             ftp-connect / telnet-connect: leave the attempt unanswered for MS
-//                       milliseconds; the caller's system sends its SYN again 1, 3, 7, 15 s
-//                       after the first, and the first of those after MS is taken (needs
-//                       root, as counted refusals)
+//                       milliseconds; the caller's system sends its SYN again (Linux: every
+//                       second four times, then 2, 4, 8 s apart; others 1, 3, 7 s after the
+//                       first), and the first of those after MS is taken (needs root, as
+//                       counted refusals)
 //   drop                data-connect: connect, answer 150, reset the data connection, then
 //                       answer "426 Connection closed; transfer aborted."
 //   stranger            data-connect: someone else connects first, then the unit

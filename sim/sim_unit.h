@@ -44,8 +44,8 @@ struct Fault {
                    // reading only that long, then read on
         Drop,      // DataConnect: connect, answer 150, reset the data connection, answer 426
         Late,      // FtpConnect / TelnetConnect: leave the attempt unanswered for `delayMs`; the
-                   // peer's system sends its SYN again (1, 3, 7, 15 s after the first) and the
-                   // first of those after `delayMs` is taken. Needs CAP_NET_RAW, as Refuse
+              // peer's system sends its SYN again (Linux: 1, 2, 3, 4, 6 s after the first) and the
+              // first of those after `delayMs` is taken. Needs CAP_NET_RAW, as Refuse
     };
     Trigger trigger = Trigger::Command;
     std::string match;
