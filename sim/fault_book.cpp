@@ -51,22 +51,28 @@ bool FaultBook::RefusesAlways(Fault::Trigger trigger) const {
     return false;
 }
 
-bool FaultBook::NextRefused(Fault::Trigger trigger) const {
+namespace {
+bool Dropping(Fault::Action action) {
+    return action == Fault::Action::Refuse || action == Fault::Action::Late;
+}
+} // namespace
+
+bool FaultBook::NextDropped(Fault::Trigger trigger) const {
     std::lock_guard lock(m_mutex);
     for (const auto& e : m_entries) {
         if (e.fault.trigger == trigger && e.FiresAt(e.met + 1)) {
-            return e.fault.action == Fault::Action::Refuse;
+            return Dropping(e.fault.action);
         }
     }
     return false;
 }
 
-bool FaultBook::RefusalsToCount(Fault::Trigger trigger) const {
+bool FaultBook::AttemptsToCount(Fault::Trigger trigger) const {
     std::lock_guard lock(m_mutex);
     for (const auto& e : m_entries) {
         const Fault& f = e.fault;
-        const bool always = f.occurrence <= 1 && f.times <= 0;
-        if (f.trigger == trigger && f.action == Fault::Action::Refuse && !always &&
+        const bool always = f.occurrence <= 1 && f.times <= 0 && f.action == Fault::Action::Refuse;
+        if (f.trigger == trigger && Dropping(f.action) && !always &&
             (f.times <= 0 || e.met < std::max(f.occurrence, 1) + f.times - 1)) {
             return true;
         }

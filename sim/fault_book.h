@@ -23,12 +23,13 @@ class FaultBook {
     // not listen at all, so that connecting is refused outright.
     bool RefusesAlways(Fault::Trigger trigger) const;
 
-    // True when the next meeting of a connection trigger would be refused (nothing counted).
-    bool NextRefused(Fault::Trigger trigger) const;
+    // True when the next meeting of a connection trigger is not to be taken by the listener
+    // (refused, or answered late), nothing counted.
+    bool NextDropped(Fault::Trigger trigger) const;
 
-    // True when some meeting of `trigger` is still to be refused, but not every one: such
-    // attempts must be counted one by one (see ConnectGate).
-    bool RefusalsToCount(Fault::Trigger trigger) const;
+    // True when some meeting of `trigger` is still to be refused or answered late, but not
+    // every one refused: such attempts must be counted one by one (see ConnectGate).
+    bool AttemptsToCount(Fault::Trigger trigger) const;
 
   private:
     struct Entry {

@@ -1,6 +1,7 @@
 #include "sim/ftp_session.h"
 
 #include <arpa/inet.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cctype>
@@ -136,6 +137,7 @@ bool FtpSession::SendExact(const std::string& bytes) {
 }
 
 bool FtpSession::PlayFault(const Fault& fault) {
+    m_core.Sleep(fault.afterMs);
     switch (fault.action) {
     case Fault::Action::Reply:
     case Fault::Action::Raw:
@@ -176,6 +178,7 @@ bool FtpSession::PlayFault(const Fault& fault) {
     case Fault::Action::Stranger:
     case Fault::Action::Stall:
     case Fault::Action::Drop:
+    case Fault::Action::Late:
         return false;
     }
     return false;
@@ -370,9 +373,15 @@ bool FtpSession::OpenData(const sockaddr_in& to, const std::string& name, net::F
     if (!Reply("150 Opening BINARY mode data connection for " + name + ".")) {
         return false;
     }
-    if (stall) {
+    if (stall && fault->delayMs == 0) {
         m_core.Hold(std::move(data)); // never read; no end of the transfer is ever answered
         return false;
+    }
+    if (stall) {
+        // Reads nothing for a while, then takes the rest with a buffer of the usual size.
+        m_core.Sleep(fault->delayMs);
+        const int usual = 1 << 20;
+        ::setsockopt(data.Get(), SOL_SOCKET, SO_RCVBUF, &usual, sizeof usual);
     }
     if (fault && action == Fault::Action::Drop) {
         data.Reset();

@@ -78,7 +78,7 @@ std::optional<Fault::Action> SimpleAction(const std::string& word) {
     using A = Fault::Action;
     static const std::pair<const char*, A> kActions[] = {
         {"close", A::Close},   {"silent", A::Silent}, {"stranger", A::Stranger},
-        {"refuse", A::Refuse}, {"stall", A::Stall},   {"drop", A::Drop},
+        {"refuse", A::Refuse}, {"drop", A::Drop},
     };
     for (const auto& [name, action] : kActions) {
         if (word == name) {
@@ -175,6 +175,16 @@ bool LineParser::ParseFault(const std::string& trigger, Fault& f, std::string* w
     } else if (a == "delay") {
         f.action = A::Delay;
         ok = Count(f.delayMs, why);
+    } else if (a == "late") {
+        if (f.trigger != T::FtpConnect && f.trigger != T::TelnetConnect) {
+            *why = "late answers a connection attempt: ftp-connect or telnet-connect";
+            return false;
+        }
+        f.action = A::Late;
+        ok = Count(f.delayMs, why);
+    } else if (a == "stall") {
+        f.action = A::Stall;
+        ok = OptionalCount(f.delayMs, why);
     } else if (a == "split" || a == "trickle") {
         f.action = a == "split" ? A::Split : A::Trickle;
         ok = OptionalCount(f.delayMs, why);
@@ -192,10 +202,16 @@ bool LineParser::ParseFault(const std::string& trigger, Fault& f, std::string* w
             (option == "occurrence" ? f.occurrence : f.times) = static_cast<int>(n);
         } else if (option == "repeat") {
             ok = Count(f.repeat, why);
+        } else if (option == "after") {
+            ok = Count(f.afterMs, why);
         } else {
             *why = "unknown option \"" + option + "\"";
             return false;
         }
+    }
+    if (ok && f.afterMs != 0 && (f.action == A::Refuse || f.action == A::Late)) {
+        *why = "after is for answers; a connection attempt takes late";
+        return false;
     }
     return ok;
 }

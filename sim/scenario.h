@@ -6,7 +6,7 @@
 //   greeting "220 ..."                telnet-greeting "..."
 //   telnet off                        telnet-options off
 //   restart-refuse-ms 3000            idle-timeout-s 120
-//   <trigger> <action> [occurrence N] [times N | always] [repeat N]
+//   <trigger> <action> [occurrence N] [times N | always] [repeat N] [after MS]
 //
 // Sections: a line "[127.0.0.101]" or "[127.0.0.101-127.0.0.104]" starts the lines meant only for
 // the units at those addresses (a fleet of units in one kqunit); lines before the first section
@@ -25,6 +25,7 @@
 //   telnet-usoft     "u_soft" on the telnet connection
 // occurrence N: the N-th time the trigger is met (default 1); times N: that many times in a
 // row (default 1); always: from then on. A connection trigger is met once per attempt.
+// after MS: the fault strikes MS milliseconds late (its answer, its close, its silence).
 //
 // Actions:
 //   reply "TEXT"        answer TEXT instead (CR LF added unless it ends with LF)
@@ -44,8 +45,14 @@
 //   no-connect ["TEXT"] [MS]  STOR: answer TEXT (default "425 Can't open data connection.")
 //                       without connecting; every line of TEXT goes out as its own piece, MS
 //                       apart: "150 Opening.\n425 No data connection." 200
-//   stall               data-connect: connect, answer 150, then never read (small receive
-//                       buffer, so the sender blocks soon); held open until the unit stops
+//   stall [MS]          data-connect: connect, answer 150, then never read (small receive
+//                       buffer, so the sender blocks soon); held open until the unit stops.
+//                       With MS: read nothing for MS milliseconds, then take the rest
+//   late MS             ftp-connect / telnet-connect: leave the attempt unanswered for MS
+//                       milliseconds; the caller's system sends its SYN again (Linux: every
+//                       second four times, then 2, 4, 8 s apart; others 1, 3, 7 s after the
+//                       first), and the first of those after MS is taken (needs root, as
+//                       counted refusals)
 //   drop                data-connect: connect, answer 150, reset the data connection, then
 //                       answer "426 Connection closed; transfer aborted."
 //   stranger            data-connect: someone else connects first, then the unit
@@ -61,6 +68,8 @@
 //   command "EXCM r_INF" raw "A" repeat 70000           # 70,000 bytes, no line end
 //   command "EXCM u_soft" trickle 5                     # byte by byte, 5 ms apart
 //   greeting delay 600000                               # ten minutes late
+//   ftp-connect late 2000                               # taken at the retry 3 s after the try
+//   telnet-usoft reply "550 Bad image." after 1500      # the refusal comes 1.5 s late
 
 #include <istream>
 #include <string>

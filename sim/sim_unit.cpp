@@ -5,6 +5,7 @@
 #include <atomic>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "sim/connect_gate.h"
@@ -51,8 +52,11 @@ class SessionSlot {
     std::atomic<bool> m_done{true};
 };
 
+using SteadyClock = std::chrono::steady_clock;
+
 // A service's listening socket, closed while the unit restarts; while it drops every segment
-// (`dropping`), the unit's connect gate refuses each attempt itself.
+// (`dropping`), the unit's connect gate refuses each attempt itself, or leaves one unanswered
+// until `takeFrom` (a late answer: the peer's next SYN after that is taken).
 struct Service {
     explicit Service(Fault::Trigger trigger) : connectTrigger(trigger) {}
 
@@ -60,6 +64,8 @@ struct Service {
     sockaddr_in at{};
     net::Fd listener;
     bool dropping = false;
+    std::optional<SteadyClock::time_point> takeFrom;
+    bool lateAttemptCounted = false; // the next connection taken is that attempt, counted
     SessionSlot session;
 };
 
@@ -75,6 +81,8 @@ struct Unit::Impl {
     void Loop();
     void Serve(Service& service, pollfd& p);
     void RefuseAttempts();
+    // Ends the wait of an attempt answered late once its time has come; the poll's bound.
+    int EndLateWaits();
     void Restart();
     void Fail(const std::string& reason);
 
@@ -100,7 +108,7 @@ bool Unit::Impl::Open(Service& service, bool enabled) {
     }
     // The listener drops from the start when the first attempt is to be refused: no attempt
     // can slip in between listen and the filter.
-    const bool drop = gate.Valid() && core->Faults().NextRefused(service.connectTrigger);
+    const bool drop = gate.Valid() && core->Faults().NextDropped(service.connectTrigger);
     std::string reason;
     service.listener = net::Listen(service.at, &reason, [drop](int fd) {
         return !drop || ConnectGate::SetDropping(fd, true);
@@ -116,8 +124,8 @@ bool Unit::Impl::Open(Service& service, bool enabled) {
 
 bool Unit::Impl::OpenGate() {
     FaultBook& faults = core->Faults();
-    if (!faults.RefusalsToCount(Fault::Trigger::FtpConnect) &&
-        !faults.RefusalsToCount(Fault::Trigger::TelnetConnect)) {
+    if (!faults.AttemptsToCount(Fault::Trigger::FtpConnect) &&
+        !faults.AttemptsToCount(Fault::Trigger::TelnetConnect)) {
         return true;
     }
     std::string reason;
@@ -132,7 +140,7 @@ void Unit::Impl::Decide(Service& service) {
     if (!gate.Valid() || !service.listener.Valid()) {
         return;
     }
-    const bool drop = core->Faults().NextRefused(service.connectTrigger);
+    const bool drop = core->Faults().NextDropped(service.connectTrigger);
     if (drop == service.dropping) {
         return;
     }
@@ -153,10 +161,36 @@ void Unit::Impl::RefuseAttempts() {
             continue;
         }
         core->Touch();
-        core->Faults().Check(service.connectTrigger);
+        const auto fault = core->Faults().Check(service.connectTrigger);
+        if (fault && fault->action == Fault::Action::Late) {
+            // No answer now; the listener takes the same attempt when its SYN comes again.
+            service.takeFrom = SteadyClock::now() + std::chrono::milliseconds(fault->delayMs);
+            service.lateAttemptCounted = true;
+            continue;
+        }
         Decide(service); // before the answer: the peer's next attempt may follow at once
         gate.Refuse(syn);
     }
+}
+
+int Unit::Impl::EndLateWaits() {
+    int bound = UnitCore::kLoopCheckMs;
+    for (Service* service : {&ftp, &telnet}) {
+        if (!service->takeFrom) {
+            continue;
+        }
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(*service->takeFrom - SteadyClock::now());
+        if (left.count() > 0) {
+            bound = std::min(bound, int(left.count()));
+            continue;
+        }
+        // The held attempt is taken whatever follows it; Serve decides on the next one.
+        service->takeFrom.reset();
+        ConnectGate::SetDropping(service->listener.Get(), false);
+        service->dropping = false;
+    }
+    return bound;
 }
 
 void Unit::Impl::Serve(Service& service, pollfd& p) {
@@ -168,7 +202,9 @@ void Unit::Impl::Serve(Service& service, pollfd& p) {
         return;
     }
     core->Touch();
-    auto fault = core->Faults().Check(service.connectTrigger);
+    auto fault =
+        service.lateAttemptCounted ? std::nullopt : core->Faults().Check(service.connectTrigger);
+    service.lateAttemptCounted = false;
     Decide(service);
     if (fault && fault->action == Fault::Action::Refuse) {
         // Only when the attempt slipped past the gate: the best left is a reset at once.
@@ -184,8 +220,11 @@ void Unit::Impl::Serve(Service& service, pollfd& p) {
 
 void Unit::Impl::Restart() {
     // The unit writes its new program and boots: nobody can connect meanwhile.
-    ftp.listener.Close();
-    telnet.listener.Close();
+    for (Service* service : {&ftp, &telnet}) {
+        service->listener.Close();
+        service->takeFrom.reset();
+        service->lateAttemptCounted = false;
+    }
     core->SetRestartDue(false);
     core->CountRestart();
     core->Touch();
@@ -211,7 +250,7 @@ void Unit::Impl::Loop() {
                          {telnetBusy ? -1 : telnet.listener.Get(), POLLIN, 0},
                          {gate.Valid() ? gate.Fd() : -1, POLLIN, 0},
                          {core->WakeFd(), POLLIN, 0}};
-        if (::poll(fds, 4, UnitCore::kLoopCheckMs) > 0) {
+        if (::poll(fds, 4, EndLateWaits()) > 0) {
             if (fds[3].revents & POLLIN) {
                 core->ClearWake();
             }

@@ -40,8 +40,12 @@ struct Fault {
         Raw,       // answer `text` exactly as given: no line end added, NUL bytes kept
         Trickle,   // send the answer one byte at a time, `delayMs` apart (default 20)
         Stall,     // DataConnect: connect with a small receive buffer, answer 150, never read;
-                   // the connection stays open until the unit stops
+                   // the connection stays open until the unit stops. With `delayMs`: stop
+                   // reading only that long, then read on
         Drop,      // DataConnect: connect, answer 150, reset the data connection, answer 426
+        Late,      // FtpConnect / TelnetConnect: leave the attempt unanswered for `delayMs`; the
+              // peer's system sends its SYN again (Linux: 1, 2, 3, 4, 6 s after the first) and the
+              // first of those after `delayMs` is taken. Needs CAP_NET_RAW, as Refuse
     };
     Trigger trigger = Trigger::Command;
     std::string match;
@@ -50,7 +54,8 @@ struct Fault {
     uint32_t delayMs = 0;
     int occurrence = 1;
     int times = 1;
-    uint32_t repeat = 1; // Reply / Raw: `text` is sent this many times in a row (one send)
+    uint32_t repeat = 1;  // Reply / Raw: `text` is sent this many times in a row (one send)
+    uint32_t afterMs = 0; // a session's fault strikes this much later (its answer, close, ...)
 };
 
 struct UnitConfig {

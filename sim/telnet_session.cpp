@@ -53,6 +53,7 @@ bool TelnetSession::Send(const std::string& bytes) {
 void TelnetSession::Run() {
     const UnitConfig& cfg = m_core.Config();
     if (const auto& fault = m_connectFault) {
+        m_core.Sleep(fault->afterMs);
         switch (fault->action) {
         case Fault::Action::Close:
         case Fault::Action::Refuse:
@@ -163,6 +164,9 @@ void TelnetSession::HandleLine(const std::string& raw) {
     // The unit writes the CPU program and says nothing; it restarts once both connections of
     // the tool are gone.
     auto fault = m_core.Faults().Check(Fault::Trigger::TelnetUSoft);
+    if (fault) {
+        m_core.Sleep(fault->afterMs);
+    }
     if (!fault || fault->action == Fault::Action::Silent || fault->action == Fault::Action::Delay) {
         m_core.SetRestartDue(true);
         return;

@@ -310,6 +310,97 @@ INSTANTIATE_TEST_SUITE_P(
                       GoodUnits{{"@list", "127.0.3.7"}, {"127.0.3.7", "127.0.3.1", "127.0.3.2"}},
                       GoodUnits{{"127.000.003.010"}, {"127.0.3.10"}}));
 
+// Each option of check and update leaves a mark that only that option makes: an option read
+// but not acted on fails its row. The set lies in "set" (without a CPU program, so no restart
+// wait); the program starts in a folder with nothing in it.
+struct OptionRow {
+    const char* name;
+    int first;                     // units on 127.0.14.<first> and the next address: A and B
+    std::vector<std::string> args; // A, B, A-B: the units; @units: a file naming both
+    uint32_t slowMs;               // every unit answers "EXCM r_INF" this late (real time)
+    int status;
+    double minSeconds;              // the run takes at least this long
+    int unitsServed;                // how many of A and B were talked to
+    std::vector<std::string> exist; // files there afterwards (LOG-A: unit A's log file name)
+    std::vector<std::string> absent;
+    const char* printed; // the output holds this
+};
+
+void PrintTo(const OptionRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class FleetOptionTest : public FleetTest, public ::testing::WithParamInterface<OptionRow> {};
+
+TEST_P(FleetOptionTest, EachOptionLeavesItsMark) {
+    const OptionRow& row = GetParam();
+    std::filesystem::create_directories("set");
+    std::filesystem::create_directories("logs");
+    for (const char* name : {"FPGA5M.bin", "oemindex.htm", "index.html", "shade.sdt", "LOGO.bmp"})
+        std::filesystem::rename(name, std::string("set/") + name);
+    std::filesystem::remove("kq12.cpu");
+    const std::string a = "127.0.14." + std::to_string(row.first);
+    const std::string b = "127.0.14." + std::to_string(row.first + 1);
+    WriteTextFile("units", a + "\n" + b + "\n");
+    std::vector<sim::Unit*> units;
+    for (const std::string& address : {a, b}) {
+        sim::UnitConfig config;
+        config.faults.push_back(
+            FaultOf(sim::Fault::Trigger::Command, "EXCM r_INF", sim::Fault::Action::Delay));
+        config.faults.back().delayMs = row.slowMs;
+        units.push_back(&AddUnitAt(address, config));
+    }
+    const auto named = [&](std::string text) {
+        text = std::regex_replace(text, std::regex("LOG-A"), "KQVorlink-" + a + ".log");
+        return text == "A-B" ? a + "-" + b : text == "A" ? a : text == "B" ? b : text;
+    };
+    std::vector<std::string> args;
+    for (const std::string& arg : row.args)
+        args.push_back(named(arg));
+
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_EQ(Cli(args), row.status) << ReadTextFile("cli-output.txt");
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+
+    EXPECT_GE(seconds, row.minSeconds);
+    EXPECT_EQ(int(!units[0]->Commands().empty()) + int(!units[1]->Commands().empty()),
+              row.unitsServed);
+    for (const std::string& file : row.exist)
+        EXPECT_TRUE(std::filesystem::exists(named(file))) << named(file);
+    for (const std::string& file : row.absent)
+        EXPECT_FALSE(std::filesystem::exists(named(file))) << named(file);
+    EXPECT_NE(ReadTextFile("cli-output.txt").find(row.printed), std::string::npos)
+        << ReadTextFile("cli-output.txt");
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    Rows, FleetOptionTest,
+    ::testing::Values(
+        OptionRow{"UpdateReadsTheSetFolder", 1, {"update", "--set", "set", "A"}, 0, 0, 0, 1, {}, {},
+                  "LOGO.bmp"},
+        OptionRow{"UpdateOneJobAtATime", 3, {"update", "--set", "set", "--jobs", "1", "A", "B"},
+                  600, 0, 1.2, 2, {}, {}, "complete"},
+        OptionRow{"UpdateWritesTheReport", 5, {"update", "--set", "set", "--report", "r.json", "A"},
+                  0, 0, 0, 1, {"r.json"}, {}, "complete"},
+        OptionRow{"UpdateLogsIntoTheLogFolder", 7,
+                  {"update", "--set", "set", "--log-dir", "logs", "--keep-logs", "A"}, 0, 0, 0, 1,
+                  {"logs/LOG-A"}, {"set/LOG-A"}, "complete"},
+        OptionRow{"UpdateKeepsTheLogOfACompleteUnit", 9,
+                  {"update", "--set", "set", "--keep-logs", "A"}, 0, 0, 0, 1, {"set/LOG-A"}, {},
+                  "complete"},
+        OptionRow{"UpdateEveryUnitOfARange", 11, {"update", "--set", "set", "A-B"}, 0, 0, 0, 2,
+                  {}, {}, "complete"},
+        OptionRow{"UpdateEveryUnitOfAFile", 13, {"update", "--set", "set", "@units"}, 0, 0, 0, 2,
+                  {}, {}, "complete"},
+        OptionRow{"CheckReadsTheSetFolder", 15, {"check", "--set", "set", "A"}, 0, 0, 0, 1, {}, {},
+                  "LOGO.bmp"},
+        OptionRow{"CheckOneJobAtATime", 17, {"check", "--set", "set", "--jobs", "1", "A", "B"},
+                  600, 0, 1.2, 2, {}, {}, "matches the set"}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
+
 TEST_F(FleetTest, SecondProcessIsRefusedTheUnitThatAnotherRunIsUpdating) {
     std::filesystem::remove("kq12.cpu"); // the other process runs in real time: no restart wait
     sim::Unit& unit = AddUnit(45);

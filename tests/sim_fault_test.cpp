@@ -237,6 +237,66 @@ INSTANTIATE_TEST_SUITE_P(
                     false, "150 Opening.\r\n425 No data connection.\r\n", false, 300}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// ---- Late faults: a connection attempt answered late, an answer after a while, a pause in
+// reading the data --------------------------------------------------------------------------------
+
+struct LateRow {
+    const char* name;
+    const char* address; // one per row (rows run in parallel)
+    const char* scenario;
+    enum Kind { Attempt, Answer, DataRead } kind;
+    long minMs, maxMs; // what the fault delays arrives within these
+};
+
+void PrintTo(const LateRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class SimLateFaultTest : public SimUnitTestOn<::testing::TestWithParam<LateRow>> {};
+
+TEST_P(SimLateFaultTest, WhatTheFaultDelaysArrivesThatLate) {
+    const LateRow& row = GetParam();
+    sim::Unit& unit = Start(Config(row.address, row.scenario));
+    Clock::time_point start = Clock::now();
+    std::string arrived;
+    if (row.kind == LateRow::Attempt) {
+        std::string error;
+        Fd fd = sim::net::ConnectBounded(sim::net::MakeAddress(Ip(row.address), 21), nullptr,
+                                         int(row.maxMs), &error);
+        ASSERT_TRUE(fd.Valid()) << error;
+        arrived = Peer(std::move(fd)).Reply();
+    } else if (row.kind == LateRow::Answer) {
+        Peer ctrl = LogIn(row.address);
+        start = Clock::now();
+        arrived = ctrl.Command("NOOP");
+    } else {
+        Peer ctrl = LogIn(row.address);
+        start = Clock::now();
+        arrived = Upload(ctrl, "A.bin", Pattern(4u << 20));
+        ASSERT_EQ(unit.Uploads().size(), 1u);
+        EXPECT_EQ(unit.Uploads()[0].content, Pattern(4u << 20)) << "every byte after the pause";
+    }
+    const long took = ElapsedMs(start);
+    EXPECT_GE(took, row.minMs - 20) << arrived; // the unit's sleep is counted in whole ms
+    EXPECT_LT(took, row.maxMs) << arrived;
+    EXPECT_EQ(arrived.substr(0, 4), row.kind == LateRow::Answer    ? "502 "
+                                    : row.kind == LateRow::Attempt ? "220 "
+                                                                   : "226 ");
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, SimLateFaultTest,
+                         ::testing::Values(
+                             // Held 1.5 s: the system's next retry of the SYN is taken (Linux: two
+                             // seconds after the first; elsewhere three).
+                             LateRow{"AttemptTakenAtTheRetryAfterTheHold", "127.0.13.200",
+                                     "ftp-connect late 1500", LateRow::Attempt, 1900, 3500},
+                             LateRow{"AnswerAfterItsDelay", "127.0.13.201",
+                                     "command \"NOOP\" reply \"502 Not now.\" after 600",
+                                     LateRow::Answer, 600, 1500},
+                             LateRow{"DataReadOnAfterThePause", "127.0.13.202",
+                                     "data-connect stall 600", LateRow::DataRead, 600, 1900}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // A data connection that the unit stops reading: the sender soon blocks, the control connection
 // is still served, and the data connection stays open until the unit stops.
 TEST_F(SimUnitTest, StalledDataConnectionBlocksTheSenderUntilTheUnitStops) {

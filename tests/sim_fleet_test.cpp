@@ -23,6 +23,8 @@ struct ArgsRow {
     // Per unit "address model faults store-suffix [strict]"; or a part of the error.
     std::vector<std::string> units;
     const char* error;
+    // Per unit "version telnet restart-refuse-ms idle-timeout-ms"; compared when given.
+    std::vector<std::string> settings = {};
 };
 
 void PrintTo(const ArgsRow& row, std::ostream* out) {
@@ -60,6 +62,15 @@ TEST_P(SimKqunitArgsTest, UnitsOrUsageError) {
                         u.storeDir.substr(store.size()) + (u.strict ? " strict" : ""));
     }
     EXPECT_EQ(units, row.units);
+    if (!row.settings.empty()) {
+        std::vector<std::string> settings;
+        for (const auto& u : parsed.units) {
+            settings.push_back(u.versionText + (u.telnetEnabled ? " telnet " : " no-telnet ") +
+                               std::to_string(u.restartRefuseMs) + " " +
+                               std::to_string(u.idleTimeoutMs));
+        }
+        EXPECT_EQ(settings, row.settings);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -94,7 +105,20 @@ INSTANTIATE_TEST_SUITE_P(
                 {"--store", "S", "--scenario-for", "127.0.5.30"},
                 {},
                 "missing value for --scenario-for"},
-        ArgsRow{"BadSection", {"--store", "S", "--scenario", "BAD"}, {}, "line 1: a section"}),
+        ArgsRow{"BadSection", {"--store", "S", "--scenario", "BAD"}, {}, "line 1: a section"},
+        ArgsRow{"SettingsForEveryUnit",
+                {"--address", "127.0.14.100-127.0.14.101", "--store", "S", "--version",
+                 "KQ-A2.09.09.99", "--no-telnet", "--restart-refuse-ms", "250", "--idle-timeout-s",
+                 "7"},
+                {"127.0.14.100 KQ-A2 0 /127.0.14.100", "127.0.14.101 KQ-A2 0 /127.0.14.101"},
+                "",
+                {"KQ-A2.09.09.99 no-telnet 250 7000", "KQ-A2.09.09.99 no-telnet 250 7000"}},
+        ArgsRow{"DefaultsWithoutTheseOptions",
+                {"--address", "127.0.14.102", "--store", "S"},
+                {"127.0.14.102 KQ-A2 0 "},
+                "",
+                {"KQ-A2.01.02.45 telnet 3000 120000"}},
+        ArgsRow{"HelpAsksForNothingElse", {"--help"}, {}, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Four units in one process: each answers with its own model, refuses the logo or not, and
