@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -184,41 +185,61 @@ TEST_F(FleetTest, FleetOfSixteenCompletesFourteenAndReportsTheTwoThatFailed) {
     EXPECT_EQ(output.find('\x1b'), std::string::npos) << "no control sequences into a file";
 }
 
-// Argument rows: what is wrong, and that nothing was sent.
+// Argument rows: what is wrong, and that nothing was sent. "UNIT" in the arguments stands for
+// the row's own unit, which the list file names too.
 struct BadArguments {
+    const char* name;
+    int unit; // 127.0.3.<unit>, one per row (rows run in parallel)
     std::vector<std::string> args;
     const char* named; // the error names this
 };
 
+void PrintTo(const BadArguments& row, std::ostream* out) {
+    *out << row.name;
+}
+
 class FleetArgumentsTest : public FleetTest, public ::testing::WithParamInterface<BadArguments> {};
 
 TEST_P(FleetArgumentsTest, UsageErrorNamesTheArgumentAndSendsNothing) {
-    sim::Unit& unit = AddUnit(40);
-    WriteTextFile("units.txt", "127.0.3.40\n# a comment\n127.0.3.999\n");
-    EXPECT_EQ(Cli(GetParam().args), 2);
-    EXPECT_NE(ReadTextFile("cli-errors.txt").find(GetParam().named), std::string::npos)
+    const BadArguments& row = GetParam();
+    sim::Unit& unit = AddUnit(row.unit);
+    WriteTextFile("units.txt", FleetAddress(row.unit) + "\n# a comment\n127.0.3.999\n");
+    std::vector<std::string> args = row.args;
+    std::replace(args.begin(), args.end(), std::string("UNIT"), FleetAddress(row.unit));
+    EXPECT_EQ(Cli(args), 2);
+    EXPECT_NE(ReadTextFile("cli-errors.txt").find(row.named), std::string::npos)
         << ReadTextFile("cli-errors.txt");
     EXPECT_TRUE(unit.Commands().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, FleetArgumentsTest,
-    ::testing::Values(BadArguments{{"update", "127.0.3.40", "127.0.3.256"}, "'127.0.3.256'"},
-                      BadArguments{{"update", "127.0.3.40", "127.0.3"}, "'127.0.3'"},
-                      BadArguments{{"check", "127.0.3.40", "127.0.3.9-127.0.3.1"},
-                                   "ends before it starts"},
-                      BadArguments{{"update", "@units.txt"}, "line 3"},
-                      BadArguments{{"update", "@missing.txt"}, "'@missing.txt'"},
-                      BadArguments{{"update", "--jobs", "0", "127.0.3.40"}, "--jobs"},
-                      BadArguments{{"update", "--jobs", "257", "127.0.3.40"}, "--jobs"},
-                      BadArguments{{"update", "--set", "no-such-folder", "127.0.3.40"}, "--set"},
-                      BadArguments{{"update"}, "UNIT"},
-                      BadArguments{{"reset", "127.0.3.40"}, "reset"}));
+    ::testing::Values(
+        BadArguments{"PartAbove255", 60, {"update", "UNIT", "127.0.3.256"}, "'127.0.3.256'"},
+        BadArguments{"ThreeParts", 61, {"update", "UNIT", "127.0.3"}, "'127.0.3'"},
+        BadArguments{"RangeEndsBeforeItStarts",
+                     62,
+                     {"check", "UNIT", "127.0.3.9-127.0.3.1"},
+                     "ends before it starts"},
+        BadArguments{"BadLineInUnitFile", 63, {"update", "@units.txt"}, "line 3"},
+        BadArguments{"MissingUnitFile", 64, {"update", "@missing.txt"}, "'@missing.txt'"},
+        BadArguments{"NoJobs", 65, {"update", "--jobs", "0", "UNIT"}, "--jobs"},
+        BadArguments{"TooManyJobs", 66, {"update", "--jobs", "257", "UNIT"}, "--jobs"},
+        BadArguments{
+            "MissingSetFolder", 67, {"update", "--set", "no-such-folder", "UNIT"}, "--set"},
+        BadArguments{"NoUnit", 68, {"update"}, "UNIT"},
+        BadArguments{"UnknownCommand", 69, {"reset", "UNIT"}, "reset"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct GoodUnits {
+    const char* name;
     std::vector<std::string> args;
     std::vector<std::string> addresses;
 };
+
+void PrintTo(const GoodUnits& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class UnitListTest : public ::testing::TestWithParam<GoodUnits> {};
 
@@ -235,12 +256,18 @@ TEST_P(UnitListTest, ExpandsRangesAndFilesInOrderEachOnce) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, UnitListTest,
-    ::testing::Values(GoodUnits{{"127.0.3.1"}, {"127.0.3.1"}},
-                      GoodUnits{{"127.0.3.254-127.0.4.1"},
+    ::testing::Values(GoodUnits{"OneAddress", {"127.0.3.1"}, {"127.0.3.1"}},
+                      GoodUnits{"RangeAcrossTheThirdPart",
+                                {"127.0.3.254-127.0.4.1"},
                                 {"127.0.3.254", "127.0.3.255", "127.0.4.0", "127.0.4.1"}},
-                      GoodUnits{{"127.0.3.5", "127.0.3.4-127.0.3.5"}, {"127.0.3.5", "127.0.3.4"}},
-                      GoodUnits{{"@list", "127.0.3.7"}, {"127.0.3.7", "127.0.3.1", "127.0.3.2"}},
-                      GoodUnits{{"127.000.003.010"}, {"127.0.3.10"}}));
+                      GoodUnits{"RepeatedAddressOnce",
+                                {"127.0.3.5", "127.0.3.4-127.0.3.5"},
+                                {"127.0.3.5", "127.0.3.4"}},
+                      GoodUnits{"FileThenAddress",
+                                {"@list", "127.0.3.7"},
+                                {"127.0.3.7", "127.0.3.1", "127.0.3.2"}},
+                      GoodUnits{"LeadingZeros", {"127.000.003.010"}, {"127.0.3.10"}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FleetTest, SecondProcessIsRefusedTheUnitThatAnotherRunIsUpdating) {
     std::filesystem::remove("kq12.cpu"); // the other process runs in real time: no restart wait
