@@ -89,7 +89,33 @@ bool ConnectGate::Open(const in_addr& addr, const std::vector<uint16_t>& ports,
     }
     m_raw = std::move(raw);
     m_addr = addr;
+    m_ports = ports;
     return true;
+}
+
+std::optional<ConnectGate::Syn> ConnectGate::AttemptIn(const uint8_t* packet, size_t length,
+                                                       const in_addr& addr,
+                                                       const std::vector<uint16_t>& ports) {
+    if (length < 20 || packet[0] >> 4 != 4 || packet[9] != IPPROTO_TCP) {
+        return std::nullopt;
+    }
+    const size_t ipLength = size_t(packet[0] & 0x0f) * 4;
+    if (ipLength < 20 || length < ipLength + 20 || std::memcmp(packet + 16, &addr.s_addr, 4) != 0) {
+        return std::nullopt;
+    }
+    const uint8_t* tcp = packet + ipLength;
+    if ((tcp[13] & (kSyn | kAck | kRst | kFin)) != kSyn) {
+        return std::nullopt;
+    }
+    Syn syn;
+    std::memcpy(&syn.from.s_addr, packet + 12, 4);
+    syn.fromPort = static_cast<uint16_t>(tcp[0] << 8 | tcp[1]);
+    syn.toPort = static_cast<uint16_t>(tcp[2] << 8 | tcp[3]);
+    syn.seq = uint32_t(tcp[4]) << 24 | uint32_t(tcp[5]) << 16 | uint32_t(tcp[6]) << 8 | tcp[7];
+    if (std::find(ports.begin(), ports.end(), syn.toPort) == ports.end()) {
+        return std::nullopt;
+    }
+    return syn;
 }
 
 std::vector<ConnectGate::Syn> ConnectGate::Take() {
@@ -103,18 +129,12 @@ std::vector<ConnectGate::Syn> ConnectGate::Take() {
             }
             break;
         }
-        const size_t ipLength = size_t(packet[0] & 0x0f) * 4;
-        if (n < 20 || size_t(n) < ipLength + 20) {
+        const auto syn = AttemptIn(packet, size_t(n), m_addr, m_ports);
+        if (!syn) {
             continue;
         }
-        const uint8_t* tcp = packet + ipLength;
-        Syn syn;
-        std::memcpy(&syn.from.s_addr, packet + 12, 4);
-        syn.fromPort = static_cast<uint16_t>(tcp[0] << 8 | tcp[1]);
-        syn.toPort = static_cast<uint16_t>(tcp[2] << 8 | tcp[3]);
-        syn.seq = uint32_t(tcp[4]) << 24 | uint32_t(tcp[5]) << 16 | uint32_t(tcp[6]) << 8 | tcp[7];
-        const uint64_t key = uint64_t(syn.fromPort) << 48 ^ uint64_t(syn.toPort) << 32 ^ syn.seq ^
-                             uint64_t(syn.from.s_addr) << 16;
+        const uint64_t key = uint64_t(syn->fromPort) << 48 ^ uint64_t(syn->toPort) << 32 ^
+                             syn->seq ^ uint64_t(syn->from.s_addr) << 16;
         if (std::find(m_seen.begin(), m_seen.end(), key) != m_seen.end()) {
             continue; // the same attempt again
         }
@@ -122,7 +142,7 @@ std::vector<ConnectGate::Syn> ConnectGate::Take() {
         if (m_seen.size() > kSeenAttempts) {
             m_seen.pop_front();
         }
-        syns.push_back(syn);
+        syns.push_back(*syn);
     }
     return syns;
 }

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,13 @@ class ConnectGate {
     // The SYNs that arrived since the last call, without retransmissions of one attempt.
     std::vector<Syn> Take();
 
+    // The attempt a packet (from its IP header on) is, when it is a SYN without ACK to `addr`
+    // on one of `ports`. The raw socket takes every TCP segment on the machine until its filter
+    // is in place, so each packet is checked again here: another test's traffic on loopback
+    // must never count as an attempt at this unit.
+    static std::optional<Syn> AttemptIn(const uint8_t* packet, size_t length, const in_addr& addr,
+                                        const std::vector<uint16_t>& ports);
+
     // Answers an attempt as a port without listener does.
     bool Refuse(const Syn& syn) const;
 
@@ -49,6 +57,7 @@ class ConnectGate {
   private:
     net::Fd m_raw;
     in_addr m_addr{};
+    std::vector<uint16_t> m_ports;
     std::deque<uint64_t> m_seen; // the latest attempts, to know a retransmitted SYN
 };
 

@@ -69,7 +69,22 @@ struct Service {
     SessionSlot session;
 };
 
+Unit::StartCheck& StartCheckOfProcess() {
+    static Unit::StartCheck check;
+    return check;
+}
+
+std::mutex& StartCheckMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
 } // namespace
+
+void Unit::SetStartCheck(StartCheck check) {
+    std::lock_guard lock(StartCheckMutex());
+    StartCheckOfProcess() = std::move(check);
+}
 
 struct Unit::Impl {
     explicit Impl(UnitConfig c) : config(std::move(c)) {}
@@ -290,6 +305,14 @@ bool Unit::Start() {
     if (!net::IsLoopback(addr)) {
         u.Fail(u.config.address + " lies outside 127.0.0.0/8; the unit binds loopback only");
         return false;
+    }
+    {
+        std::lock_guard lock(StartCheckMutex());
+        std::string reason;
+        if (StartCheckOfProcess() && !StartCheckOfProcess()(u.config.address, &reason)) {
+            u.Fail(reason);
+            return false;
+        }
     }
     if (u.config.storeDir.empty()) {
         u.Fail("no store folder given");

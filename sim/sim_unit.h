@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -109,6 +110,11 @@ class Unit {
 
     // Binds and starts serving; false with a reason in Error().
     bool Start();
+    // A check that every unit of this process passes before it binds: true, or false with the
+    // reason its start is refused. The test suite sets one so that no two tests share an
+    // address.
+    using StartCheck = std::function<bool(const std::string& address, std::string* reason)>;
+    static void SetStartCheck(StartCheck check);
     void Stop();
     // Asks the unit to stop without waiting for it (Stop waits).
     void RequestStop();

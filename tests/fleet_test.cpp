@@ -284,9 +284,14 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 struct GoodUnits {
+    const char* name;
     std::vector<std::string> args;
     std::vector<std::string> addresses;
 };
+
+void PrintTo(const GoodUnits& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class UnitListTest : public ::testing::TestWithParam<GoodUnits> {};
 
@@ -303,12 +308,18 @@ TEST_P(UnitListTest, ExpandsRangesAndFilesInOrderEachOnce) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, UnitListTest,
-    ::testing::Values(GoodUnits{{"127.0.3.1"}, {"127.0.3.1"}},
-                      GoodUnits{{"127.0.3.254-127.0.4.1"},
+    ::testing::Values(GoodUnits{"OneAddress", {"127.0.3.1"}, {"127.0.3.1"}},
+                      GoodUnits{"RangeAcrossTheThirdPart",
+                                {"127.0.3.254-127.0.4.1"},
                                 {"127.0.3.254", "127.0.3.255", "127.0.4.0", "127.0.4.1"}},
-                      GoodUnits{{"127.0.3.5", "127.0.3.4-127.0.3.5"}, {"127.0.3.5", "127.0.3.4"}},
-                      GoodUnits{{"@list", "127.0.3.7"}, {"127.0.3.7", "127.0.3.1", "127.0.3.2"}},
-                      GoodUnits{{"127.000.003.010"}, {"127.0.3.10"}}));
+                      GoodUnits{"RepeatedAddressOnce",
+                                {"127.0.3.5", "127.0.3.4-127.0.3.5"},
+                                {"127.0.3.5", "127.0.3.4"}},
+                      GoodUnits{"FileThenAddress",
+                                {"@list", "127.0.3.7"},
+                                {"127.0.3.7", "127.0.3.1", "127.0.3.2"}},
+                      GoodUnits{"LeadingZeros", {"127.000.003.010"}, {"127.0.3.10"}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Each option of check and update leaves a mark that only that option makes: an option read
 // but not acted on fails its row. The set lies in "set" (without a CPU program, so no restart

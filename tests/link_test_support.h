@@ -14,6 +14,7 @@
 #include "platform/socket.h"
 #include "sim/sim_unit.h"
 #include "temp_folder.h"
+#include "unit_address_claims.h"
 
 #include <gtest/gtest.h>
 
@@ -146,6 +147,11 @@ class LoopbackTest : public ::testing::Test {
     std::string Address(int n) const {
         return "127.0." + std::to_string(m_subnet) + "." + std::to_string(n);
     }
+    // Makes 127.0.<m_subnet>.n this test's own, also where no unit is to run.
+    void ClaimAddress(int n) const {
+        std::string reason;
+        EXPECT_TRUE(testsupport::ClaimUnitAddress(Address(n), &reason)) << reason;
+    }
     int m_subnet = 0;
 
     // Starts a unit on 127.0.0.n that keeps what it receives in the folder's `store`.
@@ -206,7 +212,10 @@ class LinkTest : public LoopbackTest {
     }
 
     // Points the dialog at 127.0.0.n, where a unit may or may not run.
-    void AimAt(int n) { m_dialog->m_ulDeviceAddr = platform::InetAddr(Address(n).c_str()); }
+    void AimAt(int n) {
+        ClaimAddress(n);
+        m_dialog->m_ulDeviceAddr = platform::InetAddr(Address(n).c_str());
+    }
 
     // Starts a unit on 127.0.0.n and points the dialog at it.
     sim::Unit& StartUnit(int n, sim::UnitConfig config = {}) {

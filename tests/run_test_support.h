@@ -116,6 +116,7 @@ class RunTest : public LoopbackTest {
 
     // Types 127.0.<m_subnet>.n and presses Update.
     RunEnd RunAgainst(int n, std::chrono::seconds limit = std::chrono::seconds(120)) {
+        ClaimAddress(n);
         TypeAddress("127", "0", std::to_string(m_subnet), std::to_string(n));
         return PressUpdate(limit);
     }

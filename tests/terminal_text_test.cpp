@@ -12,6 +12,10 @@ struct TerminalTextRow {
     std::string shown;
 };
 
+void PrintTo(const TerminalTextRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
 class TerminalTextTest : public ::testing::TestWithParam<TerminalTextRow> {};
 
 TEST_P(TerminalTextTest, ShowsUnitTextsOnOneSafeLine) {

@@ -5,7 +5,8 @@
 # its coverage (edges and features in all, and the edges of the parser it is there for) and its
 # corpus, then "N passed, M failed". Exits non-zero when a target failed.
 #
-#   bash tests/fuzz/run_fuzz.sh [--time SECONDS] [TARGET ...]     (default 30 s per target)
+#   bash tests/fuzz/run_fuzz.sh [--time SECONDS] [--parallel N] [TARGET ...]
+#       (default 30 s per target, two targets at a time)
 #
 # A target fails when it finds a fault (a crash, a sanitizer report, a broken check, a hang or
 # too much memory) and also when it never reached the code of its parser.
@@ -16,10 +17,12 @@ FUZZ="${KQ_BUILD_ROOT:-$ROOT/build}/fuzz"
 SEEDS="$ROOT/tests/fuzz/corpus"
 DICTS="$ROOT/tests/fuzz/dict"
 TIME=30
+PARALLEL=2
 TARGETS=()
 while [ $# -gt 0 ]; do
     case "$1" in
     --time) TIME="$2"; shift 2 ;;
+    --parallel) PARALLEL="$2"; shift 2 ;;
     *) TARGETS+=("$1"); shift ;;
     esac
 done
@@ -76,38 +79,67 @@ parser_coverage() {
         END { printf "%d %d %d %d", reached, listed, covered, total }'
 }
 
-PASSED=0
-FAILED=0
-for target in "${TARGETS[@]}"; do
-    corpus="$FUZZ/corpus/$target"
-    artifacts="$FUZZ/artifacts/$target/"
-    log="$FUZZ/$target.log"
+# Runs one target and writes what it found to $FUZZ/<target>.result: its summary and verdict
+# (first line "ok" or "FAILED"), then for a failure the end of its log.
+fuzz_one() {
+    local target="$1"
+    local corpus="$FUZZ/corpus/$target"
+    local artifacts="$FUZZ/artifacts/$target/"
+    local log="$FUZZ/$target.log"
+    local result="$FUZZ/$target.result"
     mkdir -p "$corpus" "$artifacts"
-    dict=()
+    local dict=()
     [ -f "$DICTS/$target.dict" ] && dict=(-dict="$DICTS/$target.dict")
+    local start
     start=$(date +%s)
     timeout $((TIME + 120)) "$FUZZ/$target" "$corpus" "$SEEDS/$target" "${dict[@]}" \
         -max_total_time="$TIME" -max_len="${MAX_LEN[$target]}" -timeout=10 -rss_limit_mb=2048 \
         -artifact_prefix="$artifacts" -print_final_stats=1 -print_coverage=1 >"$log" 2>&1
-    status=$?
+    local status=$?
+    local runs done_line cov ft corp reached listed covered total
     runs=$(grep -E '^stat::number_of_executed_units:' "$log" | awk '{ print $2 }')
     done_line=$(grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | tail -1)
     cov=$(sed -nE 's/.*cov: ([0-9]+).*/\1/p' <<<"$done_line")
     ft=$(sed -nE 's/.*ft: ([0-9]+).*/\1/p' <<<"$done_line")
     corp=$(sed -nE 's/.*corp: ([0-9]+).*/\1/p' <<<"$done_line")
     read -r reached listed covered total <<<"$(parser_coverage "$log" "${PARSER[$target]}")"
+    local summary
     summary="$(printf '%s: %s runs in %d s, cov %s edges, ft %s, corpus %s inputs; parser: %s/%s functions reached, %s/%s of their edges' \
         "$target" "${runs:-?}" $(($(date +%s) - start)) "${cov:-?}" "${ft:-?}" "${corp:-?}" \
         "$reached" "$listed" "$covered" "$total")"
     if [ "$status" -eq 0 ] && [ "$reached" -eq "$listed" ]; then
-        echo "$summary: ok"
+        printf 'ok\n%s: ok\n' "$summary" >"$result"
+    else
+        {
+            echo FAILED
+            [ "$status" -eq 0 ] && echo "$target did not reach all of: $(echo ${PARSER[$target]})"
+            grep -vE '^(UN)?COVERED_(FUNC|FILE):|^COVERAGE:|^ *(UN)?COVERED_PC' "$log" | tail -40
+            echo "$summary: FAILED (status $status; inputs kept in $artifacts)"
+        } >"$result"
+    fi
+}
+
+# Each target is one process on one core: two run side by side, each for its whole time.
+PASSED=0
+FAILED=0
+running=0
+for target in "${TARGETS[@]}"; do
+    rm -f "$FUZZ/$target.result"
+    if [ "$running" -ge "$PARALLEL" ]; then
+        wait -n
+        running=$((running - 1))
+    fi
+    fuzz_one "$target" &
+    running=$((running + 1))
+done
+wait
+for target in "${TARGETS[@]}"; do
+    if [ "$(head -1 "$FUZZ/$target.result" 2>/dev/null)" = ok ]; then
         PASSED=$((PASSED + 1))
     else
-        [ "$status" -eq 0 ] && echo "$target did not reach all of: $(echo ${PARSER[$target]})"
-        grep -vE '^(UN)?COVERED_(FUNC|FILE):|^COVERAGE:|^ *(UN)?COVERED_PC' "$log" | tail -40
-        echo "$summary: FAILED (status $status; inputs kept in $artifacts)"
         FAILED=$((FAILED + 1))
     fi
+    tail -n +2 "$FUZZ/$target.result" 2>/dev/null || echo "$target: FAILED (no result)"
 done
 echo "$PASSED passed, $FAILED failed"
 [ "$FAILED" -eq 0 ]
