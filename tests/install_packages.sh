@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and the demo need, when any is missing:
 # the native tool chain and GoogleTest, clang for the fuzz targets, the 32-bit Windows cross
-# compiler, and Wine with a virtual X display for running the Windows program.
+# compiler, Wine with a virtual X display for running the Windows program, and the tools that
+# make and check the Debian package and the Windows archive.
 set -euo pipefail
 
 NATIVE=(cmake g++ libgtest-dev libcli11-dev nlohmann-json3-dev curl netbase iproute2 python3
     util-linux clang)
 WINDOWS=(g++-mingw-w64-i686 xvfb xdotool imagemagick)
+PACKAGING=(dpkg-dev lintian help2man man-db zip unzip)
 WINE=(wine wine32:i386)
 
 missing() {
@@ -21,7 +23,7 @@ as_root() {
 }
 
 export DEBIAN_FRONTEND=noninteractive
-need=($(missing "${NATIVE[@]}" "${WINDOWS[@]}"))
+need=($(missing "${NATIVE[@]}" "${WINDOWS[@]}" "${PACKAGING[@]}"))
 if [ ${#need[@]} -gt 0 ]; then
     echo "installing: ${need[*]}"
     as_root apt-get update
