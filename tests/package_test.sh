@@ -1,12 +1,7 @@
 #!/usr/bin/env bash
-# Builds and checks the packages as a site host or a service laptop receives them. Each row of a
-# table is one test; the closing line is "N passed, M failed".
-#
-#   bash tests/package_test.sh deb BUILD_DIR   Release build of the package's programs only, the
-#                                              Debian package, lintian, and both programs run
-#                                              from the unpacked package (a check of a packaged
-#                                              kqunit on 127.0.12.1 in a namespace of its own)
-#   bash tests/package_test.sh zip BUILD_DIR   the Windows archive from a finished Windows build
+# Builds and checks the packages as a site host or a service laptop receives them; each row of a
+# table is one test, the closing line "N passed, M failed".
+#   bash tests/package_test.sh deb|zip BUILD_DIR   (zip: after the Windows build)
 set -uo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -39,13 +34,10 @@ run_rows() {
 
 # Fails with the listing when the sorted lines of $1 are not those of the rest.
 same_list() {
-    local listing="$1"
-    shift
-    diff <(printf '%s\n' "$@" | sort) <(sort <<<"$listing")
+    diff <(printf '%s\n' "${@:2}" | sort) <(sort <<<"$1")
 }
 
-# ---- Debian package --------------------------------------------------------------------------
-
+# The Debian package: a Release build of its programs only, unpacked as a site host has it.
 DEB="$BUILD/kqvorlink_${VERSION}_amd64.deb"
 UNPACKED="$WORK/root"
 
@@ -126,8 +118,6 @@ DEB_ROWS=(
     "kqunit_man_page_renders_with_options|man_renders kqunit --idle-timeout-s"
     "packaged_cli_checks_packaged_kqunit_on_loopback|packaged_check"
 )
-
-# ---- Windows archive -------------------------------------------------------------------------
 
 ZIP="$BUILD/KQVorlink-${VERSION}-win32.zip"
 TOP="KQVorlink-${VERSION}-win32"
