@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
+# shellcheck disable=SC2034 # the tables of rows are reached by name
 # Builds and checks the packages as a site host or a service laptop receives them; each row of a
 # table is one test, the closing line "N passed, M failed".
 #   bash tests/package_test.sh deb|zip BUILD_DIR   (zip: after the Windows build)
 set -uo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-KIND="$1"
-BUILD="$2"
+KIND="${1:-}"
+BUILD="${2:-}"
+[[ "$KIND" =~ ^(deb|zip)$ && -n "$BUILD" ]] || { echo "usage: $0 deb|zip BUILD_DIR" >&2; exit 2; }
 # The version as app/res/version.h states it ("2, 0, 0, 0" -> 2.0.0.0), read here on its own so
 # that a build which takes it from elsewhere is caught.
 VERSION=$(sed -nE 's/^#define KQ_FILE_VERSION_TEXT "(.*)"/\1/p' "$ROOT/app/res/version.h" |
@@ -59,22 +61,14 @@ deb_contents() {
 }
 
 deb_fields() {
-    [ "$(dpkg-deb -f "$DEB" Package Version Architecture)" = "$(printf 'Package: kqvorlink\nVersion: %s\nArchitecture: amd64' "$VERSION")" ] &&
+    [ "$(dpkg-deb -f "$DEB" Package Version Architecture | tr '\n' ' ')" = \
+        "Package: kqvorlink Version: $VERSION Architecture: amd64 " ] &&
         dpkg-deb -f "$DEB" Depends | grep -E 'libc6 \(>= [0-9.]+\)' &&
         zcat "$UNPACKED/usr/share/doc/kqvorlink/changelog.gz" | head -1 | grep -F "kqvorlink ($VERSION)"
 }
 
-lintian_no_error() {
-    lintian --fail-on error "$DEB"
-}
-
-version_is() {
-    [ "$("$UNPACKED/usr/bin/$1" --version)" = "$1 $VERSION" ]
-}
-
-help_names_usage() {
-    "$UNPACKED/usr/bin/$1" --help | grep -i "^usage: $1 "
-}
+version_is() { [ "$("$UNPACKED/usr/bin/$1" --version)" = "$1 $VERSION" ]; }
+help_names_usage() { "$UNPACKED/usr/bin/$1" --help | grep -i "^usage: $1 "; }
 
 # The page has its name line, the version in its footer and the option $2 from the help text.
 man_renders() {
@@ -109,7 +103,7 @@ packaged_check() {
 DEB_ROWS=(
     "deb_holds_the_programs_their_pages_and_docs_only|deb_contents"
     "deb_named_versioned_with_computed_depends|deb_fields"
-    "lintian_reports_no_error|lintian_no_error"
+    "lintian_reports_no_error|lintian --fail-on error \"\$DEB\""
     "kqvorlink_cli_version_is_the_resource_version|version_is kqvorlink-cli"
     "kqunit_version_is_the_resource_version|version_is kqunit"
     "kqvorlink_cli_help|help_names_usage kqvorlink-cli"
@@ -147,13 +141,7 @@ ZIP_ROWS=(
     "zip_readme_names_version_with_crlf_lines|readme_for_notepad"
 )
 
-case "$KIND" in
-deb) build_deb && run_rows "${DEB_ROWS[@]}" || FAILED=$((FAILED + 1)) ;;
-zip) build_zip && run_rows "${ZIP_ROWS[@]}" || FAILED=$((FAILED + 1)) ;;
-*)
-    echo "usage: $0 deb|zip BUILD_DIR" >&2
-    exit 2
-    ;;
-esac
+ROWS="${KIND^^}_ROWS[@]"
+"build_$KIND" && run_rows "${!ROWS}" || FAILED=$((FAILED + 1))
 echo "$PASSED passed, $FAILED failed"
 [ "$FAILED" -eq 0 ]
