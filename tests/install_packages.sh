@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and the demo need, when any is missing:
-# the native tool chain and GoogleTest, clang for the fuzz targets, a terminal emulator for the
-# fleet view's test, the 32-bit Windows cross compiler, and Wine with a virtual X display for
-# running the Windows program.
+# the native tool chain and GoogleTest, clang for the fuzz targets, a terminal emulator and a
+# JSON Schema validator for the fleet front end's tests, the 32-bit Windows cross compiler, Wine
+# with a virtual X display for running the Windows program, and the tools that make and check the
+# Debian package and the Windows archive.
 set -euo pipefail
 
 NATIVE=(cmake g++ libgtest-dev libcli11-dev nlohmann-json3-dev curl netbase iproute2 python3
     util-linux clang python3-pyte python3-jsonschema)
 WINDOWS=(g++-mingw-w64-i686 xvfb xdotool imagemagick)
+PACKAGING=(dpkg-dev lintian help2man man-db zip unzip)
 WINE=(wine wine32:i386)
 
 missing() {
@@ -22,7 +24,7 @@ as_root() {
 }
 
 export DEBIAN_FRONTEND=noninteractive
-need=($(missing "${NATIVE[@]}" "${WINDOWS[@]}"))
+need=($(missing "${NATIVE[@]}" "${WINDOWS[@]}" "${PACKAGING[@]}"))
 if [ ${#need[@]} -gt 0 ]; then
     echo "installing: ${need[*]}"
     as_root apt-get update

@@ -6,7 +6,7 @@
 #
 #   bash tests/run_all.sh
 #
-# Build folders: build/native, build/sanitized, build/fuzz and build/windows (the Wine prefix of the end-to-end tests lives
+# Build folders: build/native, build/sanitized, build/fuzz, build/release and build/windows (the Wine prefix of the end-to-end tests lives
 # in build/windows/wineprefix); KQ_BUILD_ROOT moves them elsewhere.
 set -uo pipefail
 
@@ -156,7 +156,25 @@ run_fuzz() {
 }
 section "fuzzing (libFuzzer, clang)" run_fuzz
 
+# The Debian package (Release build of its two programs, lintian, both programs run from the
+# unpacked package) and, after the Windows build, the Windows archive; each row counts as a test.
+run_package_test() {
+    local kind="$1" dir="$2"
+    local out="$dir/package-$kind-output.txt"
+    mkdir -p "$dir"
+    bash "$ROOT/tests/package_test.sh" "$kind" "$dir" 2>&1 | tee "$out"
+    local status=${PIPESTATUS[0]}
+    count_e2e "$out"
+    return "$status"
+}
+section "Debian package" run_package_test deb "$BUILD/release"
+
 section "Windows build" build_windows
+if [ -f "$WINDOWS/KQVorlink.exe" ] && [ -f "$WINDOWS/kqvorlink-cli.exe" ]; then
+    section "Windows archive" run_package_test zip "$WINDOWS"
+else
+    skip "Windows archive" "no KQVorlink.exe or kqvorlink-cli.exe"
+fi
 if [ ! -x "$NATIVE/kqunit" ]; then
     skip "Windows tests and end-to-end tests (Wine)" "no kqunit from the native build"
 elif [ ! -f "$WINDOWS/KQVorlink.exe" ] || [ ! -f "$WINDOWS/kqdriver.exe" ]; then
