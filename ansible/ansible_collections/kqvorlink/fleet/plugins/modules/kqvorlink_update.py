@@ -34,7 +34,7 @@ options:
     required: true
   report:
     description:
-      - Where the update report is written on the site host.
+      - Where the update report is written on the site host; its folder is made when missing.
       - In check mode the check report goes beside it, named C(check-) followed by its name.
     type: path
     required: true
@@ -62,7 +62,8 @@ options:
     type: bool
     default: false
   log_dir:
-    description: Folder of the units' logs on the site host (default the set's folder).
+    description: Folder of the units' logs on the site host (default the set's folder); made
+      when missing.
     type: path
   cli:
     description: Path or name of the program.
@@ -319,6 +320,9 @@ def main():
                              would_update=[], report=None,
                              msg="every unit of %s completed" % p["retry_from"])
     report_path = check_report_path(p["report"]) if check else p["report"]
+    for folder in (os.path.dirname(report_path), p["log_dir"]):
+        if folder and not os.path.isdir(folder):
+            os.makedirs(folder, 0o755)
     cmd = build_command(module, check, report_path)
     # A report left by an earlier run must never pass for this run's.
     if os.path.exists(report_path):
