@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and the demo need, when any is missing:
 # the native tool chain and GoogleTest, clang for the fuzz targets, the 32-bit Windows cross
-# compiler, and Wine with a virtual X display for running the Windows program.
+# compiler, Ansible and an SSH server for the multi-site rehearsal, and Wine with a virtual X
+# display for running the Windows program.
 set -euo pipefail
 
 NATIVE=(cmake g++ libgtest-dev libcli11-dev nlohmann-json3-dev curl netbase iproute2 python3
     util-linux clang)
+# The multi-site rehearsal: Ansible, the site hosts' SSH servers, the proxy into each site.
+SITES=(ansible-core openssh-server openssh-client netcat-openbsd python3-apt)
 WINDOWS=(g++-mingw-w64-i686 xvfb xdotool imagemagick)
 WINE=(wine wine32:i386)
 
@@ -21,7 +24,7 @@ as_root() {
 }
 
 export DEBIAN_FRONTEND=noninteractive
-need=($(missing "${NATIVE[@]}" "${WINDOWS[@]}"))
+need=($(missing "${NATIVE[@]}" "${SITES[@]}" "${WINDOWS[@]}"))
 if [ ${#need[@]} -gt 0 ]; then
     echo "installing: ${need[*]}"
     as_root apt-get update

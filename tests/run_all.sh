@@ -130,6 +130,35 @@ else
     skip "native tests (ctest)" "no kqtests from the native build"
 fi
 
+# The multi-site rehearsal: three site hosts in namespaces of their own, updated by the Ansible
+# collection over SSH. It installs the Debian package on the site hosts: the release build's when
+# there is one, else the native build's package target.
+sites_package() {
+    ls "$BUILD"/release/kqvorlink_*_amd64.deb "$NATIVE"/kqvorlink_*_amd64.deb 2>/dev/null | head -1
+}
+run_sites() {
+    local out="$NATIVE/sites-output.txt" deb
+    deb=$(sites_package)
+    if [ -z "$deb" ]; then
+        cmake --build "$NATIVE" -j"$JOBS" --target package >"$NATIVE/sites-package.txt" 2>&1
+        deb=$(sites_package)
+    fi
+    if [ -z "$deb" ]; then
+        echo "no kqvorlink_*_amd64.deb (see $NATIVE/sites-package.txt)" | tee "$out"
+        echo "0 passed, 1 failed" | tee -a "$out"
+    else
+        timeout 300 unshare -n /usr/bin/python3 "$ROOT/tests/sites/rehearsal.py" --deb "$deb" \
+            --kqunit "$NATIVE/kqunit" 2>&1 | tee "$out"
+    fi
+    count_e2e "$out"
+    grep -qE '^[0-9]+ passed, 0 failed$' "$out"
+}
+if [ -x "$NATIVE/kqunit" ]; then
+    section "multi-site rehearsal (Ansible)" run_sites
+else
+    skip "multi-site rehearsal (Ansible)" "no kqunit from the native build"
+fi
+
 section "sanitizer build (address, undefined)" build_sanitized
 if [ -f "$SANITIZED/CTestTestfile.cmake" ] && [ -x "$SANITIZED/kqtests" ]; then
     section "native tests under the sanitizers (ctest)" run_ctest "$SANITIZED"
