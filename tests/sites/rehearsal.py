@@ -38,8 +38,7 @@ OTHER_MODEL, REFUSING = "127.0.0.25", "127.0.0.17"
 FAULTY = "site3"
 REFUSE_LOGO = 'command "EXCM k_Lg" reply "550 Selector refused."\n'
 SCENARIO = "[%s]\nmodel KQ-B2\n[%s]\n%s" % (OTHER_MODEL, REFUSING, REFUSE_LOGO)
-SET_COMPONENTS = ["fpga5m", "resize", "web0", "web1", "cursor", "icon", "shading", "gamma",
-                  "scene", "logo", "fpga2m"]
+SET_COMPONENTS = ["web0", "logo"]  # three small files; the logo is what one unit refuses
 PLAY_SECONDS = 150
 
 
@@ -57,6 +56,7 @@ class Rehearsal:
         self.inventory = self.sites.write_inventory(
             os.path.join(folder, "inventory.json"), self.group_vars, lambda s: ["%s-%s" % (FIRST, LAST)])
         self.play = {}
+        self.plays = []
 
     # --- what the steps do
 
@@ -66,12 +66,22 @@ class Rehearsal:
         for key, value in (extra or {}).items():
             cmd += ["-e", "%s=%s" % (key, value)]
         started = time.monotonic()
-        out = subprocess.run(cmd, env=self.sites.environment(), stdout=subprocess.PIPE,
-                             stderr=subprocess.STDOUT, timeout=PLAY_SECONDS, text=True)
-        with open(os.path.join(self.folder, "play-%s-%d.txt" % (name, len(self.play))), "w") as f:
-            f.write(out.stdout)
-        print("  %s: exit status %d, %.1f s" % (name, out.returncode, time.monotonic() - started))
-        self.play = {"rc": out.returncode, "out": out.stdout, "recap": recap(out.stdout)}
+        path = os.path.join(self.folder, "play-%d-%s.txt" % (len(self.plays), name))
+        self.plays.append(path)
+        with open(path, "w") as log:
+            # A group of its own, so that a play that overruns is ended with all its workers.
+            play = subprocess.Popen(cmd, env=self.sites.environment(), stdout=log,
+                                    stderr=subprocess.STDOUT, start_new_session=True)
+            try:
+                rc = play.wait(PLAY_SECONDS)
+            except subprocess.TimeoutExpired:
+                os.killpg(play.pid, signal.SIGKILL)
+                play.wait()
+                raise RuntimeError("%s ran longer than %d s (see %s)" % (name, PLAY_SECONDS, path))
+        with open(path) as log:
+            out = log.read()
+        print("  %s: exit status %d, %.1f s" % (name, rc, time.monotonic() - started))
+        self.play = {"rc": rc, "out": out, "recap": recap(out)}
 
     def site(self, name):
         return next(s for s in self.sites.sites if s.name == name)
@@ -162,6 +172,23 @@ def steps(r):
     complete = {a: "complete" for a in all_units}
     state = {}
 
+    def documentation():
+        module = os.path.join(ROOT, "ansible", "ansible_collections", "kqvorlink", "fleet",
+                              "plugins", "modules", "kqvorlink_update.py")
+        spec = {}
+        with open(module) as f:
+            exec(compile(f.read().split("\ndef ", 1)[0].replace("from ansible", "#"), module,
+                         "exec"), spec)
+        out = subprocess.run(["ansible-doc", "kqvorlink.fleet.kqvorlink_update"],
+                             env=r.sites.environment(), stdout=subprocess.PIPE,
+                             stderr=subprocess.STDOUT, text=True, timeout=60)
+        state["doc"], state["spec"] = out, spec
+
+    def doc_names(names):
+        text = state["doc"].stdout
+        missing = [n for n in names if not re.search(r"^[-=] %s$|^\s+%s:$" % (n, n), text, re.M)]
+        return not missing, "not in ansible-doc: %s" % missing
+
     def check_play():
         state["empty"] = r.snapshot()
         r.playbook("check.yml")
@@ -186,6 +213,14 @@ def steps(r):
         r.playbook("update.yml", inventory, {"kqvorlink_skip_version": version})
 
     return [
+        (documentation, [
+            ("ansible-doc renders the module", lambda: (
+                state["doc"].returncode == 0 and "EXAMPLES:" in state["doc"].stdout,
+                state["doc"].stdout[-300:])),
+            ("every option is documented", lambda: doc_names(state["spec"]["ARGUMENT_SPEC"])),
+            ("every returned key is documented", lambda: doc_names(
+                ["report", "units", "summary", "not_complete", "would_update", "kept_logs"])),
+        ]),
         (check_play, [
             ("check mode stores nothing on any unit",
              lambda: (not r.snapshot(), "stored %s" % list(r.snapshot())[:3])),

@@ -199,6 +199,7 @@ class Sites:
             "ANSIBLE_HOME": home,
             "ANSIBLE_LOCAL_TEMP": os.path.join(home, "tmp"),
             "ANSIBLE_SSH_CONTROL_PATH_DIR": os.path.join(self.folder, "cp"),
+            "ANSIBLE_SSH_ARGS": "-C -o ControlMaster=auto -o ControlPersist=600s",
             "ANSIBLE_NOCOLOR": "1",
             "ANSIBLE_HOST_KEY_CHECKING": "True",
             "ANSIBLE_DEPRECATION_WARNINGS": "False",

@@ -184,6 +184,21 @@ import shutil
 from ansible.module_utils.basic import AnsibleModule
 
 
+ARGUMENT_SPEC = dict(
+    units=dict(type="list", elements="str"),
+    set_dir=dict(type="path", required=True),
+    report=dict(type="path", required=True),
+    jobs=dict(type="int"),
+    stop_after_failures=dict(type="int"),
+    skip_version=dict(type="str"),
+    retry_from=dict(type="path"),
+    keep_logs=dict(type="bool", default=False),
+    log_dir=dict(type="path"),
+    cli=dict(type="str", default="kqvorlink-cli"),
+    timeout=dict(type="int", default=3600),
+)
+
+
 def check_report_path(report):
     folder, name = os.path.split(report)
     return os.path.join(folder, "check-" + name)
@@ -295,19 +310,7 @@ def finish_check(module, report, result):
 
 def main():
     module = AnsibleModule(
-        argument_spec=dict(
-            units=dict(type="list", elements="str"),
-            set_dir=dict(type="path", required=True),
-            report=dict(type="path", required=True),
-            jobs=dict(type="int"),
-            stop_after_failures=dict(type="int"),
-            skip_version=dict(type="str"),
-            retry_from=dict(type="path"),
-            keep_logs=dict(type="bool", default=False),
-            log_dir=dict(type="path"),
-            cli=dict(type="str", default="kqvorlink-cli"),
-            timeout=dict(type="int", default=3600),
-        ),
+        argument_spec=ARGUMENT_SPEC,
         required_one_of=[("units", "retry_from")],
         supports_check_mode=True,
     )
