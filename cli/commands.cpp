@@ -1,8 +1,8 @@
 #include "cli/commands.h"
 
+#include "app/res/program_version.h"
 #include "cli/check_unit.h"
 #include "cli/fleet_view.h"
-#include "cli/program_version.h"
 #include "cli/report.h"
 #include "cli/terminal_text.h"
 #include "cli/unit_list.h"

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/res/program_version.h"
 #include "sim/fleet.h"
 #include "sim/kqunit_options.h"
 
@@ -44,6 +45,10 @@ int main(int argc, char** argv) {
     }
     if (args.help) {
         std::cout << sim::KqunitHelp();
+        return 0;
+    }
+    if (args.version) {
+        std::cout << "kqunit " << ProgramVersion() << "\n";
         return 0;
     }
     std::signal(SIGTERM, OnSignal);

@@ -27,7 +27,7 @@ constexpr OptionInfo kOptions[] = {
      "folder for the files the unit receives (created when missing); a fleet stores into "
      "DIR/<address>/"},
     {"--model", "M", "model named in the EXCM r_INF reply (default KQ-A2)"},
-    {"--version", "TEXT", "version text of the EXCM uname reply (default KQ-A2.01.02.45)"},
+    {"--unit-version", "TEXT", "version text of the EXCM uname reply (default KQ-A2.01.02.45)"},
     {"--scenario", "FILE",
      "settings and scripted faults for every unit, one per line; sections [ADDRESS] or "
      "[FIRST-LAST] hold lines for some units only (see sim/README.md)"},
@@ -44,6 +44,7 @@ constexpr OptionInfo kOptions[] = {
      "3000)"},
     {"--idle-timeout-s", "S", "a unit stops after S seconds without any activity (default 120)"},
     {"--help", nullptr, "this text"},
+    {"--version", nullptr, "the program's name and version"},
 };
 
 const OptionInfo* FindOption(const std::string& name) {
@@ -129,6 +130,8 @@ bool ParseKqunitArgs(const std::vector<std::string>& args, KqunitArgs* out, std:
         uint32_t count = 0;
         if (name == "--help") {
             out->help = true;
+        } else if (name == "--version") {
+            out->version = true;
         } else if (name == "--strict" || name == "--no-telnet") {
             (name == "--strict" ? base.strict : base.telnetEnabled) = name == "--strict";
         } else if (name == "--address") {
@@ -137,7 +140,7 @@ bool ParseKqunitArgs(const std::vector<std::string>& args, KqunitArgs* out, std:
             store = value;
         } else if (name == "--model") {
             base.model = value;
-        } else if (name == "--version") {
+        } else if (name == "--unit-version") {
             base.versionText = value;
         } else if (name == "--scenario") {
             scenario = value;
@@ -157,7 +160,7 @@ bool ParseKqunitArgs(const std::vector<std::string>& args, KqunitArgs* out, std:
             base.idleTimeoutMs = count * 1000;
         }
     }
-    if (out->help) {
+    if (out->help || out->version) {
         return true;
     }
     uint32_t first = 0, last = 0;

@@ -12,6 +12,7 @@ namespace sim {
 struct KqunitArgs {
     std::vector<UnitConfig> units; // one per address, in address order
     bool help = false;
+    bool version = false; // print the program's version and end
 };
 
 // Reads the arguments (without the program's name); false with a reason on a usage error.

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and the demo need, when any is missing:
 # the native tool chain and GoogleTest, clang for the fuzz targets, the 32-bit Windows cross
-# compiler, Ansible and an SSH server for the multi-site rehearsal, and Wine with a virtual X
-# display for running the Windows program.
+# compiler, Wine with a virtual X display for running the Windows program, the tools that
+# make and check the Debian package and the Windows archive, and Ansible and an SSH server for
+# the multi-site rehearsal.
 set -euo pipefail
 
 NATIVE=(cmake g++ libgtest-dev libcli11-dev nlohmann-json3-dev curl netbase iproute2 python3
@@ -10,6 +11,7 @@ NATIVE=(cmake g++ libgtest-dev libcli11-dev nlohmann-json3-dev curl netbase ipro
 # The multi-site rehearsal: Ansible, the site hosts' SSH servers, the proxy into each site.
 SITES=(ansible-core openssh-server openssh-client netcat-openbsd)
 WINDOWS=(g++-mingw-w64-i686 xvfb xdotool imagemagick)
+PACKAGING=(dpkg-dev lintian help2man man-db zip unzip)
 WINE=(wine wine32:i386)
 
 missing() {
@@ -24,7 +26,7 @@ as_root() {
 }
 
 export DEBIAN_FRONTEND=noninteractive
-need=($(missing "${NATIVE[@]}" "${SITES[@]}" "${WINDOWS[@]}"))
+need=($(missing "${NATIVE[@]}" "${WINDOWS[@]}" "${PACKAGING[@]}" "${SITES[@]}"))
 if [ ${#need[@]} -gt 0 ]; then
     echo "installing: ${need[*]}"
     as_root apt-get update

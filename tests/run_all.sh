@@ -6,7 +6,7 @@
 #
 #   bash tests/run_all.sh
 #
-# Build folders: build/native, build/sanitized, build/fuzz and build/windows (the Wine prefix of the end-to-end tests lives
+# Build folders: build/native, build/sanitized, build/fuzz, build/release and build/windows (the Wine prefix of the end-to-end tests lives
 # in build/windows/wineprefix); KQ_BUILD_ROOT moves them elsewhere.
 set -uo pipefail
 
@@ -130,35 +130,6 @@ else
     skip "native tests (ctest)" "no kqtests from the native build"
 fi
 
-# The multi-site rehearsal: three site hosts in namespaces of their own, updated by the Ansible
-# collection over SSH. It installs the Debian package on the site hosts: the release build's when
-# there is one, else the native build's package target.
-sites_package() {
-    ls "$BUILD"/release/kqvorlink_*_amd64.deb "$NATIVE"/kqvorlink_*_amd64.deb 2>/dev/null | head -1
-}
-run_sites() {
-    local out="$NATIVE/sites-output.txt" deb
-    deb=$(sites_package)
-    if [ -z "$deb" ]; then
-        cmake --build "$NATIVE" -j"$JOBS" --target package >"$NATIVE/sites-package.txt" 2>&1
-        deb=$(sites_package)
-    fi
-    if [ -z "$deb" ]; then
-        echo "no kqvorlink_*_amd64.deb (see $NATIVE/sites-package.txt)" | tee "$out"
-        echo "0 passed, 1 failed" | tee -a "$out"
-    else
-        timeout 300 unshare -n /usr/bin/python3 "$ROOT/tests/sites/rehearsal.py" --deb "$deb" \
-            --kqunit "$NATIVE/kqunit" 2>&1 | tee "$out"
-    fi
-    count_e2e "$out"
-    grep -qE '^[0-9]+ passed, 0 failed$' "$out"
-}
-if [ -x "$NATIVE/kqunit" ]; then
-    section "multi-site rehearsal (Ansible)" run_sites
-else
-    skip "multi-site rehearsal (Ansible)" "no kqunit from the native build"
-fi
-
 section "sanitizer build (address, undefined)" build_sanitized
 if [ -f "$SANITIZED/CTestTestfile.cmake" ] && [ -x "$SANITIZED/kqtests" ]; then
     section "native tests under the sanitizers (ctest)" run_ctest "$SANITIZED"
@@ -178,7 +149,46 @@ run_fuzz() {
 }
 section "fuzzing (libFuzzer, clang)" run_fuzz
 
+# The Debian package (Release build of its two programs, lintian, both programs run from the
+# unpacked package) and, after the Windows build, the Windows archive; each row counts as a test.
+run_package_test() {
+    local kind="$1" dir="$2"
+    local out="$dir/package-$kind-output.txt"
+    mkdir -p "$dir"
+    bash "$ROOT/tests/package_test.sh" "$kind" "$dir" 2>&1 | tee "$out"
+    local status=${PIPESTATUS[0]}
+    count_e2e "$out"
+    return "$status"
+}
+section "Debian package" run_package_test deb "$BUILD/release"
+
+# The multi-site rehearsal: three site hosts in namespaces of their own, updated by the Ansible
+# collection over SSH; the site hosts install the Debian package built just above.
+run_sites() {
+    local out="$NATIVE/sites-output.txt" deb
+    deb=$(ls "$BUILD"/release/kqvorlink_*_amd64.deb 2>/dev/null | head -1)
+    if [ -z "$deb" ]; then
+        echo "no $BUILD/release/kqvorlink_*_amd64.deb" | tee "$out"
+        echo "0 passed, 1 failed" | tee -a "$out"
+    else
+        timeout 300 unshare -n /usr/bin/python3 "$ROOT/tests/sites/rehearsal.py" --deb "$deb" \
+            --kqunit "$NATIVE/kqunit" 2>&1 | tee "$out"
+    fi
+    count_e2e "$out"
+    grep -qE '^[0-9]+ passed, 0 failed$' "$out"
+}
+if [ -x "$NATIVE/kqunit" ]; then
+    section "multi-site rehearsal (Ansible)" run_sites
+else
+    skip "multi-site rehearsal (Ansible)" "no kqunit from the native build"
+fi
+
 section "Windows build" build_windows
+if [ -f "$WINDOWS/KQVorlink.exe" ] && [ -f "$WINDOWS/kqvorlink-cli.exe" ]; then
+    section "Windows archive" run_package_test zip "$WINDOWS"
+else
+    skip "Windows archive" "no KQVorlink.exe or kqvorlink-cli.exe"
+fi
 if [ ! -x "$NATIVE/kqunit" ]; then
     skip "Windows tests and end-to-end tests (Wine)" "no kqunit from the native build"
 elif [ ! -f "$WINDOWS/KQVorlink.exe" ] || [ ! -f "$WINDOWS/kqdriver.exe" ]; then

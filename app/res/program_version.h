@@ -1,11 +1,10 @@
 #pragma once
-// The program's version, from the same values as the dialog's version resource.
+// The programs' version as people and reports see it, from the same values as the Windows
+// program's version resource.
 
 #include "app/res/version.h"
 
 #include <string>
-
-namespace cli {
 
 // "2.0.0.0" from the file version "2, 0, 0, 0".
 inline std::string ProgramVersion() {
@@ -16,5 +15,3 @@ inline std::string ProgramVersion() {
     }
     return version;
 }
-
-} // namespace cli
