@@ -66,7 +66,8 @@ class Rehearsal:
         for key, value in (extra or {}).items():
             cmd += ["-e", "%s=%s" % (key, value)]
         started = time.monotonic()
-        path = os.path.join(self.folder, "play-%d-%s.txt" % (len(self.plays), name))
+        path = os.path.join(self.folder, "play-%d-%s.txt" % (len(self.plays),
+                                                             os.path.basename(name)))
         self.plays.append(path)
         with open(path, "w") as log:
             # A group of its own, so that a play that overruns is ended with all its workers.
