@@ -56,6 +56,8 @@ options:
         run again.
       - It may be the same file as O(report); it is then kept beside it as
         C(<report>.previous) before the run overwrites it.
+      - When every unit of that report completed, no unit is contacted and the report is left
+        as it is.
     type: path
   keep_logs:
     description: Keep the logs of complete units too (failed units' logs are always kept).
@@ -236,7 +238,7 @@ def build_command(module, check, report_path):
 
 
 def units_to_retry(module, retry_from):
-    """For check mode: the units of an earlier update report that did not complete."""
+    """The units of an earlier update report that did not complete."""
     try:
         with open(retry_from, "rb") as f:
             units = json.load(f)["units"]
@@ -316,12 +318,14 @@ def main():
     )
     p = module.params
     check = module.check_mode
-    if check and not p["units"]:
-        p["units"] = units_to_retry(module, p["retry_from"])
-        if not p["units"]:
+    if p["retry_from"] and not p["units"]:
+        # Nothing left to retry: no unit is contacted, and the last report stays as it is.
+        if not units_to_retry(module, p["retry_from"]):
             module.exit_json(changed=False, units=[], summary={}, not_complete=[],
-                             would_update=[], report=None,
+                             would_update=[], kept_logs=[], report=p["retry_from"],
                              msg="every unit of %s completed" % p["retry_from"])
+        if check:
+            p["units"] = units_to_retry(module, p["retry_from"])
     report_path = check_report_path(p["report"]) if check else p["report"]
     for folder in (os.path.dirname(report_path), p["log_dir"]):
         if folder and not os.path.isdir(folder):
