@@ -185,8 +185,12 @@ class Sites:
         group_vars = dict(group_vars, ansible_user="root",
                           ansible_ssh_private_key_file=self.key,
                           ansible_python_interpreter="/usr/bin/python3")
+        # The controller's own tasks (delegated to localhost) keep their temp files here too.
+        local = {"ansible_connection": "local", "ansible_python_interpreter": "/usr/bin/python3",
+                 "ansible_remote_tmp": os.path.join(self.folder, "ansible-home", "local-tmp")}
         with open(path, "w") as f:
-            json.dump({"all": {"children": {"sites": {"vars": group_vars, "hosts": hosts}}}}, f,
+            json.dump({"all": {"hosts": {"localhost": local},
+                               "children": {"sites": {"vars": group_vars, "hosts": hosts}}}}, f,
                       indent=1)
         return path
 
