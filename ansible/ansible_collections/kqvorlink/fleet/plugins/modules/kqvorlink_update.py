@@ -168,8 +168,9 @@ kept_logs:
   returned: when the program wrote an update report
   type: list
   elements: str
-rc:
-  description: The program's exit status.
+exit_status:
+  description: The program's exit status (not named rc, so that Ansible judges the task by the
+    report, not by the status).
   returned: when the program ran
   type: int
 cmd:
@@ -276,14 +277,14 @@ def finish_update(module, report, result):
     )
     if report.get("end") is None:
         module.fail_json(msg="kqvorlink-cli stopped before its run ended (exit status %s); %d "
-                         "unit(s) had not ended" % (result["rc"], len(bad)), **result)
+                         "unit(s) had not ended" % (result["exit_status"], len(bad)), **result)
     if bad:
         module.fail_json(msg="%d of %d unit(s) did not complete: %s" % (
             len(bad), len(units), named(bad, lambda u: "%s (%s)" % (u.get("result"), u.get("message")))),
             **result)
-    if result["rc"] != 0:
+    if result["exit_status"] != 0:
         module.fail_json(msg="kqvorlink-cli exit status %s although every unit completed"
-                         % result["rc"], **result)
+                         % result["exit_status"], **result)
     module.exit_json(**result)
 
 
@@ -336,7 +337,7 @@ def main():
         os.unlink(report_path)
     timeout = ["timeout", "--signal=TERM", "--kill-after=60", str(p["timeout"])]
     rc, _out, err = module.run_command(timeout + cmd)
-    result = dict(changed=False, rc=rc, cmd=cmd, report=report_path)
+    result = dict(changed=False, exit_status=rc, cmd=cmd, report=report_path)
     if rc == 2:
         module.fail_json(msg="kqvorlink-cli refused its command line: %s" % err.strip(), **result)
     report = read_report(module, report_path, "check" if check else "update", result)
