@@ -4,6 +4,8 @@
 #include "cli/check_unit.h"
 #include "cli/fleet_view.h"
 #include "cli/report.h"
+#include "cli/report_file.h"
+#include "cli/retry_from.h"
 #include "cli/terminal_text.h"
 #include "cli/unit_list.h"
 #include "cli/worker_pool.h"
@@ -14,6 +16,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -30,6 +34,9 @@ struct Options {
     std::string reportFile;
     std::string logDir;
     bool keepLogs = false;
+    unsigned stopAfterFailures = 0; // 0: never stop
+    std::string retryFrom;
+    std::optional<std::string> skipVersion;
     std::vector<std::string> units;
 };
 
@@ -57,13 +64,33 @@ void PrintPlan(std::FILE* out, const UpdateSet& set) {
         std::fprintf(out, "  (no component files found)\n");
 }
 
-int Check(const Options& options, const UnitList& units, std::FILE* out) {
-    UpdateSet set;
+// The report's first writing, before any unit is contacted: a place that cannot take it is a
+// usage error then.
+std::string FirstReportError(ReportFile& report, const std::string& text) {
+    if (!report.Wanted() || report.Write(text))
+        return "";
+    return "--report '" + report.Path() + "': the report cannot be written: " + report.Error();
+}
+
+// A rewrite during the run that failed: said at once, and the run ends with status 1.
+void SayReportFailed(std::FILE* err, const ReportFile& report) {
+    std::fprintf(err, "kqvorlink-cli: the report cannot be written to %s: %s\n",
+                 report.Path().c_str(), report.Error().c_str());
+}
+
+int Check(const Options& options, const UnitList& units, const UpdateSet& set, ReportFile& report,
+          std::FILE* out, std::FILE* err) {
+    ReportHead head{std::filesystem::current_path().string(), LocalIsoTime(), ""};
+    if (const std::string error = FirstReportError(report, CheckReport(set, head, {}, {}));
+        !error.empty())
+        return UsageError(err, error);
     PrintPlan(out, set);
     std::vector<CheckResult> results(units.addresses.size());
     RunPool(units.addresses.size(), options.jobs,
             {[&](size_t i) { results[i] = CheckUnit(units.addresses[i], set); },
-             [](size_t, size_t) {}, [] {}});
+             [](size_t, size_t) {},
+             [] {},
+             {}});
     bool allGood = true;
     for (size_t i = 0; i < results.size(); ++i) {
         const CheckResult& r = results[i];
@@ -83,44 +110,76 @@ int Check(const Options& options, const UnitList& units, std::FILE* out) {
         std::fprintf(out, "\n");
         allGood = allGood && r.modelMatches;
     }
+    head.ended = LocalIsoTime();
+    if (report.Wanted() && !report.Write(CheckReport(set, head, units.addresses, results))) {
+        SayReportFailed(err, report);
+        return 1;
+    }
     return allGood ? 0 : 1;
 }
 
-int Update(const Options& options, const UnitList& list, bool terminal, std::FILE* out) {
-    UpdateSet set;
-    PrintPlan(out, set);
+int Update(const Options& options, const UnitList& list, const UpdateSet& set, ReportFile& report,
+           bool terminal, std::FILE* out, std::FILE* err) {
     const auto store = std::make_shared<ComponentStore>(true);
-    const LogPolicy logs{options.logDir.empty() ? std::filesystem::current_path().string()
-                                                : options.logDir,
-                         options.keepLogs};
+    const LogPolicy logs{options.logDir, options.keepLogs};
     std::vector<std::unique_ptr<UnitRun>> units;
     for (const std::string& address : list.addresses)
-        units.push_back(std::make_unique<UnitRun>(address, set, store, logs));
+        units.push_back(std::make_unique<UnitRun>(address, set, store, logs, options.skipVersion));
 
+    ReportHead head{std::filesystem::current_path().string(), LocalIsoTime(), ""};
+    if (const std::string error = FirstReportError(report, UpdateReport(set, head, units));
+        !error.empty())
+        return UsageError(err, error);
+    PrintPlan(out, set);
+
+    // At every unit's start and end the whole report is written anew (at the end before that
+    // thread starts another unit).
+    std::atomic<bool> reportFailed{false};
+    const auto rewriteReport = [&] {
+        if (report.Wanted() && !report.Write(UpdateReport(set, head, units)) &&
+            !reportFailed.exchange(true))
+            SayReportFailed(err, report);
+    };
+    std::atomic<unsigned> failures{0};
     FleetView view(out, terminal, set.Model());
-    const std::string started = LocalIsoTime();
-    RunPool(units.size(), options.jobs,
-            {[&](size_t i) { units[i]->Run(); },
-             [&](size_t running, size_t first) {
-                 for (size_t i = first; i < units.size(); ++i)
-                     units[i]->MarkNotStarted("Not started: the run was interrupted.");
-                 view.Interrupted(running, units.size() - first);
-             },
-             [&] { view.Refresh(units); }});
+    RunPool(
+        units.size(), options.jobs,
+        {[&](size_t i) {
+             units[i]->MarkRunning();
+             rewriteReport();
+             units[i]->Run();
+             if (units[i]->Result() == UnitResult::Failed)
+                 ++failures;
+             rewriteReport();
+         },
+         [&](size_t running, size_t first) {
+             for (size_t i = first; i < units.size(); ++i)
+                 units[i]->MarkNotStarted("Not started: the run was interrupted.");
+             view.Interrupted(running, units.size() - first);
+         },
+         [&] { view.Refresh(units); },
+         [&] { return options.stopAfterFailures > 0 && failures >= options.stopAfterFailures; }});
+    size_t stopped = 0;
+    for (const auto& unit : units) {
+        if (unit->Result() != UnitResult::Waiting)
+            continue;
+        unit->MarkNotStarted("Not started: " + std::to_string(failures.load()) +
+                             " unit(s) had failed (--stop-after-failures " +
+                             std::to_string(options.stopAfterFailures) + ").");
+        ++stopped;
+    }
     view.Refresh(units);
+    if (stopped > 0)
+        std::fprintf(out, "Stopped after %u failed unit(s): %zu unit(s) not started.\n",
+                     failures.load(), stopped);
     view.Summary(units);
 
-    if (!options.reportFile.empty()) {
-        const std::string report = FleetReport(set, std::filesystem::current_path().string(), units,
-                                               started, LocalIsoTime());
-        std::ofstream file(options.reportFile, std::ios::binary);
-        file << report;
-        if (!file)
-            std::fprintf(out, "kqvorlink-cli: the report cannot be written to %s\n",
-                         options.reportFile.c_str());
-    }
+    head.ended = LocalIsoTime();
+    rewriteReport();
+    if (reportFailed)
+        return 1;
     for (const auto& unit : units) {
-        if (unit->Result() != UnitResult::Complete)
+        if (unit->Result() != UnitResult::Complete && unit->Result() != UnitResult::Current)
             return 1;
     }
     return 0;
@@ -130,6 +189,24 @@ int Update(const Options& options, const UnitList& list, bool terminal, std::FIL
 // the set's folder.
 std::string Absolute(const std::string& path) {
     return path.empty() ? path : std::filesystem::absolute(path).string();
+}
+
+// The units of --retry-from, then those of the arguments that are not among them yet.
+std::string AddRetryUnits(const std::string& reportPath, const std::string& model,
+                          UnitList& units) {
+    const std::optional<std::string> text = ReadFileText(reportPath);
+    if (!text)
+        return "--retry-from '" + reportPath + "' cannot be read";
+    RetryUnits retry = UnitsToRetry(*text, model);
+    if (!retry.error.empty())
+        return "--retry-from '" + reportPath + "' " + retry.error;
+    for (const std::string& address : units.addresses) {
+        if (std::find(retry.addresses.begin(), retry.addresses.end(), address) ==
+            retry.addresses.end())
+            retry.addresses.push_back(address);
+    }
+    units.addresses = std::move(retry.addresses);
+    return "";
 }
 
 } // namespace
@@ -147,23 +224,30 @@ int RunCli(int argc, char** argv, std::FILE* out, std::FILE* err) {
             ->check(CLI::ExistingDirectory);
         command->add_option("--jobs", options.jobs, "units at a time (1-256, default 16)")
             ->check(CLI::Range(1u, kMaxJobs));
-        command
-            ->add_option("UNIT", options.units,
-                         "a dotted IPv4 address, a range FIRST-LAST, or @FILE (one per line, "
-                         "# comments)")
-            ->required();
+        command->add_option("--report", options.reportFile,
+                            "write a JSON report to FILE (rewritten as the run goes)");
+        command->add_option("UNIT", options.units,
+                            "a dotted IPv4 address, a range FIRST-LAST, or @FILE (one per line, "
+                            "# comments)");
     };
     CLI::App* check = app.add_subcommand(
         "check", "log in, ask model and version, log out; show what an update would send");
     addSet(check);
     CLI::App* update = app.add_subcommand("update", "update every unit");
     addSet(update);
-    update->add_option("--report", options.reportFile, "write a JSON report to FILE");
     update
         ->add_option("--log-dir", options.logDir,
                      "folder of the units' logs KQVorlink-<address>.log (default: the set's)")
         ->check(CLI::ExistingDirectory);
     update->add_flag("--keep-logs", options.keepLogs, "keep the logs of complete units too");
+    update
+        ->add_option("--stop-after-failures", options.stopAfterFailures,
+                     "once N units have failed start no further unit")
+        ->check(CLI::PositiveNumber);
+    update->add_option("--retry-from", options.retryFrom,
+                       "run the units that did not complete in that earlier JSON report");
+    update->add_option("--skip-version", options.skipVersion,
+                       "leave units that give exactly this version text as they are");
 
     if (argc > 1 && argv[1][0] != '-' && std::string(argv[1]) != "check" &&
         std::string(argv[1]) != "update")
@@ -179,24 +263,47 @@ int RunCli(int argc, char** argv, std::FILE* out, std::FILE* err) {
     } catch (const CLI::ParseError& e) {
         return UsageError(err, e.what());
     }
-    const UnitList units = ParseUnits(options.units, ReadFileText);
+    // With --retry-from the UNIT arguments may be left out.
+    UnitList units;
+    if (!options.units.empty() || options.retryFrom.empty())
+        units = ParseUnits(options.units, ReadFileText);
     if (!units.error.empty())
         return UsageError(err, units.error);
 
+    const std::string setDir = options.setDir;
     options.reportFile = Absolute(options.reportFile);
     options.logDir = Absolute(options.logDir);
+    options.retryFrom = Absolute(options.retryFrom);
     std::error_code changed;
     std::filesystem::current_path(options.setDir, changed);
     if (changed)
         return UsageError(err, "--set '" + options.setDir + "': " + changed.message());
+
+    // Everything is checked before any unit is contacted.
+    const UpdateSet set;
+    if (update->parsed()) {
+        if (set.Plan().empty())
+            return UsageError(err, "no component files in " + setDir);
+        if (!options.retryFrom.empty()) {
+            if (const std::string error = AddRetryUnits(options.retryFrom, set.Model(), units);
+                !error.empty())
+                return UsageError(err, error);
+        }
+        if (options.logDir.empty())
+            options.logDir = std::filesystem::current_path().string();
+        if (const std::string why = FolderNotWritable(options.logDir); !why.empty())
+            return UsageError(err, "--log-dir '" + options.logDir + "': " + why);
+    }
+    ReportFile report(options.reportFile);
+
     if (platform::StartupSockets() != 0) {
         std::fprintf(err, "kqvorlink-cli: the socket library cannot be started\n");
         return 1;
     }
     platform::CatchInterrupts();
     const bool terminal = platform::IsTerminal(out);
-    const int status =
-        check->parsed() ? Check(options, units, out) : Update(options, units, terminal, out);
+    const int status = check->parsed() ? Check(options, units, set, report, out, err)
+                                       : Update(options, units, set, report, terminal, out, err);
     platform::CleanupSockets();
     return status;
 }

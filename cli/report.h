@@ -1,7 +1,9 @@
 #pragma once
-// The JSON report of a fleet update (--report FILE), for a site's own automation. Its schema is
-// described in the README ("Updating many units").
+// The JSON reports of `update` and `check` (--report FILE), for a site's own automation. Their
+// schemas are in docs/schema/ and described in the README ("Updating many units"); "schema"
+// names the version of the layout and changes only when a reader would have to change.
 
+#include "cli/check_unit.h"
 #include "cli/unit_run.h"
 
 #include <memory>
@@ -10,9 +12,21 @@
 
 namespace cli {
 
-// The report's text.
-std::string FleetReport(const UpdateSet& set, const std::string& setFolder,
-                        const std::vector<std::unique_ptr<UnitRun>>& units,
-                        const std::string& started, const std::string& ended);
+constexpr int kReportSchema = 1;
+
+// What both reports start with.
+struct ReportHead {
+    std::string setFolder;
+    std::string started;
+    std::string ended; // empty while the run goes on (null in the report)
+};
+
+std::string UpdateReport(const UpdateSet& set, const ReportHead& head,
+                         const std::vector<std::unique_ptr<UnitRun>>& units);
+
+// The units checked so far: addresses[i] has results[i].
+std::string CheckReport(const UpdateSet& set, const ReportHead& head,
+                        const std::vector<std::string>& addresses,
+                        const std::vector<CheckResult>& results);
 
 } // namespace cli

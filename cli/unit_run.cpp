@@ -1,6 +1,7 @@
 #include "cli/unit_run.h"
 
 #include "app/res/resource.h"
+#include "cli/check_unit.h"
 #include "platform/clock.h"
 #include "platform/file.h"
 #include "update/component_store.h"
@@ -18,6 +19,8 @@ const char* ResultName(UnitResult result) {
         return "running";
     case UnitResult::Complete:
         return "complete";
+    case UnitResult::Current:
+        return "current";
     case UnitResult::Failed:
         return "failed";
     case UnitResult::NotStarted:
@@ -41,17 +44,52 @@ std::string LocalIsoTime() {
 }
 
 UnitRun::UnitRun(std::string address, const UpdateSet& set, std::shared_ptr<ComponentStore> store,
-                 const LogPolicy& logs)
+                 const LogPolicy& logs, std::optional<std::string> skipVersion)
     : m_address(std::move(address)), m_set(set), m_store(std::move(store)),
       m_logPath((logs.dir.empty() ? std::string() : logs.dir + "/") + "KQVorlink-" + m_address +
                 ".log"),
-      m_keepLog(logs.keepAfterSuccess) {}
+      m_keepLog(logs.keepAfterSuccess), m_skipVersion(std::move(skipVersion)) {}
 
 UnitRun::~UnitRun() = default;
 
-void UnitRun::Run() {
+bool UnitRun::AlreadyCurrent() {
+    if (!m_skipVersion)
+        return false;
+    // A unit that does not answer here goes to the update all the same: its own run then says
+    // what is wrong, in its log.
+    const CheckResult check = CheckUnit(m_address, m_set);
+    if (!check.answered || !check.modelMatches || check.version != *m_skipVersion)
+        return false;
+    std::lock_guard lock(m_mutex);
+    m_outcome.message = "Version " + check.version + " is current; not updated.";
+    m_outcome.messageKind = "information";
+    m_final.firstVersionLine = check.version;
+    m_final.versionLine = check.version;
+    return true;
+}
+
+void UnitRun::MarkRunning() {
+    std::lock_guard lock(m_mutex);
+    if (m_result != UnitResult::Waiting)
+        return;
     m_outcome.start = LocalIsoTime();
+    m_result = UnitResult::Running;
+}
+
+void UnitRun::Ended(UnitResult result, uint64_t began) {
+    std::lock_guard lock(m_mutex);
+    m_outcome.end = LocalIsoTime();
+    m_outcome.seconds = double(platform::NowMs() - began) / 1000.0;
+    m_result = result;
+}
+
+void UnitRun::Run() {
+    MarkRunning();
     const uint64_t began = platform::NowMs();
+    if (AlreadyCurrent()) {
+        Ended(UnitResult::Current, began);
+        return;
+    }
     {
         std::lock_guard lock(m_mutex);
         m_dialog = std::make_unique<CUpdaterDlg>(UnitWindowFactory(&m_window), m_logPath, m_store,
@@ -66,37 +104,36 @@ void UnitRun::Run() {
         m_dialog->SetDlgItemText(field, m_address.substr(from, dot - from));
         from = dot + 1;
     }
-    m_result = UnitResult::Running;
 
     const int result = m_dialog->RunUpdate();
 
     const WindowState window = m_window->State();
-    m_outcome.end = LocalIsoTime();
-    m_outcome.seconds = double(platform::NowMs() - began) / 1000.0;
-    // The box that ended the run is its last one; a run may also end without any box (a file
-    // that could not be read whole).
-    if (!window.boxes.empty()) {
-        m_outcome.message = window.boxes.back().text;
-        m_outcome.messageKind = window.boxes.back().kind;
-    } else if (result != kRunOk) {
-        m_outcome.message = "The update ended without a message; see the log.";
-    }
     {
-        // Only what the report needs stays: a fleet's memory must not grow with its units.
         std::lock_guard lock(m_mutex);
+        // The box that ended the run is its last one; a run may also end without any box (a
+        // file that could not be read whole).
+        if (!window.boxes.empty()) {
+            m_outcome.message = window.boxes.back().text;
+            m_outcome.messageKind = window.boxes.back().kind;
+        } else if (result != kRunOk) {
+            m_outcome.message = "The update ended without a message; see the log.";
+        }
+        // Only what the report needs stays: a fleet's memory must not grow with its units.
         m_final = window;
         m_dialog.reset();
         m_window = nullptr;
     }
-    m_result = result == kRunOk ? UnitResult::Complete : UnitResult::Failed;
+    Ended(result == kRunOk ? UnitResult::Complete : UnitResult::Failed, began);
 }
 
 void UnitRun::MarkNotStarted(const std::string& why) {
+    std::lock_guard lock(m_mutex);
     m_outcome.message = why;
     m_result = UnitResult::NotStarted;
 }
 
 UnitOutcome UnitRun::Outcome() const {
+    std::lock_guard lock(m_mutex);
     UnitOutcome outcome = m_outcome;
     outcome.result = m_result;
     return outcome;

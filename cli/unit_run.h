@@ -6,15 +6,18 @@
 #include "cli/update_set.h"
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 class ComponentStore;
 
 namespace cli {
 
-enum class UnitResult { Waiting, Running, Complete, Failed, NotStarted };
+// Current: the unit already had the version that was to be skipped and was left as it was.
+enum class UnitResult { Waiting, Running, Complete, Current, Failed, NotStarted };
 const char* ResultName(UnitResult result);
 
 struct UnitOutcome {
@@ -32,8 +35,10 @@ struct LogPolicy {
 
 class UnitRun {
   public:
+    // skipVersion: a unit of the set's model that gives exactly this version text is only
+    // identified (as `check` does it) and left as it is.
     UnitRun(std::string address, const UpdateSet& set, std::shared_ptr<ComponentStore> store,
-            const LogPolicy& logs);
+            const LogPolicy& logs, std::optional<std::string> skipVersion = std::nullopt);
     ~UnitRun();
 
     const std::string& Address() const { return m_address; }
@@ -42,6 +47,8 @@ class UnitRun {
     bool LogKept() const;
     // Runs the whole update on the calling thread.
     void Run();
+    // Marks the unit as running from now on (Run does it too).
+    void MarkRunning();
     // Marks a unit that will not run (an interrupt came first).
     void MarkNotStarted(const std::string& why);
 
@@ -52,12 +59,17 @@ class UnitRun {
     std::string VersionBefore() const;
 
   private:
+    // Whether the unit is at the version to skip; if so its outcome is set.
+    bool AlreadyCurrent();
+    void Ended(UnitResult result, uint64_t began);
+
     const std::string m_address;
     const UpdateSet& m_set;
     const std::shared_ptr<ComponentStore> m_store;
     const std::string m_logPath;
     const bool m_keepLog;
-    mutable std::mutex m_mutex; // guards the window while the view reads it
+    const std::optional<std::string> m_skipVersion;
+    mutable std::mutex m_mutex; // guards the window and the outcome while others read them
     UnitWindow* m_window = nullptr;
     std::unique_ptr<CUpdaterDlg> m_dialog;
     WindowState m_final;

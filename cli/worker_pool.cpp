@@ -18,9 +18,14 @@ void RunPool(size_t units, unsigned jobs, const PoolCallbacks& callbacks, unsign
     size_t running = 0;
     bool stopped = false;
 
+    const auto mayStart = [&] {
+        if (callbacks.startNoMore && callbacks.startNoMore())
+            stopped = true;
+        return !stopped && next < units;
+    };
     const auto worker = [&] {
         std::unique_lock lock(mutex);
-        while (!stopped && next < units) {
+        while (mayStart()) {
             const size_t unit = next++;
             ++running;
             lock.unlock();

@@ -10,12 +10,15 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <regex>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -71,8 +74,11 @@ class FleetTest : public RunTest {
     }
 
     sim::Unit& AddUnit(int n, sim::UnitConfig config = {}) {
-        config.address = FleetAddress(n);
-        config.storeDir = (m_folder->Path() / ("store-" + std::to_string(n))).string();
+        return AddUnitAt(FleetAddress(n), std::move(config));
+    }
+    sim::Unit& AddUnitAt(const std::string& address, sim::UnitConfig config = {}) {
+        config.address = address;
+        config.storeDir = (m_folder->Path() / ("store-" + address)).string();
         config.restartRefuseMs = 50;
         std::filesystem::create_directories(config.storeDir);
         m_units.push_back(std::make_unique<sim::Unit>(config));
@@ -184,17 +190,28 @@ TEST_F(FleetTest, FleetOfSixteenCompletesFourteenAndReportsTheTwoThatFailed) {
     EXPECT_EQ(output.find('\x1b'), std::string::npos) << "no control sequences into a file";
 }
 
-// Argument rows: what is wrong, and that nothing was sent.
+// Argument rows: what is wrong, and that nothing was sent (every path is checked before any
+// unit is contacted).
 struct BadArguments {
+    const char* name;
     std::vector<std::string> args;
-    const char* named; // the error names this
+    const char* named;               // the error names this
+    std::string unit = "127.0.3.40"; // the unit that must receive nothing
 };
+
+void PrintTo(const BadArguments& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class FleetArgumentsTest : public FleetTest, public ::testing::WithParamInterface<BadArguments> {};
 
 TEST_P(FleetArgumentsTest, UsageErrorNamesTheArgumentAndSendsNothing) {
-    sim::Unit& unit = AddUnit(40);
+    sim::Unit& unit = AddUnitAt(GetParam().unit);
     WriteTextFile("units.txt", "127.0.3.40\n# a comment\n127.0.3.999\n");
+    std::filesystem::create_directory("empty-set");
+    WriteTextFile("b2-report.json", R"({"report": "update", "set": {"model": "KQ-B2"},
+        "units": [{"address": "127.0.11.9", "result": "failed"}]})");
+    WriteTextFile("summary.txt", "127.0.11.10     failed  Error : Device Type Wrong.\n");
     EXPECT_EQ(Cli(GetParam().args), 2);
     EXPECT_NE(ReadTextFile("cli-errors.txt").find(GetParam().named), std::string::npos)
         << ReadTextFile("cli-errors.txt");
@@ -203,17 +220,58 @@ TEST_P(FleetArgumentsTest, UsageErrorNamesTheArgumentAndSendsNothing) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, FleetArgumentsTest,
-    ::testing::Values(BadArguments{{"update", "127.0.3.40", "127.0.3.256"}, "'127.0.3.256'"},
-                      BadArguments{{"update", "127.0.3.40", "127.0.3"}, "'127.0.3'"},
-                      BadArguments{{"check", "127.0.3.40", "127.0.3.9-127.0.3.1"},
-                                   "ends before it starts"},
-                      BadArguments{{"update", "@units.txt"}, "line 3"},
-                      BadArguments{{"update", "@missing.txt"}, "'@missing.txt'"},
-                      BadArguments{{"update", "--jobs", "0", "127.0.3.40"}, "--jobs"},
-                      BadArguments{{"update", "--jobs", "257", "127.0.3.40"}, "--jobs"},
-                      BadArguments{{"update", "--set", "no-such-folder", "127.0.3.40"}, "--set"},
-                      BadArguments{{"update"}, "UNIT"},
-                      BadArguments{{"reset", "127.0.3.40"}, "reset"}));
+    ::testing::Values(
+        BadArguments{
+            "AddressPartAbove255", {"update", "127.0.3.40", "127.0.3.256"}, "'127.0.3.256'"},
+        BadArguments{"ThreePartAddress", {"update", "127.0.3.40", "127.0.3"}, "'127.0.3'"},
+        BadArguments{"RangeBackwards",
+                     {"check", "127.0.3.40", "127.0.3.9-127.0.3.1"},
+                     "ends before it starts"},
+        BadArguments{"BadLineInUnitFile", {"update", "@units.txt"}, "line 3"},
+        BadArguments{"MissingUnitFile", {"update", "@missing.txt"}, "'@missing.txt'"},
+        BadArguments{"NoJobs", {"update", "--jobs", "0", "127.0.3.40"}, "--jobs"},
+        BadArguments{"TooManyJobs", {"update", "--jobs", "257", "127.0.3.40"}, "--jobs"},
+        BadArguments{
+            "MissingSetFolder", {"update", "--set", "no-such-folder", "127.0.3.40"}, "--set"},
+        BadArguments{"NoUnits", {"update"}, "UNIT"},
+        BadArguments{"UnknownCommand", {"reset", "127.0.3.40"}, "reset"},
+        BadArguments{"ReportFolderMissing",
+                     {"update", "--report", "no-such-folder/report.json", "127.0.11.1"},
+                     "--report",
+                     "127.0.11.1"},
+        BadArguments{"ReportFolderIsAFile",
+                     {"update", "--report", "units.txt/report.json", "127.0.11.2"},
+                     "--report",
+                     "127.0.11.2"},
+        BadArguments{"CheckReportFolderMissing",
+                     {"check", "--report", "no-such-folder/report.json", "127.0.11.3"},
+                     "--report",
+                     "127.0.11.3"},
+        BadArguments{"LogFolderNotWritable",
+                     {"update", "--log-dir", "/proc", "127.0.11.4"},
+                     "--log-dir '/proc'",
+                     "127.0.11.4"},
+        BadArguments{"SetWithoutComponentFiles",
+                     {"update", "--set", "empty-set", "127.0.11.5"},
+                     "no component files in empty-set",
+                     "127.0.11.5"},
+        BadArguments{"StopAfterNoFailures",
+                     {"update", "--stop-after-failures", "0", "127.0.11.6"},
+                     "--stop-after-failures",
+                     "127.0.11.6"},
+        BadArguments{"RetryFromMissingReport",
+                     {"update", "--retry-from", "missing.json", "127.0.11.7"},
+                     "cannot be read",
+                     "127.0.11.7"},
+        BadArguments{"RetryFromHumanSummary",
+                     {"update", "--retry-from", "summary.txt", "127.0.11.10"},
+                     "is no JSON report",
+                     "127.0.11.10"},
+        BadArguments{"RetryFromOtherModelsReport",
+                     {"update", "--retry-from", "b2-report.json"},
+                     "model KQ-B2",
+                     "127.0.11.9"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct GoodUnits {
     std::vector<std::string> args;
@@ -263,7 +321,7 @@ TEST_F(FleetTest, SecondProcessIsRefusedTheUnitThatAnotherRunIsUpdating) {
     EXPECT_TRUE(unit.Commands().empty());
 }
 
-// Starts kqvorlink-cli as a process of its own (real time), output into a file.
+// Starts kqvorlink-cli as a process of its own (real time), output and errors into a file.
 pid_t StartCli(const std::vector<std::string>& args, const std::string& output) {
     const std::string program =
         (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "kqvorlink-cli").string();
@@ -272,7 +330,8 @@ pid_t StartCli(const std::vector<std::string>& args, const std::string& output) 
     const pid_t pid = fork();
     if (pid == 0) {
         std::FILE* out = std::freopen(output.c_str(), "w", stdout);
-        (void)out;
+        if (out)
+            dup2(fileno(out), STDERR_FILENO);
         std::vector<char*> argv;
         for (std::string& arg : all)
             argv.push_back(arg.data());
@@ -316,5 +375,219 @@ TEST_F(FleetTest, InterruptLetsRunningUnitsFinishAndStartsNoOther) {
     }
     ExpectWholeSet(*m_units[0]);
 }
+
+// Staged and resumable runs on 127.0.11.N: which units ran, and what the report says of each.
+struct StagedUnit {
+    int n;
+    const char* model = "KQ-A2";
+    const char* version = "KQ-A2.01.02.45";
+};
+
+struct StagedRun {
+    const char* name;
+    std::vector<StagedUnit> units;
+    std::vector<std::string> args;          // "@N" stands for 127.0.11.N
+    std::vector<std::string> reportResults; // in the report's order
+    std::vector<int> reported;              // the units the report lists, in order
+    std::vector<int> contacted;             // the units that received any command
+    int status;
+};
+
+std::string OwnAddress(int n) {
+    return "127.0.11." + std::to_string(n);
+}
+
+void PrintTo(const StagedRun& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class StagedRunTest : public FleetTest, public ::testing::WithParamInterface<StagedRun> {};
+
+TEST_P(StagedRunTest, RunsOnlyTheUnitsItShouldAndReportsTheRest) {
+    const StagedRun& row = GetParam();
+    std::filesystem::remove("kq12.cpu"); // no restart wait
+    std::map<int, sim::Unit*> units;
+    for (const StagedUnit& u : row.units) {
+        sim::UnitConfig config;
+        config.model = u.model;
+        config.versionText = u.version;
+        units[u.n] = &AddUnitAt(OwnAddress(u.n), config);
+    }
+    // An earlier run's report, cut off while 127.0.11.23 was running.
+    WriteTextFile("earlier.json", R"({"schema": 1, "report": "update", "set": {"model": "KQ-A2"},
+        "units": [{"address": "127.0.11.21", "result": "complete"},
+                  {"address": "127.0.11.22", "result": "failed"},
+                  {"address": "127.0.11.23", "result": "running"},
+                  {"address": "127.0.11.24", "result": "not started"},
+                  {"address": "127.0.11.25", "result": "current"}]})");
+    std::vector<std::string> args{"update", "--report", "report.json"};
+    for (const std::string& arg : row.args)
+        args.push_back(arg[0] == '@' ? OwnAddress(std::stoi(arg.substr(1))) : arg);
+    EXPECT_EQ(Cli(args), row.status) << ReadTextFile("cli-output.txt");
+
+    const auto report = nlohmann::json::parse(ReadTextFile("report.json"));
+    ASSERT_EQ(report["units"].size(), row.reported.size()) << report.dump(1);
+    for (size_t i = 0; i < row.reported.size(); ++i) {
+        EXPECT_EQ(report["units"][i]["address"], OwnAddress(row.reported[i]));
+        EXPECT_EQ(report["units"][i]["result"], row.reportResults[i]) << i;
+    }
+    for (const auto& [n, unit] : units) {
+        const bool contacted =
+            std::find(row.contacted.begin(), row.contacted.end(), n) != row.contacted.end();
+        EXPECT_EQ(!unit->Commands().empty(), contacted) << OwnAddress(n);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, StagedRunTest,
+    ::testing::Values(StagedRun{"StopAfterOneFailureStartsNoFurtherUnit",
+                                {{11, "KQ-B2"}, {12}, {13}},
+                                {"--jobs", "1", "--stop-after-failures", "1", "@11", "@12", "@13"},
+                                {"failed", "not started", "not started"},
+                                {11, 12, 13},
+                                {11},
+                                1},
+                      StagedRun{
+                          "StopAfterTwoFailuresRunsOnUntilTheSecond",
+                          {{14, "KQ-B2"}, {15}, {16, "KQ-B2"}, {17}},
+                          {"--jobs", "1", "--stop-after-failures", "2", "127.0.11.14-127.0.11.17"},
+                          {"failed", "complete", "failed", "not started"},
+                          {14, 15, 16, 17},
+                          {14, 15, 16},
+                          1},
+                      StagedRun{"SkipVersionLeavesTheCurrentUnitAsItIs",
+                                {{18}, {19, "KQ-A2", "KQ-A2.01.03.00"}},
+                                {"--skip-version", "KQ-A2.01.03.00", "@18", "@19"},
+                                {"complete", "current"},
+                                {18, 19},
+                                {18, 19},
+                                0},
+                      StagedRun{"RetryFromRunsWhatDidNotCompleteAndTheUnitsGiven",
+                                {{21}, {22}, {23}, {24}, {25}, {26}},
+                                {"--retry-from", "earlier.json", "@26", "@22"},
+                                {"complete", "complete", "complete", "complete"},
+                                {22, 23, 24, 26},
+                                {22, 23, 24, 26},
+                                0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FleetTest, SkippedUnitIsOnlyIdentifiedAndLoggedOut) {
+    std::filesystem::remove("kq12.cpu");
+    sim::UnitConfig config;
+    config.versionText = "KQ-A2.01.03.00";
+    sim::Unit& unit = AddUnitAt(OwnAddress(30), config);
+    ASSERT_EQ(Cli({"update", "--skip-version", "KQ-A2.01.03.00", "--report", "report.json",
+                   OwnAddress(30)}),
+              0);
+    EXPECT_EQ(unit.Commands(), (std::vector<std::string>{"USER anonymous", "PASS", "EXCM r_INF",
+                                                         "EXCM uname", "QUIT"}));
+    const auto report = nlohmann::json::parse(ReadTextFile("report.json"));
+    const auto& row = report["units"][0];
+    EXPECT_EQ(row["version_before"], "KQ-A2.01.03.00");
+    EXPECT_EQ(row["components"].size(), 0u);
+    EXPECT_EQ(report["summary"]["current"], 1);
+}
+
+TEST_F(FleetTest, ReportOfARunKilledMidwayHoldsEveryUnitThatEnded) {
+    std::filesystem::remove("kq12.cpu"); // real time: no restart wait
+    for (int n = 40; n < 44; ++n) {
+        sim::UnitConfig config;
+        if (n == 42) { // still at work when the run is killed
+            config.faults.push_back(FaultOf(sim::Fault::Trigger::Command, "EXCM u_soft",
+                                            sim::Fault::Action::Delay, "", 0));
+            config.faults.back().delayMs = 5000;
+        }
+        AddUnitAt(OwnAddress(n), config);
+    }
+    const pid_t cli = StartCli(
+        {"update", "--jobs", "1", "--report", "report.json", OwnAddress(40) + "-" + OwnAddress(43)},
+        "killed.txt");
+    ASSERT_GT(cli, 0);
+    ASSERT_TRUE(m_units[2]->WaitForCommands(3, std::chrono::seconds(20)));
+    ASSERT_EQ(kill(cli, SIGKILL), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(cli, &status, 0), cli);
+
+    const auto report = nlohmann::json::parse(ReadTextFile("report.json"), nullptr, false);
+    ASSERT_FALSE(report.is_discarded()) << ReadTextFile("report.json");
+    EXPECT_TRUE(report["end"].is_null());
+    const char* const results[] = {"complete", "complete", "running", "waiting"};
+    for (size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(report["units"][i]["result"], results[i]) << i;
+    EXPECT_EQ(report["summary"]["complete"], 2);
+}
+
+TEST_F(FleetTest, ReportThatCannotBeRewrittenMidRunIsSaidAndEndsWithStatusOne) {
+    std::filesystem::remove("kq12.cpu");
+    for (int n = 45; n < 47; ++n)
+        AddUnitAt(OwnAddress(n));
+    std::filesystem::create_directory("out");
+    const pid_t cli = StartCli(
+        {"update", "--jobs", "1", "--report", "out/report.json", OwnAddress(45), OwnAddress(46)},
+        "lost.txt");
+    ASSERT_GT(cli, 0);
+    ASSERT_TRUE(m_units[0]->WaitForCommands(1, std::chrono::seconds(20)));
+    std::filesystem::remove_all("out");
+    int status = 0;
+    ASSERT_EQ(waitpid(cli, &status, 0), cli);
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_NE(ReadTextFile("lost.txt").find("the report cannot be written to"), std::string::npos)
+        << ReadTextFile("lost.txt");
+}
+
+// Real reports of a small fleet (one unit complete, one failing, one current, one that does not
+// answer) checked against the schemas in docs/schema with Debian's python3-jsonschema.
+struct SchemaRow {
+    const char* name;
+    int first; // the units are 127.0.11.first to first+3
+    std::vector<std::string> args;
+    const char* schema;
+    std::function<void(nlohmann::json&)> breakReport; // empty: the report as written
+    int validatorStatus;
+};
+
+void PrintTo(const SchemaRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class ReportSchemaTest : public FleetTest, public ::testing::WithParamInterface<SchemaRow> {};
+
+TEST_P(ReportSchemaTest, ReportMeetsItsSchema) {
+    const SchemaRow& row = GetParam();
+    AddUnitAt(OwnAddress(row.first));
+    sim::UnitConfig refusing;
+    refusing.faults.push_back(FaultOf(sim::Fault::Trigger::Command, "EXCM k_Sd",
+                                      sim::Fault::Action::Reply, "550 Shading data refused."));
+    AddUnitAt(OwnAddress(row.first + 1), refusing);
+    sim::UnitConfig current;
+    current.versionText = "KQ-A2.01.03.00";
+    AddUnitAt(OwnAddress(row.first + 2), current);
+    std::vector<std::string> args = row.args;
+    args.insert(args.end(), {"--report", "report.json",
+                             OwnAddress(row.first) + "-" + OwnAddress(row.first + 3)});
+    EXPECT_EQ(Cli(args), 1) << ReadTextFile("cli-output.txt");
+
+    auto report = nlohmann::json::parse(ReadTextFile("report.json"));
+    if (row.breakReport) {
+        row.breakReport(report);
+        WriteTextFile("report.json", report.dump(2));
+    }
+    const std::string source = KQ_SOURCE_DIR;
+    const std::string command = "/usr/bin/python3 " + source + "/tests/validate_report.py " +
+                                source + "/docs/schema/" + row.schema + " report.json";
+    EXPECT_EQ(WEXITSTATUS(std::system(command.c_str())), row.validatorStatus) << report.dump(2);
+}
+
+const std::vector<std::string> kSkipCurrent{"update", "--skip-version", "KQ-A2.01.03.00"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ReportSchemaTest,
+    ::testing::Values(
+        SchemaRow{"UpdateReport", 50, kSkipCurrent, "update-report.schema.json", {}, 0},
+        SchemaRow{"CheckReport", 54, {"check"}, "check-report.schema.json", {}, 0},
+        SchemaRow{"UpdateReportWithUnknownResultIsRejected", 58, kSkipCurrent,
+                  "update-report.schema.json",
+                  [](nlohmann::json& r) { r["units"][1]["result"] = "done"; }, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -7,7 +7,7 @@
 set -euo pipefail
 
 NATIVE=(cmake g++ libgtest-dev libcli11-dev nlohmann-json3-dev curl netbase iproute2 python3
-    util-linux clang)
+    util-linux clang python3-jsonschema)
 # The multi-site rehearsal: Ansible, the site hosts' SSH servers, the proxy into each site.
 SITES=(ansible-core openssh-server openssh-client netcat-openbsd)
 WINDOWS=(g++-mingw-w64-i686 xvfb xdotool imagemagick)

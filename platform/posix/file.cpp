@@ -100,6 +100,20 @@ void RecordErrno(const char* name) {
     t_lastError = code;
 }
 
+// Writes all bytes to an open file and makes them reach the disk.
+bool WriteAllAndSync(int fd, const uint8_t* bytes, size_t length) {
+    while (length > 0) {
+        const ssize_t written = ::write(fd, bytes, length);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        bytes += written;
+        length -= size_t(written);
+    }
+    return ::fsync(fd) == 0;
+}
+
 // Opens an existing file for reading; a directory cannot be opened as a file on Windows.
 int OpenForReading(const char* name) {
     const int fd = ::open(name, O_RDONLY | O_CLOEXEC);
@@ -322,6 +336,39 @@ FindInCurrentDirectory(const std::vector<std::string>& patterns) {
     if (!any)
         t_lastError = kErrorFileNotFound;
     return found;
+}
+
+bool ReplaceFileWhole(const char* name, const void* data, size_t length) {
+    const std::string temporary = std::string(name) + ".tmp";
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        RecordErrno(temporary.c_str());
+        return false;
+    }
+    bool ok = WriteAllAndSync(fd, static_cast<const uint8_t*>(data), length);
+    if (!ok)
+        RecordErrno(temporary.c_str());
+    ::close(fd);
+    if (ok && ::rename(temporary.c_str(), name) != 0) {
+        RecordErrno(name);
+        ok = false;
+    }
+    if (!ok) {
+        const uint32_t code = t_lastError;
+        ::unlink(temporary.c_str());
+        t_lastError = code;
+        return false;
+    }
+    // The new name itself reaches the disk with its folder.
+    const std::string path(name);
+    const size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
 }
 
 } // namespace platform

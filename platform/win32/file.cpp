@@ -145,4 +145,35 @@ FindInCurrentDirectory(const std::vector<std::string>& patterns) {
     return found;
 }
 
+bool ReplaceFileWhole(const char* name, const void* data, size_t length) {
+    const std::string temporary = std::string(name) + ".tmp";
+    const HANDLE file = ::CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    bool ok = true;
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    while (ok && length > 0) {
+        DWORD written = 0;
+        const DWORD count = DWORD(std::min<size_t>(length, MAXDWORD));
+        ok = ::WriteFile(file, bytes, count, &written, nullptr) != 0 && written > 0;
+        bytes += written;
+        length -= written;
+    }
+    ok = ok && ::FlushFileBuffers(file) != 0;
+    DWORD err = ::GetLastError();
+    ::CloseHandle(file);
+    // A replacing rename: the old report stays whole until the new one has its name.
+    if (ok && ::MoveFileExA(temporary.c_str(), name,
+                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
+        err = ::GetLastError();
+        ok = false;
+    }
+    if (!ok) {
+        ::DeleteFileA(temporary.c_str());
+        ::SetLastError(err);
+    }
+    return ok;
+}
+
 } // namespace platform
