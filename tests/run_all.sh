@@ -171,7 +171,7 @@ run_sites() {
         echo "no $BUILD/release/kqvorlink_*_amd64.deb" | tee "$out"
         echo "0 passed, 1 failed" | tee -a "$out"
     else
-        timeout 300 unshare -n /usr/bin/python3 "$ROOT/tests/sites/rehearsal.py" --deb "$deb" \
+        timeout 600 unshare -n /usr/bin/python3 "$ROOT/tests/sites/rehearsal.py" --deb "$deb" \
             --kqunit "$NATIVE/kqunit" 2>&1 | tee "$out"
     fi
     count_e2e "$out"
