@@ -176,14 +176,14 @@ def steps(r):
     def documentation():
         module = os.path.join(ROOT, "ansible", "ansible_collections", "kqvorlink", "fleet",
                               "plugins", "modules", "kqvorlink_update.py")
-        spec = {}
+        names = {}
         with open(module) as f:
             exec(compile(f.read().split("\ndef ", 1)[0].replace("from ansible", "#"), module,
-                         "exec"), spec)
+                         "exec"), names)
         out = subprocess.run(["ansible-doc", "kqvorlink.fleet.kqvorlink_update"],
                              env=r.sites.environment(), stdout=subprocess.PIPE,
                              stderr=subprocess.STDOUT, text=True, timeout=60)
-        state["doc"], state["spec"] = out, spec
+        state["doc"], state["module"] = out, names
 
     def doc_names(names):
         text = state["doc"].stdout
@@ -218,7 +218,7 @@ def steps(r):
             ("ansible-doc renders the module", lambda: (
                 state["doc"].returncode == 0 and "EXAMPLES:" in state["doc"].stdout,
                 state["doc"].stdout[-300:])),
-            ("every option is documented", lambda: doc_names(state["spec"]["ARGUMENT_SPEC"])),
+            ("every option is documented", lambda: doc_names(state["module"]["ARGUMENT_SPEC"])),
             ("every returned key is documented", lambda: doc_names(
                 ["report", "units", "summary", "not_complete", "would_update", "kept_logs"])),
         ]),
