@@ -2,12 +2,15 @@
 # Installs the Debian packages that building, testing and the demo need, when any is missing:
 # the native tool chain and GoogleTest, clang for the fuzz targets, a terminal emulator and a
 # JSON Schema validator for the fleet front end's tests, the 32-bit Windows cross compiler, Wine
-# with a virtual X display for running the Windows program, and the tools that make and check the
-# Debian package and the Windows archive.
+# with a virtual X display for running the Windows program, the tools that make and check the
+# Debian package and the Windows archive, and Ansible and an SSH server for the multi-site
+# rehearsal.
 set -euo pipefail
 
 NATIVE=(cmake g++ libgtest-dev libcli11-dev nlohmann-json3-dev curl netbase iproute2 python3
     util-linux clang python3-pyte python3-jsonschema)
+# The multi-site rehearsal: Ansible, the site hosts' SSH servers, the proxy into each site.
+SITES=(ansible-core openssh-server openssh-client netcat-openbsd)
 WINDOWS=(g++-mingw-w64-i686 xvfb xdotool imagemagick)
 PACKAGING=(dpkg-dev lintian help2man man-db zip unzip)
 WINE=(wine wine32:i386)
@@ -24,7 +27,7 @@ as_root() {
 }
 
 export DEBIAN_FRONTEND=noninteractive
-need=($(missing "${NATIVE[@]}" "${WINDOWS[@]}" "${PACKAGING[@]}"))
+need=($(missing "${NATIVE[@]}" "${WINDOWS[@]}" "${PACKAGING[@]}" "${SITES[@]}"))
 if [ ${#need[@]} -gt 0 ]; then
     echo "installing: ${need[*]}"
     as_root apt-get update

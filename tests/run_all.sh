@@ -169,6 +169,27 @@ run_package_test() {
 }
 section "Debian package" run_package_test deb "$BUILD/release"
 
+# The multi-site rehearsal: three site hosts in namespaces of their own, updated by the Ansible
+# collection over SSH; the site hosts install the Debian package built just above.
+run_sites() {
+    local out="$NATIVE/sites-output.txt" deb
+    deb=$(ls "$BUILD"/release/kqvorlink_*_amd64.deb 2>/dev/null | head -1)
+    if [ -z "$deb" ]; then
+        echo "no $BUILD/release/kqvorlink_*_amd64.deb" | tee "$out"
+        echo "0 passed, 1 failed" | tee -a "$out"
+    else
+        timeout 600 unshare -n /usr/bin/python3 "$ROOT/tests/sites/rehearsal.py" --deb "$deb" \
+            --kqunit "$NATIVE/kqunit" 2>&1 | tee "$out"
+    fi
+    count_e2e "$out"
+    grep -qE '^[0-9]+ passed, 0 failed$' "$out"
+}
+if [ -x "$NATIVE/kqunit" ]; then
+    section "multi-site rehearsal (Ansible)" run_sites
+else
+    skip "multi-site rehearsal (Ansible)" "no kqunit from the native build"
+fi
+
 section "Windows build" build_windows
 if [ -f "$WINDOWS/KQVorlink.exe" ] && [ -f "$WINDOWS/kqvorlink-cli.exe" ]; then
     section "Windows archive" run_package_test zip "$WINDOWS"
