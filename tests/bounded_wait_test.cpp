@@ -200,8 +200,9 @@ TEST_P(BoundedWaitTest, RunGoesOnOrGivesUpAtTheBound) {
             << "the unit never saw " << row.saw;
     }
     for (const std::string& line : lines) {
-        if (*row.never != '\0')
+        if (*row.never != '\0') {
             EXPECT_NE(line.rfind(row.never, 0), 0u) << "the unit saw " << line;
+        }
     }
 }
 

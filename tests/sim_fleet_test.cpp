@@ -107,7 +107,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "missing value for --scenario-for"},
         ArgsRow{"BadSection", {"--store", "S", "--scenario", "BAD"}, {}, "line 1: a section"},
         ArgsRow{"SettingsForEveryUnit",
-                {"--address", "127.0.14.100-127.0.14.101", "--store", "S", "--version",
+                {"--address", "127.0.14.100-127.0.14.101", "--store", "S", "--unit-version",
                  "KQ-A2.09.09.99", "--no-telnet", "--restart-refuse-ms", "250", "--idle-timeout-s",
                  "7"},
                 {"127.0.14.100 KQ-A2 0 /127.0.14.100", "127.0.14.101 KQ-A2 0 /127.0.14.101"},
