@@ -116,6 +116,7 @@ struct HeaderRow {
     const char* name;
     cli::FleetCounts counts;
     const char* line;
+    friend void PrintTo(const HeaderRow& row, std::ostream* out) { *out << row.name; }
 };
 
 class FleetScreenHeaderTest : public ::testing::TestWithParam<HeaderRow> {};
