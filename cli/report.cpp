@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <map>
 
 namespace cli {
 namespace {
@@ -107,30 +108,16 @@ std::string UpdateReport(const UpdateSet& set, const ReportHead& head,
                          const std::vector<std::unique_ptr<UnitRun>>& units) {
     json report = Head("update", set, head);
     json list = json::array();
-    size_t complete = 0, current = 0, failed = 0, notStarted = 0;
+    // Waiting and running units are counted too, but the summary gives only those that ended.
+    std::map<UnitResult, size_t> count;
     for (const auto& unit : units) {
         list.push_back(UpdateUnit(set, *unit));
-        switch (unit->Result()) {
-        case UnitResult::Complete:
-            ++complete;
-            break;
-        case UnitResult::Current:
-            ++current;
-            break;
-        case UnitResult::Failed:
-            ++failed;
-            break;
-        case UnitResult::NotStarted:
-            ++notStarted;
-            break;
-        default: // still waiting or running: counted once it has ended
-            break;
-        }
+        ++count[unit->Result()];
     }
-    report["summary"] = {{"complete", complete},
-                         {"current", current},
-                         {"failed", failed},
-                         {"not_started", notStarted}};
+    report["summary"] = {{"complete", count[UnitResult::Complete]},
+                         {"current", count[UnitResult::Current]},
+                         {"failed", count[UnitResult::Failed]},
+                         {"not_started", count[UnitResult::NotStarted]}};
     report["units"] = list;
     return report.dump(2) + "\n";
 }
