@@ -11,6 +11,7 @@
 #include "cli/worker_pool.h"
 #include "platform/console.h"
 #include "platform/file.h"
+#include "platform/process.h"
 #include "platform/socket.h"
 #include "update/component_store.h"
 
@@ -19,13 +20,12 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 namespace cli {
 namespace {
 
 constexpr unsigned kDefaultJobs = 16;
+constexpr int kInterruptedStatus = 130; // as a shell reports a run ended by Ctrl-C
 constexpr unsigned kMaxJobs = 256;
 
 struct Options {
@@ -41,12 +41,10 @@ struct Options {
 };
 
 std::optional<std::string> ReadFileText(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
+    const auto bytes = platform::ReadWholeFile(path.c_str()); // never inherited by a child
+    if (!bytes)
         return std::nullopt;
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
+    return std::string(bytes->begin(), bytes->end());
 }
 
 int UsageError(std::FILE* err, const std::string& text) {
@@ -78,6 +76,18 @@ void SayReportFailed(std::FILE* err, const ReportFile& report) {
                  report.Path().c_str(), report.Error().c_str());
 }
 
+// The units that an imminent ending cuts off, named while there is time.
+void SayCutOff(std::FILE* err, const std::vector<std::unique_ptr<UnitRun>>& units) {
+    std::string running;
+    for (const auto& unit : units) {
+        if (unit->Result() == UnitResult::Running)
+            running += " " + unit->Address();
+    }
+    std::fprintf(err, "kqvorlink-cli: the program is being ended; still running:%s\n",
+                 running.empty() ? " none" : running.c_str());
+    std::fflush(err);
+}
+
 int Check(const Options& options, const UnitList& units, const UpdateSet& set, ReportFile& report,
           std::FILE* out, std::FILE* err) {
     ReportHead head{std::filesystem::current_path().string(), LocalIsoTime(), ""};
@@ -86,15 +96,34 @@ int Check(const Options& options, const UnitList& units, const UpdateSet& set, R
         return UsageError(err, error);
     PrintPlan(out, set);
     std::vector<CheckResult> results(units.addresses.size());
-    RunPool(units.addresses.size(), options.jobs,
+    size_t notContacted = results.size(); // the units from here on, after an interrupt
+    bool interrupted = false;
+    RunPool(results.size(), options.jobs,
             {[&](size_t i) { results[i] = CheckUnit(units.addresses[i], set); },
-             [](size_t, size_t) {},
+             [&](size_t running, size_t first) {
+                 notContacted = first;
+                 interrupted = true;
+                 std::fprintf(out,
+                              "Interrupted. %zu unit(s) being checked will finish; %zu unit(s) "
+                              "will not be contacted.\n",
+                              running, results.size() - first);
+                 std::fflush(out);
+             },
              [] {},
-             {}});
+             {},
+             [&](size_t i, const std::string& why) {
+                 results[i].message = "Error : the check ended unexpectedly: " + why;
+             }});
     bool allGood = true;
     for (size_t i = 0; i < results.size(); ++i) {
-        const CheckResult& r = results[i];
+        CheckResult& r = results[i];
         const char* address = units.addresses[i].c_str();
+        if (i >= notContacted) {
+            r.message = "Not contacted: the run was interrupted.";
+            std::fprintf(out, "%-16s not contacted: the run was interrupted\n", address);
+            allGood = false;
+            continue;
+        }
         if (!r.answered) {
             std::fprintf(out, "%-16s no answer: %s\n", address, TerminalText(r.message).c_str());
             allGood = false;
@@ -115,6 +144,8 @@ int Check(const Options& options, const UnitList& units, const UpdateSet& set, R
         SayReportFailed(err, report);
         return 1;
     }
+    if (interrupted)
+        return kInterruptedStatus;
     return allGood ? 0 : 1;
 }
 
@@ -141,24 +172,39 @@ int Update(const Options& options, const UnitList& list, const UpdateSet& set, R
             SayReportFailed(err, report);
     };
     std::atomic<unsigned> failures{0};
+    const auto failedEnough = [&] {
+        return options.stopAfterFailures > 0 && failures >= options.stopAfterFailures;
+    };
+    bool interrupted = false;
     FleetView view(out, terminal, set.Model());
-    RunPool(
-        units.size(), options.jobs,
-        {[&](size_t i) {
-             units[i]->MarkRunning();
-             rewriteReport();
-             units[i]->Run();
-             if (units[i]->Result() == UnitResult::Failed)
+    RunPool(units.size(), options.jobs,
+            {[&](size_t i) {
+                 units[i]->MarkRunning();
+                 rewriteReport();
+                 units[i]->Run();
+                 if (units[i]->Result() == UnitResult::Failed)
+                     ++failures;
+                 rewriteReport();
+             },
+             [&](size_t running, size_t first) {
+                 interrupted = true;
+                 // Units that the failures had already kept from starting keep that reason.
+                 for (size_t i = first; i < units.size() && !failedEnough(); ++i)
+                     units[i]->MarkNotStarted("Not started: the run was interrupted.");
+                 view.Interrupted(running, units.size() - first);
+                 if (platform::EndingImminent()) {
+                     // Windows ends the process in seconds: the running units are cut off.
+                     rewriteReport();
+                     SayCutOff(err, units);
+                     platform::ReadyToEnd();
+                 }
+             },
+             [&] { view.Refresh(units); }, failedEnough,
+             [&](size_t i, const std::string& why) {
+                 units[i]->MarkFailed(why);
                  ++failures;
-             rewriteReport();
-         },
-         [&](size_t running, size_t first) {
-             for (size_t i = first; i < units.size(); ++i)
-                 units[i]->MarkNotStarted("Not started: the run was interrupted.");
-             view.Interrupted(running, units.size() - first);
-         },
-         [&] { view.Refresh(units); },
-         [&] { return options.stopAfterFailures > 0 && failures >= options.stopAfterFailures; }});
+                 rewriteReport();
+             }});
     size_t stopped = 0;
     for (const auto& unit : units) {
         if (unit->Result() != UnitResult::Waiting)
@@ -176,6 +222,8 @@ int Update(const Options& options, const UnitList& list, const UpdateSet& set, R
 
     head.ended = LocalIsoTime();
     rewriteReport();
+    if (interrupted)
+        return kInterruptedStatus;
     if (reportFailed)
         return 1;
     for (const auto& unit : units) {
@@ -196,7 +244,8 @@ std::string AddRetryUnits(const std::string& reportPath, const std::string& mode
                           UnitList& units) {
     const std::optional<std::string> text = ReadFileText(reportPath);
     if (!text)
-        return "--retry-from '" + reportPath + "' cannot be read";
+        return "--retry-from '" + reportPath +
+               "' cannot be read: " + platform::LastFileErrorMessage();
     RetryUnits retry = UnitsToRetry(*text, model);
     if (!retry.error.empty())
         return "--retry-from '" + reportPath + "' " + retry.error;
@@ -243,7 +292,15 @@ int RunCli(int argc, char** argv, std::FILE* out, std::FILE* err) {
     update
         ->add_option("--stop-after-failures", options.stopAfterFailures,
                      "once N units have failed start no further unit")
-        ->check(CLI::PositiveNumber);
+        ->check(CLI::Validator(
+            [](const std::string& text) {
+                return !text.empty() && text.size() < 10 &&
+                               text.find_first_not_of("0123456789") == std::string::npos &&
+                               std::stoul(text) >= 1
+                           ? std::string()
+                           : std::string("must be 1 or more");
+            },
+            "N>=1"));
     update->add_option("--retry-from", options.retryFrom,
                        "run the units that did not complete in that earlier JSON report");
     update->add_option("--skip-version", options.skipVersion,
@@ -296,6 +353,7 @@ int RunCli(int argc, char** argv, std::FILE* out, std::FILE* err) {
     }
     ReportFile report(options.reportFile);
 
+    platform::PrepareChildProcesses(); // before any unit's socket or lock exists
     if (platform::StartupSockets() != 0) {
         std::fprintf(err, "kqvorlink-cli: the socket library cannot be started\n");
         return 1;
@@ -304,6 +362,7 @@ int RunCli(int argc, char** argv, std::FILE* out, std::FILE* err) {
     const bool terminal = platform::IsTerminal(out);
     const int status = check->parsed() ? Check(options, units, set, report, out, err)
                                        : Update(options, units, set, report, terminal, out, err);
+    platform::ReadyToEnd(); // the report is written
     platform::CleanupSockets();
     return status;
 }

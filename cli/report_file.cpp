@@ -8,11 +8,9 @@
 namespace cli {
 namespace {
 
-// The system's text for the last file error, without its line end.
+// The system's own words for the last file error.
 std::string LastFileErrorText() {
-    std::string text = platform::SystemErrorText(platform::LastFileError());
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
-        text.pop_back();
+    const std::string text = platform::LastFileErrorMessage();
     return text.empty() ? "error " + std::to_string(platform::LastFileError()) : text;
 }
 

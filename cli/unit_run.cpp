@@ -73,21 +73,21 @@ void UnitRun::MarkRunning() {
     if (m_result != UnitResult::Waiting)
         return;
     m_outcome.start = LocalIsoTime();
+    m_beganMs = platform::NowMs();
     m_result = UnitResult::Running;
 }
 
-void UnitRun::Ended(UnitResult result, uint64_t began) {
+void UnitRun::Ended(UnitResult result) {
     std::lock_guard lock(m_mutex);
     m_outcome.end = LocalIsoTime();
-    m_outcome.seconds = double(platform::NowMs() - began) / 1000.0;
+    m_outcome.seconds = double(platform::NowMs() - m_beganMs) / 1000.0;
     m_result = result;
 }
 
 void UnitRun::Run() {
     MarkRunning();
-    const uint64_t began = platform::NowMs();
     if (AlreadyCurrent()) {
-        Ended(UnitResult::Current, began);
+        Ended(UnitResult::Current);
         return;
     }
     {
@@ -123,7 +123,20 @@ void UnitRun::Run() {
         m_dialog.reset();
         m_window = nullptr;
     }
-    Ended(result == kRunOk ? UnitResult::Complete : UnitResult::Failed, began);
+    Ended(result == kRunOk ? UnitResult::Complete : UnitResult::Failed);
+}
+
+void UnitRun::MarkFailed(const std::string& why) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_window)
+            m_final = m_window->State();
+        m_dialog.reset(); // its connections close
+        m_window = nullptr;
+        m_outcome.message = "Error : the run ended unexpectedly: " + why;
+        m_outcome.messageKind.clear();
+    }
+    Ended(UnitResult::Failed);
 }
 
 void UnitRun::MarkNotStarted(const std::string& why) {

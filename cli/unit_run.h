@@ -51,6 +51,8 @@ class UnitRun {
     void MarkRunning();
     // Marks a unit that will not run (an interrupt came first).
     void MarkNotStarted(const std::string& why);
+    // Marks a run that ended with an exception (never a complete one): failed, saying why.
+    void MarkFailed(const std::string& why);
 
     UnitResult Result() const { return m_result; }
     UnitOutcome Outcome() const; // complete once Result() is final
@@ -61,7 +63,7 @@ class UnitRun {
   private:
     // Whether the unit is at the version to skip; if so its outcome is set.
     bool AlreadyCurrent();
-    void Ended(UnitResult result, uint64_t began);
+    void Ended(UnitResult result);
 
     const std::string m_address;
     const UpdateSet& m_set;
@@ -75,6 +77,7 @@ class UnitRun {
     WindowState m_final;
     std::atomic<UnitResult> m_result{UnitResult::Waiting};
     UnitOutcome m_outcome;
+    uint64_t m_beganMs = 0;
 };
 
 // The local time now as "YYYY-MM-DDTHH:MM:SS".

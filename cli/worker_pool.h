@@ -4,16 +4,22 @@
 
 #include <cstddef>
 #include <functional>
+#include <string>
 
 namespace cli {
 
 struct PoolCallbacks {
-    std::function<void(size_t unit)> run;                        // on a pool thread
-    std::function<void(size_t running, size_t first)> interrupt; // units from `first` on stay
-    std::function<void()> tick;                                  // on the calling thread
+    std::function<void(size_t unit)> run; // on a pool thread
+    // Once, when the interrupt is first seen (also after startNoMore has stopped the starts):
+    // `running` units are at work, units from `first` on never start.
+    std::function<void(size_t running, size_t first)> interrupt;
+    std::function<void()> tick; // on the calling thread
     // Asked before each unit starts; once true no further unit starts (the rest stay as they
     // are). May be empty.
     std::function<bool()> startNoMore;
+    // A unit's run that ended with an exception, and why; on its pool thread, which then goes on
+    // with the next unit. Whatever this throws in turn is dropped.
+    std::function<void(size_t unit, const std::string& why)> escaped;
 };
 
 // Returns once every pool thread has ended; interrupts are looked at and tick is called every

@@ -15,8 +15,12 @@ uint32_t LastFileError();
 void SetLastFileError(uint32_t code);
 
 // The platform's English text for a system error code, with the CR LF that Windows puts at its
-// end; empty when the platform has none.
+// end; empty when the platform has none. The dialog's fixed texts on both systems.
 std::string SystemErrorText(uint32_t code);
+
+// The system's own words for the calling thread's last file error, without a line end: strerror
+// on Linux ("Permission denied"), the system's message on Windows ("Access is denied.").
+std::string LastFileErrorMessage();
 
 // Deletes a file; false (no error) when it did not exist or could not be deleted.
 bool DeleteFileNamed(const char* name);

@@ -27,9 +27,14 @@ class SingleInstanceLock {
 // Starts a function on a new thread. The returned thread is joinable; its owner joins it.
 std::thread StartThread(std::function<void()> body);
 
+// Gets ready to start commands before the program holds descriptors that no child may hold even
+// for a moment (Linux: the helper of posix/spawner.h; Windows: nothing to do).
+void PrepareChildProcesses();
+
 // Starts the system's command that drops the cached hardware address of an IPv4 address
 // (Windows: "cmd.exe" with "/C ARP -d <address>", hidden; Linux: the neighbour-table equivalent),
-// neither waiting for it nor looking at its result. The child is reaped in the background.
+// neither waiting for it nor looking at its result. The child is reaped in the background and
+// inherits no descriptor or handle of this program.
 void StartArpCleanup(const std::string& addressText);
 
 } // namespace platform

@@ -1,12 +1,13 @@
 #include "sim/ftp_session.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <fstream>
 
 #include "sim/command_line.h"
 #include "sim/line_reader.h"
@@ -419,11 +420,20 @@ bool FtpSession::ReceiveData(int fd, std::vector<uint8_t>& bytes) {
 
 std::string FtpSession::Store(const StoredUpload& upload) const {
     const std::string path = m_core.Config().storeDir + "/" + upload.storName;
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(upload.content.data()),
-              static_cast<std::streamsize>(upload.content.size()));
-    out.close();
-    return out ? "" : "cannot store " + path;
+    // Close-on-exec from the start, as every descriptor of the unit.
+    net::Fd out(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    const uint8_t* at = upload.content.data();
+    size_t left = upload.content.size();
+    while (out.Valid() && left > 0) {
+        const ssize_t written = ::write(out.Get(), at, left);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            break;
+        at += written;
+        left -= size_t(written);
+    }
+    return out.Valid() && left == 0 ? "" : "cannot store " + path;
 }
 
 } // namespace sim

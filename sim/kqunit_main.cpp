@@ -53,6 +53,8 @@ int main(int argc, char** argv) {
     }
     std::signal(SIGTERM, OnSignal);
     std::signal(SIGINT, OnSignal);
+    // A reader of the printed commands that goes away loses those lines, not the units.
+    std::signal(SIGPIPE, SIG_IGN);
     sim::Fleet fleet(args.units);
     if (!fleet.Start(&error)) {
         std::cerr << "kqunit: " << error << "\n";

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
+#include <fcntl.h>
+#include <sstream>
+#include <unistd.h>
 
 #include "sim/scenario.h"
 #include "sim/sim_socket.h"
@@ -67,11 +69,18 @@ bool ParseCount(const std::string& text, uint32_t* out) {
 }
 
 bool ApplyFile(const std::string& path, UnitConfig& config, std::string* error) {
-    std::ifstream in(path);
-    if (!in) {
+    // Read through a close-on-exec descriptor, as every file the unit opens.
+    net::Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    std::string text;
+    char chunk[4096];
+    ssize_t got = 0;
+    while (file.Valid() && (got = ::read(file.Get(), chunk, sizeof chunk)) > 0)
+        text.append(chunk, size_t(got));
+    if (!file.Valid() || got < 0) {
         *error = "cannot read scenario " + path;
         return false;
     }
+    std::istringstream in(text);
     if (!ApplyScenario(in, config, error)) {
         *error = path + ": " + *error;
         return false;

@@ -3,7 +3,9 @@
 #include <poll.h>
 
 #include <atomic>
+#include <exception>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -18,6 +20,19 @@ namespace sim {
 
 namespace {
 
+// What a thread of the unit throws, as a reason; it never leaves the thread (that would end
+// kqunit and every unit it plays).
+template <class Body> std::string Caught(Body&& body) {
+    try {
+        body();
+        return "";
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "an unknown exception";
+    }
+}
+
 // One session at a time per service, on a thread of its own.
 class SessionSlot {
   public:
@@ -31,14 +46,20 @@ class SessionSlot {
         return m_thread.joinable();
     }
 
+    // `fail` hears of a session that ended with an exception.
     template <class Session>
-    void Start(UnitCore& core, net::Fd connection, std::optional<Fault> fault) {
+    void Start(UnitCore& core, net::Fd connection, std::optional<Fault> fault,
+               std::function<void(const std::string&)> fail) {
         m_done = false;
-        m_thread = std::thread([this, &core, conn = std::move(connection), fault]() mutable {
-            Session(core, std::move(conn), std::move(fault)).Run();
-            m_done = true;
-            core.Wake(); // the loop may take the next connection
-        });
+        m_thread = std::thread(
+            [this, &core, conn = std::move(connection), fault, fail = std::move(fail)]() mutable {
+                const std::string why =
+                    Caught([&] { Session(core, std::move(conn), std::move(fault)).Run(); });
+                if (!why.empty())
+                    Caught([&] { fail("a session ended unexpectedly: " + why); });
+                m_done = true;
+                core.Wake(); // the loop may take the next connection
+            });
     }
 
     void Join() {
@@ -94,6 +115,7 @@ struct Unit::Impl {
     // Lets the listener take the next attempt, or drop it for the gate to refuse.
     void Decide(Service& service);
     void Loop();
+    void Serving();
     void Serve(Service& service, pollfd& p);
     void RefuseAttempts();
     // Ends the wait of an attempt answered late once its time has come; the poll's bound.
@@ -226,10 +248,11 @@ void Unit::Impl::Serve(Service& service, pollfd& p) {
         connection.Reset();
         return;
     }
+    const auto fail = [this](const std::string& why) { Fail(why); };
     if (service.connectTrigger == Fault::Trigger::FtpConnect) {
-        service.session.Start<FtpSession>(*core, std::move(connection), fault);
+        service.session.Start<FtpSession>(*core, std::move(connection), fault, fail);
     } else {
-        service.session.Start<TelnetSession>(*core, std::move(connection), fault);
+        service.session.Start<TelnetSession>(*core, std::move(connection), fault, fail);
     }
 }
 
@@ -253,6 +276,18 @@ void Unit::Impl::Restart() {
 }
 
 void Unit::Impl::Loop() {
+    if (const std::string why = Caught([this] { Serving(); }); !why.empty())
+        Caught([&] { Fail("the unit stopped unexpectedly: " + why); });
+    core->RequestStop();
+    ftp.listener.Close();
+    telnet.listener.Close();
+    ftp.session.Join();
+    telnet.session.Join();
+    core->ReleaseHeld();
+    running = false;
+}
+
+void Unit::Impl::Serving() {
     while (!core->Stopping() && !core->IdleExpired()) {
         const bool ftpBusy = ftp.session.Busy();
         const bool telnetBusy = telnet.session.Busy();
@@ -276,13 +311,6 @@ void Unit::Impl::Loop() {
             Serve(telnet, fds[1]);
         }
     }
-    core->RequestStop();
-    ftp.listener.Close();
-    telnet.listener.Close();
-    ftp.session.Join();
-    telnet.session.Join();
-    core->ReleaseHeld();
-    running = false;
 }
 
 Unit::Unit(UnitConfig config) : m_impl(std::make_unique<Impl>(std::move(config))) {}

@@ -7,6 +7,7 @@
 #include "platform/posix/name_match.h"
 
 #include <cerrno>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,6 +17,7 @@ namespace platform {
 namespace {
 
 thread_local uint32_t t_lastError = 0;
+thread_local int t_lastErrno = 0; // the same error in the system's own terms, 0 when none
 
 enum : uint32_t {
     kErrorInvalidFunction = 1,
@@ -88,6 +90,7 @@ uint32_t WindowsCodeForErrno(int err) {
 // "path not found", as Windows says it.
 void RecordErrno(const char* name) {
     const int err = errno;
+    t_lastErrno = err;
     uint32_t code = WindowsCodeForErrno(err);
     if (err == ENOENT && name != nullptr) {
         const std::string path(name);
@@ -125,6 +128,7 @@ int OpenForReading(const char* name) {
     if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
         ::close(fd);
         t_lastError = kErrorAccessDenied;
+        t_lastErrno = EISDIR;
         return -1;
     }
     return fd;
@@ -163,6 +167,18 @@ uint32_t LastFileError() {
 }
 void SetLastFileError(uint32_t code) {
     t_lastError = code;
+    t_lastErrno = 0;
+}
+
+std::string LastFileErrorMessage() {
+    if (t_lastErrno == 0) {
+        std::string text = SystemErrorText(t_lastError);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+            text.pop_back();
+        return text;
+    }
+    char buffer[256];
+    return ::strerror_r(t_lastErrno, buffer, sizeof buffer); // the GNU variant: its own text
 }
 
 std::string SystemErrorText(uint32_t code) {
@@ -333,8 +349,10 @@ FindInCurrentDirectory(const std::vector<std::string>& patterns) {
         any = true;
     }
     ::closedir(dir);
-    if (!any)
+    if (!any) {
         t_lastError = kErrorFileNotFound;
+        t_lastErrno = ENOENT;
+    }
     return found;
 }
 
@@ -355,8 +373,10 @@ bool ReplaceFileWhole(const char* name, const void* data, size_t length) {
     }
     if (!ok) {
         const uint32_t code = t_lastError;
+        const int err = t_lastErrno;
         ::unlink(temporary.c_str());
         t_lastError = code;
+        t_lastErrno = err;
         return false;
     }
     // The new name itself reaches the disk with its folder.

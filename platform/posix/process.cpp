@@ -1,19 +1,16 @@
 // Process services on Linux: the instance lock is an abstract local socket (the kernel frees the
 // name when the process ends, however it ends), and the neighbour-table clean-up is "ip neigh
-// flush to <address>", started without a shell, silenced, and reaped by a detached waiter.
+// flush to <address>", started without a shell, silenced, by the helper of spawner.h.
 
 #include "platform/process.h"
 
+#include "platform/posix/spawner.h"
+
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace platform {
 
@@ -50,27 +47,16 @@ std::thread StartThread(std::function<void()> body) {
     return std::thread(std::move(body));
 }
 
+void PrepareChildProcesses() {
+    posix::StartSpawner();
+}
+
 void StartArpCleanup(const std::string& addressText) {
-    posix_spawn_file_actions_t actions;
-    if (posix_spawn_file_actions_init(&actions) != 0)
-        return;
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    // The address is one argument of its own: no shell ever reads it.
-    std::string address = addressText;
-    char ip[] = "ip", neigh[] = "neigh", flush[] = "flush", to[] = "to";
-    char* argv[] = {ip, neigh, flush, to, address.data(), nullptr};
-    pid_t pid = -1;
-    const int result = ::posix_spawnp(&pid, "ip", &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (result != 0 || pid <= 0)
+    const std::string ip = posix::FindInPath("ip");
+    if (ip.empty())
         return; // no "ip" on this system: nothing to clean up with
-    std::thread([pid] {
-        int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-    }).detach();
+    // The address is one argument of its own: no shell ever reads it.
+    posix::SpawnDetached(ip, {"ip", "neigh", "flush", "to", addressText});
 }
 
 } // namespace platform

@@ -9,6 +9,8 @@ namespace platform {
 namespace {
 
 std::atomic<bool> g_interrupted{false};
+std::atomic<bool> g_ending{false};
+HANDLE g_ready = nullptr; // set by ReadyToEnd(); made before the handler is installed
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
     switch (event) {
@@ -16,6 +18,15 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
     case CTRL_BREAK_EVENT:
         g_interrupted = true;
         return TRUE; // handled: the process goes on and finishes its running units
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        // The process ends when this returns (or when Windows stops waiting): first the program
+        // writes what it can.
+        g_ending = true;
+        g_interrupted = true;
+        ::WaitForSingleObject(g_ready, kEndingGraceMs);
+        return TRUE;
     default:
         return FALSE;
     }
@@ -35,11 +46,22 @@ bool IsTerminal(std::FILE* stream) {
 }
 
 void CatchInterrupts() {
+    if (g_ready == nullptr)
+        g_ready = ::CreateEventW(nullptr, TRUE, FALSE, nullptr); // not inherited by children
     ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
 bool InterruptRequested() {
     return g_interrupted;
+}
+
+bool EndingImminent() {
+    return g_ending;
+}
+
+void ReadyToEnd() {
+    if (g_ready != nullptr)
+        ::SetEvent(g_ready);
 }
 
 // The console's events arrive on a thread of their own: nothing to keep from other threads.

@@ -40,6 +40,14 @@ std::string SystemErrorText(uint32_t code) {
     return result;
 }
 
+std::string LastFileErrorMessage() {
+    const DWORD code = ::GetLastError();
+    std::string text = SystemErrorText(code);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+        text.pop_back();
+    return text.empty() ? "error " + std::to_string(code) : text;
+}
+
 bool DeleteFileNamed(const char* name) {
     return ::DeleteFileA(name) != 0;
 }

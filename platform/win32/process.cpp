@@ -1,11 +1,9 @@
 // Process services on Windows: the instance lock is a named mutex, and the address-cache clean-up
-// is the command interpreter running ARP, hidden and not waited for.
+// is the command interpreter running ARP, hidden, inheriting nothing, and not waited for.
 
 #include "platform/process.h"
 
 #include <windows.h>
-
-#include <shellapi.h>
 
 #include <algorithm>
 
@@ -36,6 +34,8 @@ std::thread StartThread(std::function<void()> body) {
     return std::thread(std::move(body));
 }
 
+void PrepareChildProcesses() {}
+
 void StartArpCleanup(const std::string& addressText) {
     // The text reaches a command interpreter: anything but a dotted number could run as a
     // command of its own, so such a text is not passed on at all.
@@ -44,8 +44,18 @@ void StartArpCleanup(const std::string& addressText) {
                                     [](char c) { return (c >= '0' && c <= '9') || c == '.'; });
     if (!dotted)
         return;
-    const std::string parameters = "/C ARP -d " + addressText;
-    ::ShellExecuteA(nullptr, "open", "cmd.exe", parameters.c_str(), nullptr, SW_HIDE);
+    std::string command = "cmd.exe /C ARP -d " + addressText;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION started{};
+    // No handle of this program (sockets, logs, the report, locks) is inherited.
+    if (::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                         nullptr, nullptr, &startup, &started)) {
+        ::CloseHandle(started.hThread);
+        ::CloseHandle(started.hProcess);
+    }
 }
 
 } // namespace platform
