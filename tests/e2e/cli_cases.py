@@ -1,6 +1,6 @@
 """kqvorlink-cli.exe under Wine against kqunit on 127.0.0.230-239: `check` of two units (one of
 another model) and a one-unit `update`, with the exit status, the printed outcome, the report and
-the files the unit stored, byte for byte."""
+the files the unit stored, byte for byte; and on 127.0.21.240-241 the console closed mid-run."""
 
 import json
 import os
@@ -87,10 +87,55 @@ def update_case(env, exe, folder):
     return failures
 
 
+def console_closed_case(env, exe, folder):
+    """The console window closed while a unit is in the middle of its transfer: Windows starts
+    the program's handlers and ends the process a few seconds after they return, so the handler
+    must hold it until the report names the running unit and the one that will not start. (Wine
+    lets the process go on afterwards: the running unit then completes.)"""
+    failures = []
+    slow = os.path.join(folder, "slow.txt")
+    with open(slow, "w") as f:
+        f.write("transfer-end delay 3000 always\n")
+    addresses = ["127.0.21.240", "127.0.21.241"]
+    units = [Unit(env.kqunit, a, os.path.join(folder, "store-" + a), os.path.join(
+        folder, "unit-%s.txt" % a), scenario=slow) for a in addresses]
+    errors = open(os.path.join(folder, "errors.txt"), "w+")
+    program = subprocess.Popen(
+        ["wine", exe, "update", "--set", "set", "--jobs", "1", "--report", "report.json",
+         "-".join(addresses)], cwd=folder, env=env.wine.env, stdin=subprocess.DEVNULL,
+        stdout=subprocess.DEVNULL, stderr=errors)
+    try:
+        end = time.time() + 60
+        while not any(c.startswith("STOR") for c in units[0].commands()) and time.time() < end:
+            time.sleep(0.1)
+        answer = env.driver("console-event kqvorlink-cli.exe 2 10000", timeout=30)
+        with open(os.path.join(folder, "report.json")) as f:
+            results = [u["result"] for u in json.load(f)["units"]]
+        errors.seek(0)
+        said = errors.read()
+        if not answer.get("returned") or answer.get("ms", 0) > 6000:
+            failures.append("close: the handlers did not return in time: %s" % answer)
+        if results != ["running", "not started"]:
+            failures.append("close: the report when the handler returned: %s" % results)
+        if "still running: 127.0.21.240" not in said:
+            failures.append("close: the running unit was not named:\n%s" % said)
+        status = program.wait(timeout=60)
+        if status != 130:
+            failures.append("close: exit %s, not 130 (interrupted)" % status)
+    finally:
+        if program.poll() is None:
+            program.kill()
+        errors.close()
+        for unit in units:
+            unit.stop()
+    return failures
+
+
 def run_cli_cases(env, exe):
     """Returns (passed, failed)."""
     passed = failed = 0
-    for name, case in (("cli check", check_case), ("cli update", update_case)):
+    for name, case in (("cli check", check_case), ("cli update", update_case),
+                       ("cli console closed", console_closed_case)):
         folder = os.path.join(env.work, name.replace(" ", "-"))
         shutil.rmtree(folder, ignore_errors=True)
         os.makedirs(folder)

@@ -1,5 +1,6 @@
 #include "commands.h"
 
+#include "console_event.h"
 #include "json_line.h"
 #include "program_windows.h"
 #include "text_fit.h"
@@ -309,6 +310,11 @@ const std::map<std::string, std::function<std::string(const Args&)>>& Commands()
                  Sleep(kPollMs);
              const bool gone = ProgramProcesses().empty();
              return gone ? JsonLine().Bool("ok", true).Text() : Fail("still running");
+         }},
+        {"console-event",
+         [](const Args& a) {
+             return SendConsoleEvent(a.word(0), DWORD(a.number(1, CTRL_CLOSE_EVENT)),
+                                     a.number(2, 10000));
          }},
         {"alive",
          [](const Args&) {

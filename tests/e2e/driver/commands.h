@@ -22,6 +22,9 @@
 //   press-box [ID]        press a button of the message box (OK unless given)
 //   wait-gone MS          wait until no KQVorlink.exe runs any more
 //   alive                 running copies and whether the main dialog exists
+//   console-event IMAGE EVENT [MS]  a console event (2 close, 5 logoff, 6 shutdown) sent to the
+//                         running IMAGE as Windows sends it; whether its handlers returned
+//                         within MS and how long they took
 //   quit
 
 #include <string>
