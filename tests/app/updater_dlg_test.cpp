@@ -1,81 +1,13 @@
 // The main dialog as a person sees it in the headless backend: what it shows after opening, the
-// address fields, the blink timer, the close guard and the About box. No test here presses Update
-// with a run starting: m_bRunning is set first, so the button starts no worker.
+// address fields, the close guard and the About box. No test here presses Update with a run
+// starting: m_bRunning is set first, so the button starts no worker.
 
-#include "app/res/resource.h"
-#include "app/res/version.h"
-#include "app/updater_dlg.h"
-#include "files/socket_error_text.h"
-#include "platform/dialog_template.h"
-#include "platform/headless/desktop.h"
-#include "platform/socket.h"
-#include "tests/support/temp_folder.h"
-
-#include <gtest/gtest.h>
-
-#include <chrono>
-#include <memory>
-#include <optional>
-#include <set>
-#include <string>
-#include <thread>
-#include <vector>
+#include "tests/app/updater_dlg_fixture.h"
 
 using namespace std::chrono_literals;
 using headless::Desktop;
 
 namespace {
-
-const std::vector<int> kStepLabels = {IDC_STEP1, IDC_STEP2,  IDC_STEP3,  IDC_STEP4,
-                                      IDC_STEP5, IDC_STEP6,  IDC_STEP7,  IDC_STEP8,
-                                      IDC_STEP9, IDC_STEP10, IDC_STEP11, IDC_STEP12};
-
-class UpdaterDlgTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        Desktop::Instance().Reset();
-        m_folder.emplace("app");
-    }
-
-    void TearDown() override {
-        m_runner.reset();
-        m_dialog.reset();
-        m_folder.reset();
-        Desktop::Instance().Reset();
-    }
-
-    // Opens the dialog on the files that the test has put into its folder.
-    headless::DialogView& Open() {
-        m_dialog = std::make_unique<CUpdaterDlg>();
-        m_runner = std::make_unique<headless::DialogRunner>(*m_dialog);
-        return m_runner->View();
-    }
-
-    std::vector<int> VisibleOf(const std::vector<int>& ids) {
-        std::vector<int> visible;
-        for (const int id : ids) {
-            if (m_runner->View().Control(id).visible) {
-                visible.push_back(id);
-            }
-        }
-        return visible;
-    }
-
-    std::vector<headless::Event> EventsOfKind(const std::string& kind) {
-        std::vector<headless::Event> found;
-        for (const auto& event : Desktop::Instance().Events()) {
-            if (event.kind == kind && event.dialogTemplate == IDD_UPDATER_DIALOG) {
-                found.push_back(event);
-            }
-        }
-        return found;
-    }
-
-    std::optional<TempFolder> m_folder;
-    std::unique_ptr<CUpdaterDlg> m_dialog;
-    std::unique_ptr<headless::DialogRunner> m_runner;
-};
-
 // ---- opening ----
 
 TEST_F(UpdaterDlgTest, OpensWithCaptionTitleAddressAndFocusOnFirstField) {
@@ -223,116 +155,6 @@ TEST_F(UpdaterDlgTest, TextColoursByControl) {
     }
     // DATA, twelve step numbers, default setting, status line and version line.
     EXPECT_EQ(navyCount, 16);
-}
-
-// ---- Update button and blink timer ----
-
-class BlinkTest : public UpdaterDlgTest {
-  protected:
-    // Presses Update while m_bRunning is already set: the timer starts, no worker does.
-    headless::DialogView& OpenAndPressUpdate() {
-        // One file for every component, and the default-setting step: every label is shown.
-        for (const char* name :
-             {"ab12.cpu", "fpga5m.bin", "Rsize.bin", "oem.htm", "page.htm", "CUR1.bmp", "ICON1.bmp",
-              "a.sdt", "a.tbl", "a.cst", "LOGO.bmp", "Tfpga2m.bin"}) {
-            WriteTextFile(name, "content");
-        }
-        WriteTextFile("KQVorlink.prm", "Heading\nA\nD\n");
-        auto& view = Open();
-        m_dialog->m_bRunning = 1;
-        m_dialog->m_bUpdateDone = 1;
-        view.Click(IDC_UPDATE);
-        return view;
-    }
-
-    // Fires the timer until the labels have just been hidden (the phase is process-wide).
-    void FireUntilHidden(headless::DialogView& view) {
-        for (int i = 0; i < 2 && view.Control(IDC_STATUS).visible; ++i) {
-            view.FireTimer(1);
-        }
-        ASSERT_FALSE(view.Control(IDC_STATUS).visible);
-    }
-};
-
-TEST_F(BlinkTest, UpdateStartsTheTimerAndDisablesBothButtons) {
-    auto& view = OpenAndPressUpdate();
-    EXPECT_TRUE(view.TimerArmed(1));
-    EXPECT_EQ(view.TimerPeriod(1), 500u);
-    EXPECT_EQ(m_dialog->m_nTimerId, 1u);
-    EXPECT_EQ(m_dialog->m_bUpdateDone, 0);
-    EXPECT_FALSE(view.Control(IDC_UPDATE).enabled);
-    EXPECT_FALSE(view.Control(IDC_EXIT).enabled);
-    EXPECT_TRUE(view.Control(IDC_IP1).enabled);
-    EXPECT_FALSE(m_dialog->m_pWorkerThread.joinable()); // a run was already going on
-}
-
-// Each step hides its own label (none while connecting or between steps) together with the
-// status line for 200 ms, then shows both for 500 ms.
-TEST_F(BlinkTest, EachStepBlinksItsOwnLabelWithTheStatusLine) {
-    auto& view = OpenAndPressUpdate();
-    std::vector<int> labels = kStepLabels;
-    labels.push_back(IDC_DEFAULT_SETTING);
-    const std::vector<std::pair<int, std::vector<int>>> stepLabel = {
-        {kStepCpu, {IDC_STEP1}},     {kStepFpga5m, {IDC_STEP2}},
-        {kStepScene, {IDC_STEP10}},  {kStepLogo, {IDC_STEP11}},
-        {kStepFpga2m, {IDC_STEP12}}, {kStepDefaultSetting, {IDC_DEFAULT_SETTING}},
-        {kStepConnecting, {}},       {kStepBetween, {}}};
-    for (const auto& [step, label] : stepLabel) {
-        SCOPED_TRACE(step);
-        m_dialog->m_nUpdateStep = step;
-        FireUntilHidden(view);
-        EXPECT_EQ(labels.size() - VisibleOf(labels).size(), label.size());
-        for (const int id : label) {
-            EXPECT_FALSE(view.Control(id).visible);
-        }
-        EXPECT_EQ(view.TimerPeriod(1), 200u);
-
-        view.FireTimer(1);
-        EXPECT_EQ(VisibleOf(labels), labels);
-        EXPECT_TRUE(view.Control(IDC_STATUS).visible);
-        EXPECT_EQ(view.TimerPeriod(1), 500u);
-        EXPECT_EQ(m_dialog->m_nTimerId, 1u);
-    }
-}
-
-TEST_F(BlinkTest, OtherStepCodesChangeNothing) {
-    auto& view = OpenAndPressUpdate();
-    m_dialog->m_nUpdateStep = kStepLogo;
-    FireUntilHidden(view);
-    for (const int step : {int(kStepNone), 15, -2, 1000}) {
-        SCOPED_TRACE(step);
-        m_dialog->m_nUpdateStep = step;
-        Desktop::Instance().ClearEvents();
-        view.FireTimer(1);
-        EXPECT_TRUE(EventsOfKind("show").empty());
-        EXPECT_TRUE(EventsOfKind("settimer").empty());
-        EXPECT_FALSE(view.Control(IDC_STATUS).visible);
-        EXPECT_EQ(view.TimerPeriod(1), 200u);
-    }
-}
-
-// A run that stops at the address check: the worker really runs, but nothing is sent anywhere.
-TEST_F(UpdaterDlgTest, UpdateRunsOneWorkerAtATimeAndCanBePressedAgain) {
-    auto& view = Open();
-    auto& desktop = Desktop::Instance();
-    view.Type(IDC_IP1, "x");
-    for (size_t press = 1; press <= 2; ++press) {
-        SCOPED_TRACE(press);
-        view.Click(IDC_UPDATE);
-        ASSERT_TRUE(desktop.WaitForMessageBoxes(press, 5s));
-        EXPECT_EQ(desktop.MessageBoxes().back().text, "Error : IP(0) Address Error.");
-        const auto deadline = std::chrono::steady_clock::now() + 5s;
-        while (m_dialog->m_bRunning != 0 && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(5ms);
-        }
-        ASSERT_EQ(m_dialog->m_bRunning, 0);
-        EXPECT_TRUE(view.Control(IDC_UPDATE).enabled);
-        EXPECT_TRUE(view.Control(IDC_EXIT).enabled);
-        EXPECT_FALSE(view.TimerArmed(1));
-    }
-    view.Click(IDC_EXIT);
-    ASSERT_TRUE(m_runner->WaitEnded(5s));
-    EXPECT_EQ(desktop.MessageBoxes().size(), 2u); // a failed run asks for no restart
 }
 
 // ---- closing ----
