@@ -48,8 +48,9 @@ inline int Cli(std::vector<std::string> args) {
     std::vector<char*> argv;
     for (std::string& arg : args)
         argv.push_back(arg.data());
-    std::FILE* out = std::fopen("cli-output.txt", "w");
-    std::FILE* err = std::fopen("cli-errors.txt", "w");
+    // Never inherited, as the program's own files (its standard streams stand in for these).
+    std::FILE* out = std::fopen("cli-output.txt", "we");
+    std::FILE* err = std::fopen("cli-errors.txt", "we");
     const auto cwd = std::filesystem::current_path();
     const int status = cli::RunCli(int(argv.size()), argv.data(), out, err);
     std::filesystem::current_path(cwd); // the program changes to the set's folder

@@ -145,6 +145,7 @@ TEST_F(ArpCleanupTest, StartsIpHiddenWithoutWaitingAndReapsIt) {
                             dir + "/args.tmp " + dir + "/args\nsleep 0.3\necho noise\n");
     ::chmod("ip", 0755);
     ::setenv("PATH", dir.c_str(), 1);
+    PrepareChildProcesses(); // as a program does at its start
     const int childrenBefore = ChildCount();
 
     const auto start = std::chrono::steady_clock::now();

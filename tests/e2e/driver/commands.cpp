@@ -1,6 +1,5 @@
 #include "commands.h"
 
-#include "console_event.h"
 #include "json_line.h"
 #include "program_windows.h"
 #include "text_fit.h"
@@ -313,8 +312,29 @@ const std::map<std::string, std::function<std::string(const Args&)>>& Commands()
          }},
         {"console-event",
          [](const Args& a) {
-             return SendConsoleEvent(a.word(0), DWORD(a.number(1, CTRL_CLOSE_EVENT)),
-                                     a.number(2, 10000));
+             // As Windows sends it: a thread started in the process runs its handlers.
+             const std::vector<DWORD> pids = ProgramProcesses(a.word(0).c_str());
+             const auto routine = reinterpret_cast<LPTHREAD_START_ROUTINE>(
+                 GetProcAddress(GetModuleHandleA("kernel32.dll"), "CtrlRoutine"));
+             HANDLE process = pids.empty() ? nullptr : OpenProcess(PROCESS_ALL_ACCESS, 0, pids[0]);
+             const long long start = NowMs();
+             HANDLE thread = process && routine
+                                 ? CreateRemoteThread(process, nullptr, 0, routine,
+                                                      reinterpret_cast<void*>(
+                                                          INT_PTR(a.number(1, CTRL_CLOSE_EVENT))),
+                                                      0, nullptr)
+                                 : nullptr;
+             if (process)
+                 CloseHandle(process);
+             if (!thread)
+                 return Fail("cannot send it to " + a.word(0));
+             const bool returned = WaitForSingleObject(thread, ClampWait(a.number(2, 10000))) == 0;
+             CloseHandle(thread);
+             return JsonLine()
+                 .Bool("ok", true)
+                 .Bool("returned", returned)
+                 .Int("ms", NowMs() - start)
+                 .Text();
          }},
         {"alive",
          [](const Args&) {

@@ -10,7 +10,6 @@ namespace kqdriver {
 
 namespace {
 
-constexpr char kProgramImage[] = "KQVorlink.exe";
 constexpr int kFirstAddressField = 1026;
 constexpr UINT kMessageTimeoutMs = 2000;
 
@@ -37,7 +36,7 @@ std::vector<HWND> TopLevelWindows() {
 
 } // namespace
 
-std::vector<DWORD> ProgramProcesses() {
+std::vector<DWORD> ProgramProcesses(const char* image) {
     std::vector<DWORD> pids;
     HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snap == INVALID_HANDLE_VALUE)
@@ -45,7 +44,7 @@ std::vector<DWORD> ProgramProcesses() {
     PROCESSENTRY32 entry{};
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32First(snap, &entry); more; more = Process32Next(snap, &entry)) {
-        if (_stricmp(entry.szExeFile, kProgramImage) == 0)
+        if (_stricmp(entry.szExeFile, image) == 0)
             pids.push_back(entry.th32ProcessID);
     }
     CloseHandle(snap);

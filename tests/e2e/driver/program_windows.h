@@ -11,8 +11,8 @@
 
 namespace kqdriver {
 
-// Process ids of every running KQVorlink.exe.
-std::vector<DWORD> ProgramProcesses();
+// Process ids of every running KQVorlink.exe (or program of that image name).
+std::vector<DWORD> ProgramProcesses(const char* image = "KQVorlink.exe");
 
 // The main dialog: a top-level dialog window of a KQVorlink.exe process that holds the first
 // address field (1026). Null when there is none.
