@@ -25,12 +25,18 @@ WindowState UnitWindow::State() const {
     return m_state;
 }
 
+bool UnitWindow::Identified() const {
+    std::lock_guard lock(m_mutex);
+    return m_state.identified;
+}
+
 void UnitWindow::SetItemText(int id, const std::string& text) {
     std::lock_guard lock(m_mutex);
     m_texts[id] = text;
     if (id == IDC_STATUS)
         m_state.status = text;
     if (id == IDC_VERSION_LINE) {
+        m_state.identified = true;
         m_state.versionLine = text;
         if (m_state.firstVersionLine.empty())
             m_state.firstVersionLine = text;
@@ -47,8 +53,10 @@ void UnitWindow::ShowItem(int id, bool show) {
     std::lock_guard lock(m_mutex);
     m_hidden[id] = !show;
     // Without a blink timer a label is shown again only when its step has ended.
-    if (show && id != IDC_STATUS)
+    if (show && id != IDC_STATUS) {
         m_state.finishedLabels.push_back(id);
+        m_state.status.clear();
+    }
 }
 
 bool UnitWindow::IsItemVisible(int id) {
@@ -58,9 +66,10 @@ bool UnitWindow::IsItemVisible(int id) {
 
 void UnitWindow::SetItemFont(int id, const platform::CFont& font) {
     std::lock_guard lock(m_mutex);
-    if (font.Weight() == kWeightBold)
+    if (font.Weight() == kWeightBold) {
         m_state.boldLabel = id;
-    else if (m_state.boldLabel == id)
+        m_state.status.clear(); // the step sets its own
+    } else if (m_state.boldLabel == id)
         m_state.boldLabel = 0;
 }
 
