@@ -97,11 +97,10 @@ StepShown StepOf(const WindowState& window) {
         status.pop_back(); // "writing..." reads as "writing"
     if (window.boldLabel != 0)
         return {ComponentName(window.boldLabel), status.empty() ? "started" : status};
-    if (!window.finishedLabels.empty())
+    if (window.lastLabel != 0)
         // A step that failed ends the run, so between steps the last one has succeeded; what
         // follows it (connecting again after the CPU program's restart) is said too.
-        return {ComponentName(window.finishedLabels.back()),
-                status.empty() ? "done" : "done; " + status, true};
+        return {ComponentName(window.lastLabel), status.empty() ? "done" : "done; " + status, true};
     return {"Connection", status.empty() ? "starting" : status};
 }
 

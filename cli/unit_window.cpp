@@ -53,10 +53,8 @@ void UnitWindow::ShowItem(int id, bool show) {
     std::lock_guard lock(m_mutex);
     m_hidden[id] = !show;
     // Without a blink timer a label is shown again only when its step has ended.
-    if (show && id != IDC_STATUS) {
+    if (show && id != IDC_STATUS)
         m_state.finishedLabels.push_back(id);
-        m_state.status.clear();
-    }
 }
 
 bool UnitWindow::IsItemVisible(int id) {
@@ -66,11 +64,15 @@ bool UnitWindow::IsItemVisible(int id) {
 
 void UnitWindow::SetItemFont(int id, const platform::CFont& font) {
     std::lock_guard lock(m_mutex);
+    // A step begins and ends with its label's font; either way the status is the old one.
     if (font.Weight() == kWeightBold) {
         m_state.boldLabel = id;
-        m_state.status.clear(); // the step sets its own
-    } else if (m_state.boldLabel == id)
+        m_state.lastLabel = id;
+        m_state.status.clear();
+    } else if (m_state.boldLabel == id) {
         m_state.boldLabel = 0;
+        m_state.status.clear();
+    }
 }
 
 void UnitWindow::SetProgressRange(int, uint32_t, uint32_t high) {

@@ -26,6 +26,7 @@ struct WindowState {
     std::string versionLine; // the unit's version text once it is known
     bool identified = false; // the unit named the set's model (its version line was shown)
     int boldLabel = 0;       // the label of the step in progress (0: none)
+    int lastLabel = 0;       // that label, or between steps the last step's (0: none yet)
     uint32_t barHigh = 0, barPos = 0;
     std::vector<int> finishedLabels; // labels shown again after their step, in order
     std::vector<BoxShown> boxes;
