@@ -5,6 +5,7 @@
 #include "cli/fleet_view.h"
 #include "cli/report.h"
 #include "cli/report_file.h"
+#include "cli/report_writer.h"
 #include "cli/retry_from.h"
 #include "cli/terminal_text.h"
 #include "cli/unit_list.h"
@@ -20,6 +21,8 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <optional>
 #include <sstream>
 
 namespace cli {
@@ -73,9 +76,9 @@ std::string FirstReportError(ReportFile& report, const std::string& text) {
 }
 
 // A rewrite during the run that failed: said at once, and the run ends with status 1.
-void SayReportFailed(std::FILE* err, const ReportFile& report) {
+void SayReportFailed(std::FILE* err, const ReportFile& report, const std::string& why) {
     std::fprintf(err, "kqvorlink-cli: the report cannot be written to %s: %s\n",
-                 report.Path().c_str(), report.Error().c_str());
+                 report.Path().c_str(), why.c_str());
 }
 
 int Check(const Options& options, const UnitList& units, const UpdateSet& set, ReportFile& report,
@@ -112,7 +115,7 @@ int Check(const Options& options, const UnitList& units, const UpdateSet& set, R
     }
     head.ended = LocalIsoTime();
     if (report.Wanted() && !report.Write(CheckReport(set, head, units.addresses, results))) {
-        SayReportFailed(err, report);
+        SayReportFailed(err, report, report.Error());
         return 1;
     }
     return allGood ? 0 : 1;
@@ -132,13 +135,22 @@ int Update(const Options& options, const UnitList& list, const UpdateSet& set, R
         return UsageError(err, error);
     PrintPlan(out, set);
 
-    // At every unit's start and end the whole report is written anew (at the end before that
-    // thread starts another unit).
-    std::atomic<bool> reportFailed{false};
-    const auto rewriteReport = [&] {
-        if (report.Wanted() && !report.Write(UpdateReport(set, head, units)) &&
-            !reportFailed.exchange(true))
-            SayReportFailed(err, report);
+    // One writer writes the report as the run goes; the units only say that it changed.
+    std::mutex headMutex; // the run's end is set here while the writer reads the head
+    std::optional<ReportWriter> writer;
+    if (report.Wanted())
+        writer.emplace(
+            report,
+            [&] {
+                std::unique_lock lock(headMutex);
+                const ReportHead now = head;
+                lock.unlock();
+                return UpdateReport(set, now, units);
+            },
+            [&](const std::string& why) { SayReportFailed(err, report, why); });
+    const auto reportChanged = [&] {
+        if (writer)
+            writer->Changed();
     };
     std::atomic<unsigned> failures{0};
     FleetView view(out, terminal, set.Model());
@@ -146,15 +158,16 @@ int Update(const Options& options, const UnitList& list, const UpdateSet& set, R
         units.size(), options.jobs,
         {[&](size_t i) {
              units[i]->MarkRunning();
-             rewriteReport();
+             reportChanged();
              units[i]->Run();
              if (units[i]->Result() == UnitResult::Failed)
                  ++failures;
-             rewriteReport();
+             reportChanged();
          },
          [&](size_t running, size_t first) {
              for (size_t i = first; i < units.size(); ++i)
                  units[i]->MarkNotStarted("Not started: the run was interrupted.");
+             reportChanged();
              view.Interrupted(running, units.size() - first);
          },
          [&] { view.Refresh(units); },
@@ -174,12 +187,15 @@ int Update(const Options& options, const UnitList& list, const UpdateSet& set, R
                      failures.load(), stopped);
     view.Summary(units);
 
-    head.ended = LocalIsoTime();
-    rewriteReport();
-    if (reportFailed)
+    // The run's end goes into the last writing, which the writer's thread makes.
+    {
+        const std::lock_guard lock(headMutex);
+        head.ended = LocalIsoTime();
+    }
+    if (writer && !writer->Finish())
         return 1;
     for (const auto& unit : units) {
-        if (unit->Result() != UnitResult::Complete && unit->Result() != UnitResult::Current)
+        if (!Done(unit->Result()))
             return 1;
     }
     return 0;
@@ -288,6 +304,12 @@ int RunCli(int argc, char** argv, std::FILE* out, std::FILE* err) {
             if (const std::string error = AddRetryUnits(options.retryFrom, set.Model(), units);
                 !error.empty())
                 return UsageError(err, error);
+            // Nothing is contacted and nothing written, so R stays the record of its run.
+            if (units.addresses.empty()) {
+                std::fprintf(out, "nothing to retry: every unit of %s completed\n",
+                             options.retryFrom.c_str());
+                return 0;
+            }
         }
         if (options.logDir.empty())
             options.logDir = std::filesystem::current_path().string();
@@ -295,6 +317,8 @@ int RunCli(int argc, char** argv, std::FILE* out, std::FILE* err) {
             return UsageError(err, "--log-dir '" + options.logDir + "': " + why);
     }
     ReportFile report(options.reportFile);
+    if (const std::string why = report.Claim(); !why.empty())
+        return UsageError(err, "--report '" + options.reportFile + "': " + why);
 
     if (platform::StartupSockets() != 0) {
         std::fprintf(err, "kqvorlink-cli: the socket library cannot be started\n");

@@ -2,6 +2,8 @@
 
 #include "app/res/program_version.h"
 #include "app/res/resource.h"
+#include "cli/report_text.h"
+#include "cli/unit_text.h"
 
 #include <nlohmann/json.hpp>
 
@@ -13,12 +15,16 @@ namespace {
 
 using nlohmann::json;
 
+json Text(const std::string& bytes) {
+    return ReportText(bytes);
+}
+
 json Optional(const std::string& text) {
-    return text.empty() ? json(nullptr) : json(text);
+    return text.empty() ? json(nullptr) : Text(text);
 }
 
 json Component(const PlannedFile& file) {
-    return {{"component", file.component}, {"file", file.file}, {"bytes", file.bytes}};
+    return {{"component", Text(file.component)}, {"file", Text(file.file)}, {"bytes", file.bytes}};
 }
 
 json Head(const char* kind, const UpdateSet& set, const ReportHead& head) {
@@ -26,17 +32,16 @@ json Head(const char* kind, const UpdateSet& set, const ReportHead& head) {
             {"report", kind},
             {"program", "kqvorlink-cli"},
             {"version", ProgramVersion()},
-            {"set", {{"folder", head.setFolder}, {"model", set.Model()}}},
+            {"set", {{"folder", Text(head.setFolder)}, {"model", Text(set.Model())}}},
             {"start", head.started},
             {"end", Optional(head.ended)}};
 }
 
 // The components the unit was sent: all of the plan after a complete run; after a failure only
 // those whose step had ended before the failing one (the step in progress counts as not sent).
-json SentComponents(const UpdateSet& set, const UnitRun& unit, const WindowState& window,
+json SentComponents(const UpdateSet& set, UnitResult result, const WindowState& window,
                     int& cpuPasses) {
     std::vector<int> finished = window.finishedLabels;
-    const UnitResult result = unit.Result();
     if (result == UnitResult::Failed && !finished.empty())
         finished.pop_back();
     cpuPasses = int(std::count(finished.begin(), finished.end(), IDC_STEP1));
@@ -48,29 +53,29 @@ json SentComponents(const UpdateSet& set, const UnitRun& unit, const WindowState
     return sent;
 }
 
-json UpdateUnit(const UpdateSet& set, const UnitRun& unit) {
-    const UnitOutcome outcome = unit.Outcome();
-    const WindowState window = unit.Window();
+json UpdateUnit(const UpdateSet& set, const ReportedUnit& unit) {
+    const UnitOutcome& outcome = unit.state.outcome;
+    const WindowState& window = unit.state.window;
     int cpuPasses = 0;
-    json sent = SentComponents(set, unit, window, cpuPasses);
-    const bool modelKnown = !window.firstVersionLine.empty();
+    json sent = SentComponents(set, outcome.result, window, cpuPasses);
     // Only a run that went to the dialog's update has a log.
     const bool logged = outcome.result != UnitResult::NotStarted &&
                         outcome.result != UnitResult::Waiting &&
                         outcome.result != UnitResult::Current;
     return {
-        {"address", unit.Address()},
-        {"model", modelKnown ? json(set.Model()) : json(nullptr)},
-        {"version_before", Optional(window.firstVersionLine)},
+        {"address", Text(unit.address)},
+        {"model", window.versionKnown ? Text(set.Model()) : json(nullptr)},
+        {"version_before",
+         window.versionKnown ? Text(VersionAsShown(window.firstVersionLine)) : json(nullptr)},
         {"components", sent},
         {"cpu_passes", cpuPasses},
         {"result", ResultName(outcome.result)},
-        {"message", outcome.message},
+        {"message", Text(outcome.message)},
         {"message_kind", Optional(outcome.messageKind)},
         {"start", Optional(outcome.start)},
         {"end", Optional(outcome.end)},
-        {"log", logged ? json(unit.LogPath()) : json(nullptr)},
-        {"log_kept", logged && unit.LogKept()},
+        {"log", logged ? Text(unit.logPath) : json(nullptr)},
+        {"log_kept", logged && unit.state.logKept},
     };
 }
 
@@ -89,11 +94,11 @@ json CheckUnitObject(const UpdateSet& set, const std::string& address, const Che
         bytes += file.bytes * uint64_t(times);
     }
     return {
-        {"address", address},
+        {"address", Text(address)},
         {"answered", check.answered},
-        {"message", check.answered ? json(nullptr) : json(check.message)},
-        {"model", check.answered ? json(check.model) : json(nullptr)},
-        {"version", check.answered ? json(check.version) : json(nullptr)},
+        {"message", check.answered ? json(nullptr) : Text(check.message)},
+        {"model", check.answered ? Text(check.model) : json(nullptr)},
+        {"version", check.answered ? Text(check.version) : json(nullptr)},
         {"model_matches", check.modelMatches},
         {"components", components},
         {"files", components.size()},
@@ -105,21 +110,30 @@ json CheckUnitObject(const UpdateSet& set, const std::string& address, const Che
 } // namespace
 
 std::string UpdateReport(const UpdateSet& set, const ReportHead& head,
-                         const std::vector<std::unique_ptr<UnitRun>>& units) {
+                         const std::vector<ReportedUnit>& units) {
     json report = Head("update", set, head);
     json list = json::array();
     // Waiting and running units are counted too, but the summary gives only those that ended.
     std::map<UnitResult, size_t> count;
-    for (const auto& unit : units) {
-        list.push_back(UpdateUnit(set, *unit));
-        ++count[unit->Result()];
+    for (const ReportedUnit& unit : units) {
+        list.push_back(UpdateUnit(set, unit));
+        ++count[unit.state.outcome.result];
     }
     report["summary"] = {{"complete", count[UnitResult::Complete]},
                          {"current", count[UnitResult::Current]},
                          {"failed", count[UnitResult::Failed]},
                          {"not_started", count[UnitResult::NotStarted]}};
-    report["units"] = list;
+    report["units"] = std::move(list);
     return report.dump(2) + "\n";
+}
+
+std::string UpdateReport(const UpdateSet& set, const ReportHead& head,
+                         const std::vector<std::unique_ptr<UnitRun>>& units) {
+    std::vector<ReportedUnit> reported;
+    reported.reserve(units.size());
+    for (const auto& unit : units)
+        reported.push_back({unit->Address(), unit->LogPath(), unit->Snapshot()});
+    return UpdateReport(set, head, reported);
 }
 
 std::string CheckReport(const UpdateSet& set, const ReportHead& head,
@@ -136,7 +150,7 @@ std::string CheckReport(const UpdateSet& set, const ReportHead& head,
     report["summary"] = {{"answered", answered},
                          {"not_answered", results.size() - answered},
                          {"model_matches", matching}};
-    report["units"] = list;
+    report["units"] = std::move(list);
     return report.dump(2) + "\n";
 }
 

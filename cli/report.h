@@ -1,7 +1,8 @@
 #pragma once
 // The JSON reports of `update` and `check` (--report FILE), for a site's own automation. Their
 // schemas are in docs/schema/ and described in the README ("Updating many units"); "schema"
-// names the version of the layout and changes only when a reader would have to change.
+// names the version of the layout and changes only when a reader would have to change. Every
+// text goes in through ReportText (cli/report_text.h), so any byte a unit sent is kept.
 
 #include "cli/check_unit.h"
 #include "cli/unit_run.h"
@@ -21,6 +22,16 @@ struct ReportHead {
     std::string ended; // empty while the run goes on (null in the report)
 };
 
+// One unit as the update report gives it.
+struct ReportedUnit {
+    std::string address;
+    std::string logPath;
+    UnitSnapshot state;
+};
+
+std::string UpdateReport(const UpdateSet& set, const ReportHead& head,
+                         const std::vector<ReportedUnit>& units);
+// The same of every unit's state now.
 std::string UpdateReport(const UpdateSet& set, const ReportHead& head,
                          const std::vector<std::unique_ptr<UnitRun>>& units);
 
