@@ -136,6 +136,18 @@ Result RunFleet(int count, double scale, std::vector<std::string> extra = {}) {
     return result;
 }
 
+// The summary's lines of the units that did not complete, the first few.
+void PrintFailedUnits(int count) {
+    std::ifstream output("fleet-output.txt");
+    int failed = 0;
+    for (std::string line; std::getline(output, line);) {
+        if (line.find(" failed ") != std::string::npos && line.find("(") == std::string::npos &&
+            ++failed <= 3)
+            std::printf("    %s\n", line.c_str());
+    }
+    std::printf("    %d of %d units failed\n", failed, count);
+}
+
 // Prints one row; returns the fleet's wall time, or -1 when the run failed or was over its
 // memory budget.
 double Measure(int count, double scale, uint64_t setBytes, double oneUnitSeconds, const char* tag) {
@@ -166,17 +178,8 @@ double Measure(int count, double scale, uint64_t setBytes, double oneUnitSeconds
     std::printf("%-10s %5d %9.2f s %9s %9.1f MiB %9.1f MiB %s%s\n", tag, count, r.seconds,
                 ratio.c_str(), r.peakKiB / 1024.0, budgetMiB, withinBudget ? "within" : "OVER",
                 r.status == 0 ? "" : "  FAILED: not every unit completed");
-    if (r.status != 0) {
-        // The summary's lines of the units that did not complete, the first few.
-        std::ifstream output("fleet-output.txt");
-        int failed = 0;
-        for (std::string line; std::getline(output, line);) {
-            if (line.find(" failed ") != std::string::npos && line.find("(") == std::string::npos &&
-                ++failed <= 3)
-                std::printf("    %s\n", line.c_str());
-        }
-        std::printf("    %d of %d units failed\n", failed, count);
-    }
+    if (r.status != 0)
+        PrintFailedUnits(count);
     std::fflush(stdout);
     return good ? r.seconds : -1;
 }
@@ -206,6 +209,8 @@ bool MeasureReportCost(int count, bool complete) {
                     expected       ? ""
                     : r.status < 0 ? "KILLED or crashed"
                                    : "UNEXPECTED exit status");
+        if (complete && r.status > 0)
+            PrintFailedUnits(count);
         std::fflush(stdout);
         good = good && expected;
     }
