@@ -130,7 +130,8 @@ int Update(const Options& options, const UnitList& list, const UpdateSet& set, R
         units.push_back(std::make_unique<UnitRun>(address, set, store, logs, options.skipVersion));
 
     ReportHead head{std::filesystem::current_path().string(), LocalIsoTime(), ""};
-    if (const std::string error = FirstReportError(report, UpdateReport(set, head, units));
+    UpdateReportBuilder builder; // here, then only on the writer's thread
+    if (const std::string error = FirstReportError(report, builder.Text(set, head, units));
         !error.empty())
         return UsageError(err, error);
     PrintPlan(out, set);
@@ -145,7 +146,7 @@ int Update(const Options& options, const UnitList& list, const UpdateSet& set, R
                 std::unique_lock lock(headMutex);
                 const ReportHead now = head;
                 lock.unlock();
-                return UpdateReport(set, now, units);
+                return builder.Text(set, now, units);
             },
             [&](const std::string& why) { SayReportFailed(err, report, why); });
     const auto reportChanged = [&] {

@@ -107,33 +107,66 @@ json CheckUnitObject(const UpdateSet& set, const std::string& address, const Che
     };
 }
 
-} // namespace
-
-std::string UpdateReport(const UpdateSet& set, const ReportHead& head,
-                         const std::vector<ReportedUnit>& units) {
-    json report = Head("update", set, head);
-    json list = json::array();
-    // Waiting and running units are counted too, but the summary gives only those that ended.
-    std::map<UnitResult, size_t> count;
-    for (const ReportedUnit& unit : units) {
-        list.push_back(UpdateUnit(set, unit));
-        ++count[unit.state.outcome.result];
+// One unit's object as it stands in the list of units.
+std::string UnitText(const UpdateSet& set, const ReportedUnit& unit) {
+    std::string text = UpdateUnit(set, unit).dump(2);
+    std::string indented = "    ";
+    for (const char c : text) {
+        indented += c;
+        if (c == '\n')
+            indented += "    ";
     }
+    return indented;
+}
+
+// The whole update report around the units' texts. Waiting and running units are counted too,
+// but the summary gives only those that ended.
+std::string Assembled(const UpdateSet& set, const ReportHead& head,
+                      std::map<UnitResult, size_t>& count, const std::vector<std::string>& units) {
+    json report = Head("update", set, head);
     report["summary"] = {{"complete", count[UnitResult::Complete]},
                          {"current", count[UnitResult::Current]},
                          {"failed", count[UnitResult::Failed]},
                          {"not_started", count[UnitResult::NotStarted]}};
-    report["units"] = std::move(list);
-    return report.dump(2) + "\n";
+    std::string text = report.dump(2);
+    text.resize(text.size() - 2); // "\n}": the units go before the closing brace
+    text += ",\n  \"units\": [";
+    for (size_t i = 0; i < units.size(); ++i)
+        (text += i == 0 ? "\n" : ",\n") += units[i];
+    text += units.empty() ? "]\n}\n" : "\n  ]\n}\n";
+    return text;
 }
 
+} // namespace
+
 std::string UpdateReport(const UpdateSet& set, const ReportHead& head,
-                         const std::vector<std::unique_ptr<UnitRun>>& units) {
-    std::vector<ReportedUnit> reported;
-    reported.reserve(units.size());
-    for (const auto& unit : units)
-        reported.push_back({unit->Address(), unit->LogPath(), unit->Snapshot()});
-    return UpdateReport(set, head, reported);
+                         const std::vector<ReportedUnit>& units) {
+    std::vector<std::string> texts;
+    std::map<UnitResult, size_t> count;
+    for (const ReportedUnit& unit : units) {
+        texts.push_back(UnitText(set, unit));
+        ++count[unit.state.outcome.result];
+    }
+    return Assembled(set, head, count, texts);
+}
+
+std::string UpdateReportBuilder::Text(const UpdateSet& set, const ReportHead& head,
+                                      const std::vector<std::unique_ptr<UnitRun>>& units) {
+    m_kept.resize(units.size());
+    std::vector<std::string> texts;
+    texts.reserve(units.size());
+    std::map<UnitResult, size_t> count;
+    for (size_t i = 0; i < units.size(); ++i) {
+        Kept& kept = m_kept[i];
+        // A unit that has moved on since is made anew (a result only ever moves forward).
+        if (kept.result == UnitResult::Running || kept.result != units[i]->Result()) {
+            const ReportedUnit unit{units[i]->Address(), units[i]->LogPath(), units[i]->Snapshot()};
+            kept = {unit.state.outcome.result, UnitText(set, unit)};
+        }
+        texts.push_back(kept.text);
+        ++count[kept.result];
+    }
+    return Assembled(set, head, count, texts);
 }
 
 std::string CheckReport(const UpdateSet& set, const ReportHead& head,

@@ -31,9 +31,21 @@ struct ReportedUnit {
 
 std::string UpdateReport(const UpdateSet& set, const ReportHead& head,
                          const std::vector<ReportedUnit>& units);
-// The same of every unit's state now.
-std::string UpdateReport(const UpdateSet& set, const ReportHead& head,
-                         const std::vector<std::unique_ptr<UnitRun>>& units);
+// The update report of every unit's state now, written again and again during a run. A unit's
+// text is made anew only while it runs: a waiting unit's and an ended unit's stay as they were,
+// so a writing costs little more than copying the text, however large the rig.
+class UpdateReportBuilder {
+  public:
+    std::string Text(const UpdateSet& set, const ReportHead& head,
+                     const std::vector<std::unique_ptr<UnitRun>>& units);
+
+  private:
+    struct Kept {
+        UnitResult result = UnitResult::Running; // Running: nothing kept
+        std::string text;
+    };
+    std::vector<Kept> m_kept;
+};
 
 // The units checked so far: addresses[i] has results[i].
 std::string CheckReport(const UpdateSet& set, const ReportHead& head,

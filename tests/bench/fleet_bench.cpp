@@ -74,7 +74,8 @@ pid_t StartUnits(int count, const std::string& storeRoot, int ready[2]) {
         config.address = UnitAddress(i);
         config.storeDir = storeRoot + "/" + config.address;
         config.restartRefuseMs = uint32_t(3000 * g_scale) + 1;
-        config.keptContentBytes = 0; // the files are in the store
+        config.keptContentBytes = 0;    // the files are in the store
+        config.idleTimeoutMs = 3600000; // the last of 4,096 units may wait minutes for its turn
         std::filesystem::create_directories(config.storeDir);
         units.push_back(std::make_unique<sim::Unit>(config));
         if (!units.back()->Start()) {
