@@ -158,10 +158,19 @@ std::string UpdateReportBuilder::Text(const UpdateSet& set, const ReportHead& he
     std::map<UnitResult, size_t> count;
     for (size_t i = 0; i < units.size(); ++i) {
         Kept& kept = m_kept[i];
-        // A unit that has moved on since is made anew (a result only ever moves forward).
-        if (kept.result == UnitResult::Running || kept.result != units[i]->Result()) {
+        // A waiting or ended unit stays as it was until its result moves on (it only moves
+        // forward); a running one is looked at.
+        const UnitResult result = units[i]->Result();
+        if (!kept.made || result != kept.result || result == UnitResult::Running) {
             const ReportedUnit unit{units[i]->Address(), units[i]->LogPath(), units[i]->Snapshot()};
-            kept = {unit.state.outcome.result, UnitText(set, unit)};
+            const WindowState& window = unit.state.window;
+            const Kept now{true, unit.state.outcome.result, window.finishedLabels.size(),
+                           window.versionKnown, ""};
+            if (!kept.made || now.result != kept.result ||
+                now.finishedSteps != kept.finishedSteps || now.versionKnown != kept.versionKnown) {
+                kept = now;
+                kept.text = UnitText(set, unit);
+            }
         }
         texts.push_back(kept.text);
         ++count[kept.result];

@@ -32,16 +32,20 @@ struct ReportedUnit {
 std::string UpdateReport(const UpdateSet& set, const ReportHead& head,
                          const std::vector<ReportedUnit>& units);
 // The update report of every unit's state now, written again and again during a run. A unit's
-// text is made anew only while it runs: a waiting unit's and an ended unit's stay as they were,
-// so a writing costs little more than copying the text, however large the rig.
+// text is made anew only when what the report shows of it has changed (its result, a step that
+// ended, its version text), so a writing costs little more than copying the text.
 class UpdateReportBuilder {
   public:
     std::string Text(const UpdateSet& set, const ReportHead& head,
                      const std::vector<std::unique_ptr<UnitRun>>& units);
 
   private:
+    // A unit's text and what it was made of, as far as the report shows it.
     struct Kept {
-        UnitResult result = UnitResult::Running; // Running: nothing kept
+        bool made = false;
+        UnitResult result = UnitResult::Waiting;
+        size_t finishedSteps = 0;
+        bool versionKnown = false;
         std::string text;
     };
     std::vector<Kept> m_kept;

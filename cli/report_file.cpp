@@ -38,10 +38,11 @@ std::filesystem::path LinkTarget(std::filesystem::path path) {
 // The lock's name: the same for every spelling of one report path, short enough for any
 // system's lock names (FNV-1a of the absolute path).
 std::string LockName(const std::filesystem::path& path) {
+    // Absolute first: a relative path of which nothing exists yet would stay relative.
     std::error_code error;
-    std::filesystem::path full = std::filesystem::weakly_canonical(path, error);
-    if (error)
-        full = std::filesystem::absolute(path, error);
+    std::filesystem::path full = std::filesystem::absolute(path, error);
+    if (const std::filesystem::path real = std::filesystem::weakly_canonical(full, error); !error)
+        full = real;
     uint64_t hash = 1469598103934665603ull;
     for (const char c : full.string())
         hash = (hash ^ uint8_t(c)) * 1099511628211ull;
