@@ -1,6 +1,5 @@
 #include "cli/commands.h"
 
-#include "app/res/program_version.h"
 #include "cli/check_unit.h"
 #include "cli/fleet_view.h"
 #include "cli/report.h"
@@ -14,6 +13,7 @@
 #include "platform/file.h"
 #include "platform/socket.h"
 #include "update/component_store.h"
+#include "version/program_version.h"
 
 #include <CLI/CLI.hpp>
 
@@ -154,7 +154,7 @@ int Update(const Options& options, const UnitList& list, const UpdateSet& set, R
             writer->Changed();
     };
     std::atomic<unsigned> failures{0};
-    FleetView view(out, terminal, set.Model());
+    FleetView view(out, terminal);
     RunPool(
         units.size(), options.jobs,
         {[&](size_t i) {
@@ -184,8 +184,8 @@ int Update(const Options& options, const UnitList& list, const UpdateSet& set, R
     }
     view.Refresh(units);
     if (stopped > 0)
-        std::fprintf(out, "Stopped after %u failed unit(s): %zu unit(s) not started.\n",
-                     failures.load(), stopped);
+        view.Notice("Stopped after " + std::to_string(failures.load()) +
+                    " failed unit(s): " + std::to_string(stopped) + " unit(s) not started.");
     view.Summary(units);
 
     // The run's end goes into the last writing, which the writer's thread makes.

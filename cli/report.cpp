@@ -1,9 +1,9 @@
 #include "cli/report.h"
 
-#include "app/res/program_version.h"
 #include "app/res/resource.h"
 #include "cli/report_text.h"
 #include "cli/unit_text.h"
+#include "version/program_version.h"
 
 #include <nlohmann/json.hpp>
 

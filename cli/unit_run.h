@@ -69,6 +69,8 @@ class UnitRun {
     UnitOutcome Outcome() const; // complete once Result() is final
     UnitSnapshot Snapshot() const;
     WindowState Window() const; // what the run shows now (empty before it starts)
+    // The model the unit named itself, empty until it has answered.
+    std::string Model() const;
     // The unit's version text before the update, empty when it was not read.
     std::string VersionBefore() const;
 
@@ -87,6 +89,7 @@ class UnitRun {
     UnitWindow* m_window = nullptr;
     std::unique_ptr<CUpdaterDlg> m_dialog;
     WindowState m_final;
+    std::string m_model; // as the unit named itself, once the run has ended
     std::atomic<UnitResult> m_result{UnitResult::Waiting};
     UnitOutcome m_outcome;
     bool m_logKept = false; // looked at once, when the run has ended
