@@ -1,5 +1,6 @@
 #include "cli/check_unit.h"
 
+#include "cli/unit_text.h"
 #include "link/protocol_format.h"
 #include "platform/process.h"
 #include "update/component_store.h"
@@ -38,11 +39,11 @@ CheckResult CheckUnit(const std::string& address, const UpdateSet& set) {
     run.m_sockCtrl.Close();
     if (!check.answered) {
         const auto boxes = window->State().boxes;
-        check.message = boxes.empty() ? "no answer" : boxes.back().text;
+        check.message = boxes.empty() ? "no answer" : WithoutLineEnd(boxes.back().text);
         return check;
     }
     check.model = modelText;
-    check.version = VersionTextWithoutLineEnd(versionText.data());
+    check.version = VersionAsShown(VersionTextWithoutLineEnd(versionText.data()));
     check.modelMatches = std::strncmp(set.Model().c_str(), modelText, kModelLength) == 0;
     check.cpuPasses = set.CpuPasses(ParseDeviceVersion(versionText.data()));
     return check;

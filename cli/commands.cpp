@@ -4,6 +4,7 @@
 #include "cli/fleet_view.h"
 #include "cli/report.h"
 #include "cli/report_file.h"
+#include "cli/report_writer.h"
 #include "cli/retry_from.h"
 #include "cli/terminal_text.h"
 #include "cli/unit_list.h"
@@ -20,6 +21,10 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <optional>
+#include <sstream>
 
 namespace cli {
 namespace {
@@ -71,9 +76,9 @@ std::string FirstReportError(ReportFile& report, const std::string& text) {
 }
 
 // A rewrite during the run that failed: said at once, and the run ends with status 1.
-void SayReportFailed(std::FILE* err, const ReportFile& report) {
+void SayReportFailed(std::FILE* err, const ReportFile& report, const std::string& why) {
     std::fprintf(err, "kqvorlink-cli: the report cannot be written to %s: %s\n",
-                 report.Path().c_str(), report.Error().c_str());
+                 report.Path().c_str(), why.c_str());
 }
 
 // The units that an imminent ending cuts off, named while there is time.
@@ -141,7 +146,7 @@ int Check(const Options& options, const UnitList& units, const UpdateSet& set, R
     }
     head.ended = LocalIsoTime();
     if (report.Wanted() && !report.Write(CheckReport(set, head, units.addresses, results))) {
-        SayReportFailed(err, report);
+        SayReportFailed(err, report, report.Error());
         return 1;
     }
     if (interrupted)
@@ -158,18 +163,28 @@ int Update(const Options& options, const UnitList& list, const UpdateSet& set, R
         units.push_back(std::make_unique<UnitRun>(address, set, store, logs, options.skipVersion));
 
     ReportHead head{std::filesystem::current_path().string(), LocalIsoTime(), ""};
-    if (const std::string error = FirstReportError(report, UpdateReport(set, head, units));
+    UpdateReportBuilder builder; // here, then only on the writer's thread
+    if (const std::string error = FirstReportError(report, builder.Text(set, head, units));
         !error.empty())
         return UsageError(err, error);
     PrintPlan(out, set);
 
-    // At every unit's start and end the whole report is written anew (at the end before that
-    // thread starts another unit).
-    std::atomic<bool> reportFailed{false};
-    const auto rewriteReport = [&] {
-        if (report.Wanted() && !report.Write(UpdateReport(set, head, units)) &&
-            !reportFailed.exchange(true))
-            SayReportFailed(err, report);
+    // One writer writes the report as the run goes; the units only say that it changed.
+    std::mutex headMutex; // the run's end is set here while the writer reads the head
+    std::optional<ReportWriter> writer;
+    if (report.Wanted())
+        writer.emplace(
+            report,
+            [&] {
+                std::unique_lock lock(headMutex);
+                const ReportHead now = head;
+                lock.unlock();
+                return builder.Text(set, now, units);
+            },
+            [&](const std::string& why) { SayReportFailed(err, report, why); });
+    const auto reportChanged = [&] {
+        if (writer)
+            writer->Changed();
     };
     std::atomic<unsigned> failures{0};
     const auto failedEnough = [&] {
@@ -180,21 +195,24 @@ int Update(const Options& options, const UnitList& list, const UpdateSet& set, R
     RunPool(units.size(), options.jobs,
             {[&](size_t i) {
                  units[i]->MarkRunning();
-                 rewriteReport();
+                 reportChanged();
                  units[i]->Run();
                  if (units[i]->Result() == UnitResult::Failed)
                      ++failures;
-                 rewriteReport();
+                 reportChanged();
              },
              [&](size_t running, size_t first) {
                  interrupted = true;
                  // Units that the failures had already kept from starting keep that reason.
                  for (size_t i = first; i < units.size() && !failedEnough(); ++i)
                      units[i]->MarkNotStarted("Not started: the run was interrupted.");
+                 reportChanged();
                  view.Interrupted(running, units.size() - first);
                  if (platform::EndingImminent()) {
                      // Windows ends the process in seconds: the running units are cut off.
-                     rewriteReport();
+                     // The report is written a last time now (nothing is written after this).
+                     if (writer)
+                         writer->Finish();
                      SayCutOff(err, units);
                      platform::ReadyToEnd();
                  }
@@ -203,7 +221,7 @@ int Update(const Options& options, const UnitList& list, const UpdateSet& set, R
              [&](size_t i, const std::string& why) {
                  units[i]->MarkFailed(why);
                  ++failures;
-                 rewriteReport();
+                 reportChanged();
              }});
     size_t stopped = 0;
     for (const auto& unit : units) {
@@ -220,14 +238,18 @@ int Update(const Options& options, const UnitList& list, const UpdateSet& set, R
                     " failed unit(s): " + std::to_string(stopped) + " unit(s) not started.");
     view.Summary(units);
 
-    head.ended = LocalIsoTime();
-    rewriteReport();
+    // The run's end goes into the last writing, which the writer's thread makes.
+    {
+        const std::lock_guard lock(headMutex);
+        head.ended = LocalIsoTime();
+    }
+    const bool reportWritten = !writer || writer->Finish();
     if (interrupted)
         return kInterruptedStatus;
-    if (reportFailed)
+    if (!reportWritten)
         return 1;
     for (const auto& unit : units) {
-        if (unit->Result() != UnitResult::Complete && unit->Result() != UnitResult::Current)
+        if (!Done(unit->Result()))
             return 1;
     }
     return 0;
@@ -345,6 +367,12 @@ int RunCli(int argc, char** argv, std::FILE* out, std::FILE* err) {
             if (const std::string error = AddRetryUnits(options.retryFrom, set.Model(), units);
                 !error.empty())
                 return UsageError(err, error);
+            // Nothing is contacted and nothing written, so R stays the record of its run.
+            if (units.addresses.empty()) {
+                std::fprintf(out, "nothing to retry: every unit of %s completed\n",
+                             options.retryFrom.c_str());
+                return 0;
+            }
         }
         if (options.logDir.empty())
             options.logDir = std::filesystem::current_path().string();
@@ -352,6 +380,8 @@ int RunCli(int argc, char** argv, std::FILE* out, std::FILE* err) {
             return UsageError(err, "--log-dir '" + options.logDir + "': " + why);
     }
     ReportFile report(options.reportFile);
+    if (const std::string why = report.Claim(); !why.empty())
+        return UsageError(err, "--report '" + options.reportFile + "': " + why);
 
     platform::PrepareChildProcesses(); // before any unit's socket or lock exists
     if (platform::StartupSockets() != 0) {

@@ -1,6 +1,8 @@
 #include "cli/report.h"
 
 #include "app/res/resource.h"
+#include "cli/report_text.h"
+#include "cli/unit_text.h"
 #include "version/program_version.h"
 
 #include <nlohmann/json.hpp>
@@ -13,12 +15,16 @@ namespace {
 
 using nlohmann::json;
 
+json Text(const std::string& bytes) {
+    return ReportText(bytes);
+}
+
 json Optional(const std::string& text) {
-    return text.empty() ? json(nullptr) : json(text);
+    return text.empty() ? json(nullptr) : Text(text);
 }
 
 json Component(const PlannedFile& file) {
-    return {{"component", file.component}, {"file", file.file}, {"bytes", file.bytes}};
+    return {{"component", Text(file.component)}, {"file", Text(file.file)}, {"bytes", file.bytes}};
 }
 
 json Head(const char* kind, const UpdateSet& set, const ReportHead& head) {
@@ -26,17 +32,16 @@ json Head(const char* kind, const UpdateSet& set, const ReportHead& head) {
             {"report", kind},
             {"program", "kqvorlink-cli"},
             {"version", ProgramVersion()},
-            {"set", {{"folder", head.setFolder}, {"model", set.Model()}}},
+            {"set", {{"folder", Text(head.setFolder)}, {"model", Text(set.Model())}}},
             {"start", head.started},
             {"end", Optional(head.ended)}};
 }
 
 // The components the unit was sent: all of the plan after a complete run; after a failure only
 // those whose step had ended before the failing one (the step in progress counts as not sent).
-json SentComponents(const UpdateSet& set, const UnitRun& unit, const WindowState& window,
+json SentComponents(const UpdateSet& set, UnitResult result, const WindowState& window,
                     int& cpuPasses) {
     std::vector<int> finished = window.finishedLabels;
-    const UnitResult result = unit.Result();
     if (result == UnitResult::Failed && !finished.empty())
         finished.pop_back();
     cpuPasses = int(std::count(finished.begin(), finished.end(), IDC_STEP1));
@@ -48,29 +53,29 @@ json SentComponents(const UpdateSet& set, const UnitRun& unit, const WindowState
     return sent;
 }
 
-json UpdateUnit(const UpdateSet& set, const UnitRun& unit) {
-    const UnitOutcome outcome = unit.Outcome();
-    const WindowState window = unit.Window();
+json UpdateUnit(const UpdateSet& set, const ReportedUnit& unit) {
+    const UnitOutcome& outcome = unit.state.outcome;
+    const WindowState& window = unit.state.window;
     int cpuPasses = 0;
-    json sent = SentComponents(set, unit, window, cpuPasses);
-    const bool modelKnown = !window.firstVersionLine.empty();
+    json sent = SentComponents(set, outcome.result, window, cpuPasses);
     // Only a run that went to the dialog's update has a log.
     const bool logged = outcome.result != UnitResult::NotStarted &&
                         outcome.result != UnitResult::Waiting &&
                         outcome.result != UnitResult::Current;
     return {
-        {"address", unit.Address()},
-        {"model", modelKnown ? json(set.Model()) : json(nullptr)},
-        {"version_before", Optional(window.firstVersionLine)},
+        {"address", Text(unit.address)},
+        {"model", window.versionKnown ? Text(set.Model()) : json(nullptr)},
+        {"version_before",
+         window.versionKnown ? Text(VersionAsShown(window.firstVersionLine)) : json(nullptr)},
         {"components", sent},
         {"cpu_passes", cpuPasses},
         {"result", ResultName(outcome.result)},
-        {"message", outcome.message},
+        {"message", Text(outcome.message)},
         {"message_kind", Optional(outcome.messageKind)},
         {"start", Optional(outcome.start)},
         {"end", Optional(outcome.end)},
-        {"log", logged ? json(unit.LogPath()) : json(nullptr)},
-        {"log_kept", logged && unit.LogKept()},
+        {"log", logged ? Text(unit.logPath) : json(nullptr)},
+        {"log_kept", logged && unit.state.logKept},
     };
 }
 
@@ -89,11 +94,11 @@ json CheckUnitObject(const UpdateSet& set, const std::string& address, const Che
         bytes += file.bytes * uint64_t(times);
     }
     return {
-        {"address", address},
+        {"address", Text(address)},
         {"answered", check.answered},
-        {"message", check.answered ? json(nullptr) : json(check.message)},
-        {"model", check.answered ? json(check.model) : json(nullptr)},
-        {"version", check.answered ? json(check.version) : json(nullptr)},
+        {"message", check.answered ? json(nullptr) : Text(check.message)},
+        {"model", check.answered ? Text(check.model) : json(nullptr)},
+        {"version", check.answered ? Text(check.version) : json(nullptr)},
         {"model_matches", check.modelMatches},
         {"components", components},
         {"files", components.size()},
@@ -102,24 +107,75 @@ json CheckUnitObject(const UpdateSet& set, const std::string& address, const Che
     };
 }
 
-} // namespace
-
-std::string UpdateReport(const UpdateSet& set, const ReportHead& head,
-                         const std::vector<std::unique_ptr<UnitRun>>& units) {
-    json report = Head("update", set, head);
-    json list = json::array();
-    // Waiting and running units are counted too, but the summary gives only those that ended.
-    std::map<UnitResult, size_t> count;
-    for (const auto& unit : units) {
-        list.push_back(UpdateUnit(set, *unit));
-        ++count[unit->Result()];
+// One unit's object as it stands in the list of units.
+std::string UnitText(const UpdateSet& set, const ReportedUnit& unit) {
+    std::string text = UpdateUnit(set, unit).dump(2);
+    std::string indented = "    ";
+    for (const char c : text) {
+        indented += c;
+        if (c == '\n')
+            indented += "    ";
     }
+    return indented;
+}
+
+// The whole update report around the units' texts. Waiting and running units are counted too,
+// but the summary gives only those that ended.
+std::string Assembled(const UpdateSet& set, const ReportHead& head,
+                      std::map<UnitResult, size_t>& count, const std::vector<std::string>& units) {
+    json report = Head("update", set, head);
     report["summary"] = {{"complete", count[UnitResult::Complete]},
                          {"current", count[UnitResult::Current]},
                          {"failed", count[UnitResult::Failed]},
                          {"not_started", count[UnitResult::NotStarted]}};
-    report["units"] = list;
-    return report.dump(2) + "\n";
+    std::string text = report.dump(2);
+    text.resize(text.size() - 2); // "\n}": the units go before the closing brace
+    text += ",\n  \"units\": [";
+    for (size_t i = 0; i < units.size(); ++i)
+        (text += i == 0 ? "\n" : ",\n") += units[i];
+    text += units.empty() ? "]\n}\n" : "\n  ]\n}\n";
+    return text;
+}
+
+} // namespace
+
+std::string UpdateReport(const UpdateSet& set, const ReportHead& head,
+                         const std::vector<ReportedUnit>& units) {
+    std::vector<std::string> texts;
+    std::map<UnitResult, size_t> count;
+    for (const ReportedUnit& unit : units) {
+        texts.push_back(UnitText(set, unit));
+        ++count[unit.state.outcome.result];
+    }
+    return Assembled(set, head, count, texts);
+}
+
+std::string UpdateReportBuilder::Text(const UpdateSet& set, const ReportHead& head,
+                                      const std::vector<std::unique_ptr<UnitRun>>& units) {
+    m_kept.resize(units.size());
+    std::vector<std::string> texts;
+    texts.reserve(units.size());
+    std::map<UnitResult, size_t> count;
+    for (size_t i = 0; i < units.size(); ++i) {
+        Kept& kept = m_kept[i];
+        // A waiting or ended unit stays as it was until its result moves on (it only moves
+        // forward); a running one is looked at.
+        const UnitResult result = units[i]->Result();
+        if (!kept.made || result != kept.result || result == UnitResult::Running) {
+            const ReportedUnit unit{units[i]->Address(), units[i]->LogPath(), units[i]->Snapshot()};
+            const WindowState& window = unit.state.window;
+            const Kept now{true, unit.state.outcome.result, window.finishedLabels.size(),
+                           window.versionKnown, ""};
+            if (!kept.made || now.result != kept.result ||
+                now.finishedSteps != kept.finishedSteps || now.versionKnown != kept.versionKnown) {
+                kept = now;
+                kept.text = UnitText(set, unit);
+            }
+        }
+        texts.push_back(kept.text);
+        ++count[kept.result];
+    }
+    return Assembled(set, head, count, texts);
 }
 
 std::string CheckReport(const UpdateSet& set, const ReportHead& head,
@@ -136,7 +192,7 @@ std::string CheckReport(const UpdateSet& set, const ReportHead& head,
     report["summary"] = {{"answered", answered},
                          {"not_answered", results.size() - answered},
                          {"model_matches", matching}};
-    report["units"] = list;
+    report["units"] = std::move(list);
     return report.dump(2) + "\n";
 }
 

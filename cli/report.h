@@ -1,7 +1,8 @@
 #pragma once
 // The JSON reports of `update` and `check` (--report FILE), for a site's own automation. Their
 // schemas are in docs/schema/ and described in the README ("Updating many units"); "schema"
-// names the version of the layout and changes only when a reader would have to change.
+// names the version of the layout and changes only when a reader would have to change. Every
+// text goes in through ReportText (cli/report_text.h), so any byte a unit sent is kept.
 
 #include "cli/check_unit.h"
 #include "cli/unit_run.h"
@@ -21,8 +22,34 @@ struct ReportHead {
     std::string ended; // empty while the run goes on (null in the report)
 };
 
+// One unit as the update report gives it.
+struct ReportedUnit {
+    std::string address;
+    std::string logPath;
+    UnitSnapshot state;
+};
+
 std::string UpdateReport(const UpdateSet& set, const ReportHead& head,
-                         const std::vector<std::unique_ptr<UnitRun>>& units);
+                         const std::vector<ReportedUnit>& units);
+// The update report of every unit's state now, written again and again during a run. A unit's
+// text is made anew only when what the report shows of it has changed (its result, a step that
+// ended, its version text), so a writing costs little more than copying the text.
+class UpdateReportBuilder {
+  public:
+    std::string Text(const UpdateSet& set, const ReportHead& head,
+                     const std::vector<std::unique_ptr<UnitRun>>& units);
+
+  private:
+    // A unit's text and what it was made of, as far as the report shows it.
+    struct Kept {
+        bool made = false;
+        UnitResult result = UnitResult::Waiting;
+        size_t finishedSteps = 0;
+        bool versionKnown = false;
+        std::string text;
+    };
+    std::vector<Kept> m_kept;
+};
 
 // The units checked so far: addresses[i] has results[i].
 std::string CheckReport(const UpdateSet& set, const ReportHead& head,

@@ -4,6 +4,8 @@
 // change: a run cut off at any moment, even by a power cut, leaves a valid report of every unit
 // that had ended.
 
+#include "platform/process.h"
+
 #include <mutex>
 #include <string>
 
@@ -15,13 +17,20 @@ class ReportFile {
     bool Wanted() const { return !m_path.empty(); }
     const std::string& Path() const { return m_path; }
 
+    // Makes the report this run's own before anything is written: a path that is a symbolic
+    // link names its target from then on (the link stays and shows the new report), and a lock
+    // named after that target is held until the ReportFile ends, so that a second run writing
+    // the same report is refused at its start. Empty when it is ours, else why not.
+    std::string Claim();
+
     // Replaces the report with the text in one step (threads may call it at once). false, with
     // Error() saying why, when it could not; the previous report then stays as it was.
     bool Write(const std::string& text);
     std::string Error() const;
 
   private:
-    const std::string m_path;
+    std::string m_path;
+    platform::SingleInstanceLock m_lock;
     mutable std::mutex m_mutex;
     std::string m_error;
 };

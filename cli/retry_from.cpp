@@ -1,6 +1,8 @@
 #include "cli/retry_from.h"
 
+#include "cli/terminal_text.h"
 #include "cli/unit_list.h"
+#include "cli/unit_run.h"
 
 #include <nlohmann/json.hpp>
 
@@ -11,8 +13,20 @@ namespace {
 
 using nlohmann::json;
 
+// The layouts of the update report this program can read (see cli/report.h); a new layout that
+// a reader must know joins here once UnitsToRetry reads it.
+constexpr int kReadableSchemas[] = {1};
+
 bool IsText(const json& object, const char* key) {
     return object.is_object() && object.contains(key) && object[key].is_string();
+}
+
+bool ReadableSchema(const json& report) {
+    if (!report.contains("schema") || !report["schema"].is_number_integer())
+        return false;
+    const auto schema = report["schema"].get<int64_t>();
+    return std::find(std::begin(kReadableSchemas), std::end(kReadableSchemas), schema) !=
+           std::end(kReadableSchemas);
 }
 
 } // namespace
@@ -24,6 +38,10 @@ RetryUnits UnitsToRetry(const std::string& reportText, const std::string& model)
         return {{}, "is no JSON report"};
     if (!IsText(report, "report") || report["report"] != "update")
         return {{}, "is no update report of kqvorlink-cli"};
+    if (!ReadableSchema(report))
+        return {{},
+                "has schema " + (report.contains("schema") ? report["schema"].dump() : "(none)") +
+                    ", which this program cannot read"};
     if (!report.contains("set") || !IsText(report["set"], "model"))
         return {{}, "names no model"};
     const std::string reportModel = report["set"]["model"];
@@ -38,8 +56,13 @@ RetryUnits UnitsToRetry(const std::string& reportText, const std::string& model)
         const std::optional<uint32_t> parsed = ParseDottedAddress(address);
         if (!parsed)
             return {{}, "names '" + address + "', which is no dotted IPv4 address"};
-        const std::string result = unit["result"];
-        if (result == "complete" || result == "current")
+        const std::string word = unit["result"];
+        const std::optional<UnitResult> result = ResultFromName(word);
+        if (!result)
+            return {{},
+                    "gives " + address + " the result '" + TerminalText(word) +
+                        "', which no update report has"};
+        if (Done(*result))
             continue;
         const std::string dotted = DottedAddress(*parsed);
         if (std::find(retry.addresses.begin(), retry.addresses.end(), dotted) ==

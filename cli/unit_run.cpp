@@ -2,6 +2,7 @@
 
 #include "app/res/resource.h"
 #include "cli/check_unit.h"
+#include "cli/unit_text.h"
 #include "platform/clock.h"
 #include "platform/file.h"
 #include "update/component_store.h"
@@ -11,22 +12,34 @@
 
 namespace cli {
 
+namespace {
+
+constexpr std::pair<UnitResult, const char*> kResultNames[] = {
+    {UnitResult::Waiting, "waiting"},   {UnitResult::Running, "running"},
+    {UnitResult::Complete, "complete"}, {UnitResult::Current, "current"},
+    {UnitResult::Failed, "failed"},     {UnitResult::NotStarted, "not started"},
+};
+
+} // namespace
+
 const char* ResultName(UnitResult result) {
-    switch (result) {
-    case UnitResult::Waiting:
-        return "waiting";
-    case UnitResult::Running:
-        return "running";
-    case UnitResult::Complete:
-        return "complete";
-    case UnitResult::Current:
-        return "current";
-    case UnitResult::Failed:
-        return "failed";
-    case UnitResult::NotStarted:
-        return "not started";
+    for (const auto& [value, name] : kResultNames) {
+        if (value == result)
+            return name;
     }
     return "";
+}
+
+std::optional<UnitResult> ResultFromName(std::string_view name) {
+    for (const auto& [value, word] : kResultNames) {
+        if (name == word)
+            return value;
+    }
+    return std::nullopt;
+}
+
+bool Done(UnitResult result) {
+    return result == UnitResult::Complete || result == UnitResult::Current;
 }
 
 std::string LocalIsoTime() {
@@ -48,7 +61,8 @@ UnitRun::UnitRun(std::string address, const UpdateSet& set, std::shared_ptr<Comp
     : m_address(std::move(address)), m_set(set), m_store(std::move(store)),
       m_logPath((logs.dir.empty() ? std::string() : logs.dir + "/") + "KQVorlink-" + m_address +
                 ".log"),
-      m_keepLog(logs.keepAfterSuccess), m_skipVersion(std::move(skipVersion)) {}
+      m_keepLog(logs.keepAfterSuccess),
+      m_skipVersion(skipVersion ? std::optional(VersionAsShown(*skipVersion)) : std::nullopt) {}
 
 UnitRun::~UnitRun() = default;
 
@@ -66,6 +80,7 @@ bool UnitRun::AlreadyCurrent() {
     m_outcome.messageKind = "information";
     m_final.firstVersionLine = check.version;
     m_final.versionLine = check.version;
+    m_final.versionKnown = true;
     return true;
 }
 
@@ -79,7 +94,9 @@ void UnitRun::MarkRunning() {
 }
 
 void UnitRun::Ended(UnitResult result) {
+    const bool logKept = platform::RegularFileSize(m_logPath.c_str()).has_value();
     std::lock_guard lock(m_mutex);
+    m_logKept = logKept;
     m_outcome.end = LocalIsoTime();
     m_outcome.seconds = double(platform::NowMs() - m_beganMs) / 1000.0;
     m_result = result;
@@ -114,7 +131,7 @@ void UnitRun::Run() {
         // The box that ended the run is its last one; a run may also end without any box (a
         // file that could not be read whole).
         if (!window.boxes.empty()) {
-            m_outcome.message = window.boxes.back().text;
+            m_outcome.message = WithoutLineEnd(window.boxes.back().text);
             m_outcome.messageKind = window.boxes.back().kind;
         } else if (result != kRunOk) {
             m_outcome.message = "The update ended without a message; see the log.";
@@ -155,6 +172,16 @@ UnitOutcome UnitRun::Outcome() const {
     return outcome;
 }
 
+UnitSnapshot UnitRun::Snapshot() const {
+    std::lock_guard lock(m_mutex);
+    UnitSnapshot snapshot{m_outcome, m_window ? m_window->State() : m_final, m_logKept};
+    snapshot.outcome.result = m_result;
+    // A running unit's log is being written.
+    if (m_result == UnitResult::Running)
+        snapshot.logKept = true;
+    return snapshot;
+}
+
 WindowState UnitRun::Window() const {
     std::lock_guard lock(m_mutex);
     return m_window ? m_window->State() : m_final;
@@ -167,10 +194,6 @@ std::string UnitRun::Model() const {
     if (m_model.empty() && m_window && m_window->Identified())
         return m_set.Model();
     return m_model;
-}
-
-bool UnitRun::LogKept() const {
-    return platform::RegularFileSize(m_logPath.c_str()).has_value();
 }
 
 std::string UnitRun::VersionBefore() const {

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 class ComponentStore;
 
@@ -18,7 +19,14 @@ namespace cli {
 
 // Current: the unit already had the version that was to be skipped and was left as it was.
 enum class UnitResult { Waiting, Running, Complete, Current, Failed, NotStarted };
+// The result's word in the report, and back: nullopt for a word that the update report's schema
+// (docs/schema/update-report.schema.json, units[].result) does not list.
 const char* ResultName(UnitResult result);
+std::optional<UnitResult> ResultFromName(std::string_view name);
+// Whether a unit needs nothing more: it completed, or was current already. The one rule behind
+// the exit status, the units --retry-from runs again and the view (the schema's "complete" and
+// "current"; every other word means the unit is to be run again).
+bool Done(UnitResult result);
 
 struct UnitOutcome {
     UnitResult result = UnitResult::Waiting;
@@ -26,6 +34,13 @@ struct UnitOutcome {
     std::string messageKind; // "information", "warning", "stop" or empty
     std::string start, end;  // local times, ISO 8601
     double seconds = 0;
+};
+
+// Everything the report says of a unit, taken at one moment.
+struct UnitSnapshot {
+    UnitOutcome outcome;
+    WindowState window;
+    bool logKept = false;
 };
 
 struct LogPolicy {
@@ -43,8 +58,6 @@ class UnitRun {
 
     const std::string& Address() const { return m_address; }
     const std::string& LogPath() const { return m_logPath; }
-    // Whether the log is still there after the run (kept after failure or with --keep-logs).
-    bool LogKept() const;
     // Runs the whole update on the calling thread.
     void Run();
     // Marks the unit as running from now on (Run does it too).
@@ -56,7 +69,8 @@ class UnitRun {
 
     UnitResult Result() const { return m_result; }
     UnitOutcome Outcome() const; // complete once Result() is final
-    WindowState Window() const;  // what the run shows now (empty before it starts)
+    UnitSnapshot Snapshot() const;
+    WindowState Window() const; // what the run shows now (empty before it starts)
     // The model the unit named itself, empty until it has answered.
     std::string Model() const;
     // The unit's version text before the update, empty when it was not read.
@@ -81,6 +95,7 @@ class UnitRun {
     std::atomic<UnitResult> m_result{UnitResult::Waiting};
     UnitOutcome m_outcome;
     uint64_t m_beganMs = 0;
+    bool m_logKept = false; // looked at once, when the run has ended
 };
 
 // The local time now as "YYYY-MM-DDTHH:MM:SS".

@@ -38,8 +38,9 @@ void UnitWindow::SetItemText(int id, const std::string& text) {
     if (id == IDC_VERSION_LINE) {
         m_state.identified = true;
         m_state.versionLine = text;
-        if (m_state.firstVersionLine.empty())
+        if (!m_state.versionKnown)
             m_state.firstVersionLine = text;
+        m_state.versionKnown = true;
     }
 }
 

@@ -31,6 +31,7 @@ struct WindowState {
     std::vector<int> finishedLabels; // labels shown again after their step, in order
     std::vector<BoxShown> boxes;
     std::string firstVersionLine; // the version text as the unit first told it
+    bool versionKnown = false;    // it has been told (it may be empty)
 };
 
 class UnitWindow final : public platform::DialogHost {

@@ -29,9 +29,10 @@ bool DeleteFileNamed(const char* name);
 // sharing and closed again. false when the file could not be opened or written.
 bool AppendToFile(const char* name, const void* data, size_t length);
 
-// Writes a file anew so that it is never seen half written: the bytes go to NAME.tmp in the same
-// folder, reach the disk, and then take the name in one step, replacing the file that had it.
-// false when any part failed (LastFileError() set); the file that had the name is then as it was.
+// Writes a file anew so that it is never seen half written: the bytes go to a temporary file of
+// a name of its own in the same folder (NAME.tmp-<process>-<count>), reach the disk, and then take
+// the name in one step, replacing the file that had it. false when any part failed (LastFileError()
+// set); the file that had the name is then as it was.
 bool ReplaceFileWhole(const char* name, const void* data, size_t length);
 
 // Reads an existing file whole (read-only, read sharing). nullopt when it cannot be opened

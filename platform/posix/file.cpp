@@ -6,6 +6,7 @@
 
 #include "platform/posix/name_match.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -357,7 +358,10 @@ FindInCurrentDirectory(const std::vector<std::string>& patterns) {
 }
 
 bool ReplaceFileWhole(const char* name, const void* data, size_t length) {
-    const std::string temporary = std::string(name) + ".tmp";
+    // A name of its own for each writing, so that two writers never write into one file.
+    static std::atomic<unsigned> s_count{0};
+    const std::string temporary =
+        std::string(name) + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(++s_count);
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) {
         RecordErrno(temporary.c_str());

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 
 namespace platform {
 namespace {
@@ -154,7 +155,11 @@ FindInCurrentDirectory(const std::vector<std::string>& patterns) {
 }
 
 bool ReplaceFileWhole(const char* name, const void* data, size_t length) {
-    const std::string temporary = std::string(name) + ".tmp";
+    // A name of its own for each writing, so that two writers never write into one file.
+    static std::atomic<unsigned> s_count{0};
+    const std::string temporary = std::string(name) + ".tmp-" +
+                                  std::to_string(::GetCurrentProcessId()) + "-" +
+                                  std::to_string(++s_count);
     const HANDLE file = ::CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)

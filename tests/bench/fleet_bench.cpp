@@ -7,6 +7,10 @@
 //   fleet_bench [--no-real-time] [--scale S] [--units N]   (defaults: 0.05; 1, 16, 64 and 256)
 //   fleet_bench --small     1 and 4 units on 127.0.14.210 and on, a set of a tenth without
 //                           its CPU program, scaled only
+//   fleet_bench --report-cost [--units N]   the price of --report: 1,024 and 4,096 units
+//                           (127.1.0.0/16) that fail at once (nothing listens) and that complete
+//                           (a set of a hundredth without its CPU program), each without and
+//                           with --report: wall and CPU time, peak memory
 //
 // A run in which not every unit completed, or whose memory is over its budget, says so, shows
 // no ratio and makes the exit status 1.
@@ -23,18 +27,21 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 namespace {
 
 double g_scale = 0.05;
 int g_firstUnit = 6 * 256 + 1; // 127.0.6.1
-size_t g_divisor = 1;          // every file's size is divided by this
-bool g_cpuProgram = true;      // the set holds a CPU program (telnet, quiet periods, restart)
+int g_secondOctet = 0;
+size_t g_divisor = 1;     // every file's size is divided by this
+bool g_cpuProgram = true; // the set holds a CPU program (telnet, quiet periods, restart)
 
 // 127.0.6.1 and on, unit by unit.
 std::string UnitAddress(int i) {
     const int n = g_firstUnit + i;
-    return "127.0." + std::to_string(n / 256) + "." + std::to_string(n % 256);
+    return "127." + std::to_string(g_secondOctet + n / 65536) + "." +
+           std::to_string(n / 256 % 256) + "." + std::to_string(n % 256);
 }
 
 uint64_t WriteSet() {
@@ -67,6 +74,8 @@ pid_t StartUnits(int count, const std::string& storeRoot, int ready[2]) {
         config.address = UnitAddress(i);
         config.storeDir = storeRoot + "/" + config.address;
         config.restartRefuseMs = uint32_t(3000 * g_scale) + 1;
+        config.keptContentBytes = 0;    // the files are in the store
+        config.idleTimeoutMs = 3600000; // the last of 4,096 units may wait minutes for its turn
         std::filesystem::create_directories(config.storeDir);
         units.push_back(std::make_unique<sim::Unit>(config));
         if (!units.back()->Start()) {
@@ -84,16 +93,20 @@ pid_t StartUnits(int count, const std::string& storeRoot, int ready[2]) {
 
 struct Result {
     double seconds = 0;
+    double cpuSeconds = 0;
     long peakKiB = 0;
     int status = -1;
 };
 
+constexpr int kFleetLimitS = 300; // a run still going then is killed and said so
+
 // Runs `kqvorlink-cli update` on `count` units in a child process of its own, so that its peak
 // memory is its own.
-Result RunFleet(int count, double scale) {
+Result RunFleet(int count, double scale, std::vector<std::string> extra = {}) {
     std::vector<std::string> args = {"kqvorlink-cli", "update", "--jobs",
                                      std::to_string(std::min(count, 256)),
                                      UnitAddress(0) + "-" + UnitAddress(count - 1)};
+    args.insert(args.end(), extra.begin(), extra.end());
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = fork();
     if (pid == 0) {
@@ -106,13 +119,34 @@ Result RunFleet(int count, double scale) {
     }
     int status = 0;
     rusage usage{};
-    wait4(pid, &status, 0, &usage);
+    for (;;) {
+        const pid_t ended = wait4(pid, &status, WNOHANG, &usage);
+        if (ended == pid || ended < 0)
+            break;
+        if (std::chrono::steady_clock::now() - start > std::chrono::seconds(kFleetLimitS))
+            kill(pid, SIGKILL);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     Result result;
     result.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    result.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                        double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     result.peakKiB = usage.ru_maxrss;
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
+}
+
+// The summary's lines of the units that did not complete, the first few.
+void PrintFailedUnits(int count) {
+    std::ifstream output("fleet-output.txt");
+    int failed = 0;
+    for (std::string line; std::getline(output, line);) {
+        if (line.find(" failed ") != std::string::npos && line.find("(") == std::string::npos &&
+            ++failed <= 3)
+            std::printf("    %s\n", line.c_str());
+    }
+    std::printf("    %d of %d units failed\n", failed, count);
 }
 
 // Prints one row; returns the fleet's wall time, or -1 when the run failed or was over its
@@ -145,19 +179,67 @@ double Measure(int count, double scale, uint64_t setBytes, double oneUnitSeconds
     std::printf("%-10s %5d %9.2f s %9s %9.1f MiB %9.1f MiB %s%s\n", tag, count, r.seconds,
                 ratio.c_str(), r.peakKiB / 1024.0, budgetMiB, withinBudget ? "within" : "OVER",
                 r.status == 0 ? "" : "  FAILED: not every unit completed");
-    if (r.status != 0) {
-        // The summary's lines of the units that did not complete, the first few.
-        std::ifstream output("fleet-output.txt");
-        int failed = 0;
-        for (std::string line; std::getline(output, line);) {
-            if (line.find(" failed ") != std::string::npos && line.find("(") == std::string::npos &&
-                ++failed <= 3)
-                std::printf("    %s\n", line.c_str());
-        }
-        std::printf("    %d of %d units failed\n", failed, count);
-    }
+    if (r.status != 0)
+        PrintFailedUnits(count);
     std::fflush(stdout);
     return good ? r.seconds : -1;
+}
+
+// One row of --report-cost: `count` units that complete (simulated) or fail at once (nobody
+// listens), without and with --report.
+bool MeasureReportCost(int count, bool complete) {
+    int ready[2];
+    pid_t units = -1;
+    if (complete) {
+        if (pipe(ready) != 0)
+            return false;
+        units = StartUnits(count, (std::filesystem::current_path() / "stores").string(), ready);
+        char ok = 0;
+        if (read(ready[0], &ok, 1) != 1)
+            return false;
+    }
+    bool good = true;
+    for (const bool report : {false, true}) {
+        const Result r = RunFleet(count, g_scale,
+                                  report ? std::vector<std::string>{"--report", "report.json"}
+                                         : std::vector<std::string>{});
+        const bool expected = r.status == (complete ? 0 : 1);
+        std::printf("%5d %-9s %-6s %9.2f s %9.2f s %9.1f MiB  %s\n", count,
+                    complete ? "complete" : "fail", report ? "yes" : "no", r.seconds, r.cpuSeconds,
+                    r.peakKiB / 1024.0,
+                    expected       ? ""
+                    : r.status < 0 ? "KILLED or crashed"
+                                   : "UNEXPECTED exit status");
+        if (complete && r.status > 0)
+            PrintFailedUnits(count);
+        std::fflush(stdout);
+        good = good && expected;
+    }
+    if (complete) {
+        kill(units, SIGTERM);
+        waitpid(units, nullptr, 0);
+        close(ready[0]);
+        close(ready[1]);
+        std::filesystem::remove_all("stores");
+    }
+    return good;
+}
+
+int ReportCost(const std::vector<int>& counts) {
+    g_secondOctet = 1; // 127.1.0.0/16, where no test's unit runs
+    g_firstUnit = 1;
+    g_divisor = 100;
+    g_cpuProgram = false;
+    std::printf("update set: %.2f MiB without a CPU program; time scale %.2f; jobs 256\n",
+                double(WriteSet()) / 1048576.0, g_scale);
+    std::printf("%5s %-9s %-6s %11s %11s %13s\n", "units", "units", "report", "wall", "CPU",
+                "peak memory");
+    bool good = true;
+    for (const int count : counts) {
+        for (const bool complete : {false, true})
+            good = MeasureReportCost(count, complete) && good;
+    }
+    return good ? 0 : 1;
 }
 
 } // namespace
@@ -170,6 +252,7 @@ int main(int argc, char** argv) {
         setrlimit(RLIMIT_NOFILE, &files);
     }
     bool realTime = true;
+    bool reportCost = false;
     std::vector<int> counts = {16, 64, 256};
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--small") == 0) {
@@ -185,8 +268,12 @@ int main(int argc, char** argv) {
             g_scale = std::atof(argv[++i]);
         else if (std::strcmp(argv[i], "--units") == 0 && i + 1 < argc)
             counts = {std::atoi(argv[++i])};
+        else if (std::strcmp(argv[i], "--report-cost") == 0)
+            reportCost = true;
     }
     TempFolder folder("fleet-bench");
+    if (reportCost)
+        return ReportCost(counts.size() == 1 ? counts : std::vector<int>{1024, 4096});
     const uint64_t setBytes = WriteSet();
     std::printf("update set: %.2f MiB %s a CPU program; time scale %.2f\n",
                 double(setBytes) / 1048576.0, g_cpuProgram ? "with" : "without", g_scale);

@@ -1,6 +1,7 @@
 // What the fleet front end takes on its command line: argument rows that are usage errors and send
 // nothing, the UNIT lists, and one mark per option of check and update.
 
+#include "cli/report_file.h"
 #include "tests/cli/fleet_fixture.h"
 
 namespace {
@@ -10,8 +11,9 @@ namespace {
 struct BadArguments {
     const char* name;
     std::vector<std::string> args;
-    const char* named; // the error names this
-    std::string unit;  // the unit that must receive nothing
+    const char* named;        // the error names this
+    std::string unit;         // the unit that must receive nothing
+    bool reportTaken = false; // another run holds report.json
 };
 
 void PrintTo(const BadArguments& row, std::ostream* out) {
@@ -24,8 +26,15 @@ TEST_P(FleetArgumentsTest, UsageErrorNamesTheArgumentAndSendsNothing) {
     sim::Unit& unit = AddUnitAt(GetParam().unit);
     WriteTextFile("units.txt", GetParam().unit + "\n# a comment\n127.0.3.999\n");
     std::filesystem::create_directory("empty-set");
-    WriteTextFile("b2-report.json", R"({"report": "update", "set": {"model": "KQ-B2"},
+    WriteTextFile("b2-report.json", R"({"schema": 1, "report": "update", "set": {"model": "KQ-B2"},
         "units": [{"address": "127.0.11.9", "result": "failed"}]})");
+    WriteTextFile("schema9.json", R"({"schema": 9, "report": "update", "set": {"model": "KQ-A2"},
+        "units": [{"address": "127.0.20.250", "result": "failed"}]})");
+    WriteTextFile("odd-word.json", R"({"schema": 1, "report": "update", "set": {"model": "KQ-A2"},
+        "units": [{"address": "127.0.20.251", "result": "Complete"}]})");
+    cli::ReportFile other("report.json");
+    if (GetParam().reportTaken)
+        ASSERT_EQ(other.Claim(), "");
     WriteTextFile("summary.txt", "127.0.11.10     failed  Error : Device Type Wrong.\n");
     EXPECT_EQ(Cli(GetParam().args), 2);
     EXPECT_NE(ReadTextFile("cli-errors.txt").find(GetParam().named), std::string::npos)
@@ -95,7 +104,25 @@ INSTANTIATE_TEST_SUITE_P(
         BadArguments{"RetryFromOtherModelsReport",
                      {"update", "--retry-from", "b2-report.json"},
                      "model KQ-B2",
-                     "127.0.11.9"}),
+                     "127.0.11.9"},
+        BadArguments{"RetryFromUnknownSchema",
+                     {"update", "--retry-from", "schema9.json"},
+                     "schema9.json' has schema 9",
+                     "127.0.20.250"},
+        BadArguments{"RetryFromUnknownResultWord",
+                     {"update", "--retry-from", "odd-word.json"},
+                     "the result 'Complete'",
+                     "127.0.20.251"},
+        BadArguments{"ReportThatAnotherRunWrites",
+                     {"update", "--report", "report.json", "127.0.20.252"},
+                     "report.json': another run is writing this report",
+                     "127.0.20.252",
+                     true},
+        BadArguments{"CheckReportThatAnotherRunWrites",
+                     {"check", "--report", "report.json", "127.0.20.253"},
+                     "report.json': another run is writing this report",
+                     "127.0.20.253",
+                     true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct GoodUnits {

@@ -59,6 +59,16 @@ inline int Cli(std::vector<std::string> args) {
     return status;
 }
 
+// The status of tests/support/validate_report.py on a report: 0 when it meets its schema
+// (docs/schema/NAME), 1 when not.
+inline int ValidatorStatus(const std::string& schema, const std::string& report) {
+    const std::string source = KQ_SOURCE_DIR;
+    const std::string command = "/usr/bin/python3 " + source +
+                                "/tests/support/validate_report.py " + source + "/docs/schema/" +
+                                schema + " " + report;
+    return WEXITSTATUS(std::system(command.c_str()));
+}
+
 // What the unit received, with the data port of each PORT command left out.
 inline std::vector<std::string> CommandsWithoutPorts(const sim::Unit& unit) {
     std::vector<std::string> out;

@@ -44,7 +44,7 @@ struct FailingUnit {
 TEST_F(FleetTest, FleetOfSixteenCompletesFourteenAndReportsTheTwoThatFailed) {
     const FailingUnit failing[] = {
         {25, "KQ-B2", nullptr, "Error : Device Type Wrong.", "stop"},
-        {27, "KQ-A2", "EXCM k_Sd", "550 Shading data refused.\r\n", "warning"},
+        {27, "KQ-A2", "EXCM k_Sd", "550 Shading data refused.", "warning"},
     };
     std::map<int, const FailingUnit*> failingByN;
     for (const FailingUnit& f : failing)

@@ -37,6 +37,7 @@ declare -A PARSER=(
         CpuFileVersion FormatStorCommand MakeUploadHeader EncodeUploadHeader RecordLogText"
     [unit_command_reader_fuzz]="sim::LineReader::Feed sim::LineReader::PopLine"
     [upload_record_fuzz]="sim::FindSelector sim::CheckUpload"
+    [report_writer_fuzz]="cli::ReportText cli::UpdateReport cli::CheckReport"
 )
 # The longest input worth trying: a parameter file somewhat past its 100-byte buffer, a command
 # line past the reader's 4096-byte cut, ... (the reply target repeats a short input to fill a
@@ -47,6 +48,7 @@ declare -A MAX_LEN=(
     [discovery_names_fuzz]=4096
     [unit_command_reader_fuzz]=12000
     [upload_record_fuzz]=4096
+    [report_writer_fuzz]=4096
 )
 [ ${#TARGETS[@]} -gt 0 ] || TARGETS=($(printf '%s\n' "${!PARSER[@]}" | sort))
 

@@ -1,0 +1,52 @@
+#pragma once
+// The update report's one writer: a thread of its own that writes the newest state when
+// something has changed, at most once every kGapMs, and a last time at the end. Units only say
+// that something changed; the text is built here, one snapshot after the other, so the report on
+// disk only ever moves forward (a unit once written as ended is never written as running again),
+// a unit's end reaches the disk within about a gap and one write, and the cost is one report
+// per gap however many units end in it: linear in the rig and the run's length.
+
+#include "cli/report_file.h"
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace cli {
+
+class ReportWriter {
+  public:
+    static constexpr unsigned kGapMs = 200; // at most five writes a second
+
+    // snapshot: the whole report text of the state now (called on the writer's thread).
+    // failed: told once, on the writer's thread, when a write failed first, with why.
+    ReportWriter(ReportFile& file, std::function<std::string()> snapshot,
+                 std::function<void(const std::string& why)> failed);
+    ReportWriter(const ReportWriter&) = delete;
+    ReportWriter& operator=(const ReportWriter&) = delete;
+    ~ReportWriter(); // finishes
+
+    // Something in the report has changed (any thread, cheap).
+    void Changed();
+    // Writes the state now a last time and ends the thread. false when any write of the run
+    // failed.
+    bool Finish();
+
+  private:
+    void Loop();
+    void WriteOnce();
+
+    ReportFile& m_file;
+    const std::function<std::string()> m_snapshot;
+    const std::function<void(const std::string&)> m_failed;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_changed = false;
+    bool m_finishing = false;
+    bool m_anyFailed = false; // only the writer's thread touches it until it is joined
+    std::thread m_thread;
+};
+
+} // namespace cli
