@@ -33,11 +33,10 @@ json Head(const char* kind, const UpdateSet& set, const ReportHead& head) {
 
 // The components the unit was sent: all of the plan after a complete run; after a failure only
 // those whose step had ended before the failing one (the step in progress counts as not sent).
-json SentComponents(const UpdateSet& set, const UnitRun& unit, const WindowState& window,
+json SentComponents(const UpdateSet& set, const UnitOutcome& outcome, const WindowState& window,
                     int& cpuPasses) {
     std::vector<int> finished = window.finishedLabels;
-    const UnitResult result = unit.Result();
-    if (result == UnitResult::Failed && !finished.empty())
+    if (outcome.result == UnitResult::Failed && !outcome.updateComplete && !finished.empty())
         finished.pop_back();
     cpuPasses = int(std::count(finished.begin(), finished.end(), IDC_STEP1));
     json sent = json::array();
@@ -52,7 +51,7 @@ json UpdateUnit(const UpdateSet& set, const UnitRun& unit) {
     const UnitOutcome outcome = unit.Outcome();
     const WindowState window = unit.Window();
     int cpuPasses = 0;
-    json sent = SentComponents(set, unit, window, cpuPasses);
+    json sent = SentComponents(set, outcome, window, cpuPasses);
     const bool modelKnown = !window.firstVersionLine.empty();
     // Only a run that went to the dialog's update has a log.
     const bool logged = outcome.result != UnitResult::NotStarted &&
@@ -62,6 +61,7 @@ json UpdateUnit(const UpdateSet& set, const UnitRun& unit) {
         {"address", unit.Address()},
         {"model", modelKnown ? json(set.Model()) : json(nullptr)},
         {"version_before", Optional(window.firstVersionLine)},
+        {"version_after", outcome.versionAfter ? json(*outcome.versionAfter) : json(nullptr)},
         {"components", sent},
         {"cpu_passes", cpuPasses},
         {"result", ResultName(outcome.result)},
@@ -107,6 +107,7 @@ json CheckUnitObject(const UpdateSet& set, const std::string& address, const Che
 std::string UpdateReport(const UpdateSet& set, const ReportHead& head,
                          const std::vector<std::unique_ptr<UnitRun>>& units) {
     json report = Head("update", set, head);
+    report["target_version"] = Optional(head.targetVersion);
     json list = json::array();
     // Waiting and running units are counted too, but the summary gives only those that ended.
     std::map<UnitResult, size_t> count;
