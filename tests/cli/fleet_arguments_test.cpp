@@ -95,7 +95,15 @@ INSTANTIATE_TEST_SUITE_P(
         BadArguments{"RetryFromOtherModelsReport",
                      {"update", "--retry-from", "b2-report.json"},
                      "model KQ-B2",
-                     "127.0.11.9"}),
+                     "127.0.11.9"},
+        BadArguments{"TargetVersionEmpty",
+                     {"update", "--target-version", " ", "127.0.23.20"},
+                     "--target-version needs a version text",
+                     "127.0.23.20"},
+        BadArguments{"SkipVersionOtherThanTarget",
+                     {"update", "--skip-version", "A", "--target-version", "B", "127.0.23.21"},
+                     "differ",
+                     "127.0.23.21"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct GoodUnits {
