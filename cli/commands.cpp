@@ -147,7 +147,7 @@ int Update(const Options& options, const UnitList& list, const UpdateSet& set, R
             SayReportFailed(err, report);
     };
     std::atomic<unsigned> failures{0};
-    FleetView view(out, terminal, set.Model());
+    FleetView view(out, terminal);
     RunPool(
         units.size(), options.jobs,
         {[&](size_t i) {
@@ -176,8 +176,8 @@ int Update(const Options& options, const UnitList& list, const UpdateSet& set, R
     }
     view.Refresh(units);
     if (stopped > 0)
-        std::fprintf(out, "Stopped after %u failed unit(s): %zu unit(s) not started.\n",
-                     failures.load(), stopped);
+        view.Notice("Stopped after " + std::to_string(failures.load()) +
+                    " failed unit(s): " + std::to_string(stopped) + " unit(s) not started.");
     view.Summary(units);
 
     head.ended = LocalIsoTime();
