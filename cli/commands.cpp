@@ -203,9 +203,7 @@ std::string VersionOptionsError(Options& options) {
     if (options.targetVersion && options.skipVersion &&
         options.skipVersion != options.targetVersion)
         return "--skip-version '" + *options.skipVersion + "' and --target-version '" +
-               *options.targetVersion +
-               "' differ; --target-version alone leaves units at it as "
-               "they are";
+               *options.targetVersion + "' differ; a unit at the target is left as it is anyway";
     return "";
 }
 

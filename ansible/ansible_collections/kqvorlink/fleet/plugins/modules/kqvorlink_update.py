@@ -126,7 +126,7 @@ units:
   description:
     - The report's units, one dictionary per unit in the order given.
     - An update report's unit has C(address), C(model), C(version_before), C(version_after)
-      (schema 2: what the unit said when asked again after the update, or null), C(components),
+      (schema 2, what the unit said when asked again after the update, or null), C(components),
       C(cpu_passes), C(result) (C(complete), C(current), C(failed) or C(not started)),
       C(message), C(message_kind), C(start), C(end), C(log) and C(log_kept).
     - A check report's unit has C(address), C(answered), C(message), C(model), C(version),
