@@ -2,6 +2,7 @@
 
 #include "cli/unit_text.h"
 #include "link/protocol_format.h"
+#include "platform/clock.h"
 #include "platform/process.h"
 #include "update/component_store.h"
 #include "update/unit_lock.h"
@@ -14,10 +15,11 @@ namespace {
 
 constexpr size_t kModelLength = 5;
 constexpr size_t kVersionTextCapacity = 65536;
+constexpr int kConnectionNotTaken = 2; // LogInFtp's result when no attempt connected
 
 } // namespace
 
-CheckResult CheckUnit(const std::string& address, const UpdateSet& set) {
+CheckResult CheckUnit(const std::string& address, const UpdateSet& set, const CheckWay& way) {
     CheckResult check;
     // A unit in the middle of an update is left alone.
     platform::SingleInstanceLock lock;
@@ -27,12 +29,20 @@ CheckResult CheckUnit(const std::string& address, const UpdateSet& set) {
         return check;
     }
     UnitWindow* window = nullptr;
-    CUpdaterDlg run(UnitWindowFactory(&window), "", std::make_shared<ComponentStore>(false));
+    CUpdaterDlg run(UnitWindowFactory(&window), way.logPath,
+                    std::make_shared<ComponentStore>(false));
     run.m_ulDeviceAddr = platform::InetAddr(address.c_str());
 
+    // Only a connection that was not taken is tried again: a unit that answered has spoken.
+    int loggedIn = kConnectionNotTaken;
+    for (int attempt = 0; attempt < way.attempts && loggedIn == kConnectionNotTaken; ++attempt) {
+        if (attempt > 0)
+            platform::SleepMs(way.pauseMs);
+        loggedIn = run.LogInFtp(1);
+    }
     char modelText[kModelLength + 2] = {};
     std::vector<char> versionText(kVersionTextCapacity, '\0');
-    if (run.LogInFtp(1) == 0 && run.IdentifyDevice(modelText, versionText.data()) == 1) {
+    if (loggedIn == 0 && run.IdentifyDevice(modelText, versionText.data()) == 1) {
         ReplyBuffer reply;
         check.answered = run.Exchange(run.m_sockCtrl, "QUIT\r\n", reply, 0) == 0;
     }

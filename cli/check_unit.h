@@ -4,6 +4,7 @@
 
 #include "cli/update_set.h"
 
+#include <cstdint>
 #include <string>
 
 namespace cli {
@@ -17,6 +18,14 @@ struct CheckResult {
     std::string message; // why it did not answer
 };
 
-CheckResult CheckUnit(const std::string& address, const UpdateSet& set);
+// How persistent the log-in is: `check` tries once; the look after an update tries again while
+// the unit does not take the connection, `pauseMs` apart, and logs into the unit's own log.
+struct CheckWay {
+    int attempts = 1;
+    uint32_t pauseMs = 0;
+    std::string logPath; // empty: no log
+};
+
+CheckResult CheckUnit(const std::string& address, const UpdateSet& set, const CheckWay& way = {});
 
 } // namespace cli

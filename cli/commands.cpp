@@ -8,6 +8,7 @@
 #include "cli/retry_from.h"
 #include "cli/terminal_text.h"
 #include "cli/unit_list.h"
+#include "cli/version_rule.h"
 #include "cli/worker_pool.h"
 #include "platform/console.h"
 #include "platform/file.h"
@@ -42,6 +43,7 @@ struct Options {
     unsigned stopAfterFailures = 0; // 0: never stop
     std::string retryFrom;
     std::optional<std::string> skipVersion;
+    std::optional<std::string> targetVersion;
     std::vector<std::string> units;
 };
 
@@ -95,7 +97,7 @@ void SayCutOff(std::FILE* err, const std::vector<std::unique_ptr<UnitRun>>& unit
 
 int Check(const Options& options, const UnitList& units, const UpdateSet& set, ReportFile& report,
           std::FILE* out, std::FILE* err) {
-    ReportHead head{std::filesystem::current_path().string(), LocalIsoTime(), ""};
+    ReportHead head{std::filesystem::current_path().string(), LocalIsoTime(), "", ""};
     if (const std::string error = FirstReportError(report, CheckReport(set, head, {}, {}));
         !error.empty())
         return UsageError(err, error);
@@ -159,10 +161,14 @@ int Update(const Options& options, const UnitList& list, const UpdateSet& set, R
     const auto store = std::make_shared<ComponentStore>(true);
     const LogPolicy logs{options.logDir, options.keepLogs};
     std::vector<std::unique_ptr<UnitRun>> units;
+    // --target-version is a --skip-version too; a set with a CPU program is always read back.
+    VersionRule versions{options.targetVersion ? options.targetVersion : options.skipVersion,
+                         options.targetVersion, options.targetVersion || set.HasCpuProgram()};
     for (const std::string& address : list.addresses)
-        units.push_back(std::make_unique<UnitRun>(address, set, store, logs, options.skipVersion));
+        units.push_back(std::make_unique<UnitRun>(address, set, store, logs, versions));
 
-    ReportHead head{std::filesystem::current_path().string(), LocalIsoTime(), ""};
+    ReportHead head{std::filesystem::current_path().string(), LocalIsoTime(), "",
+                    options.targetVersion.value_or("")};
     UpdateReportBuilder builder; // here, then only on the writer's thread
     if (const std::string error = FirstReportError(report, builder.Text(set, head, units));
         !error.empty())
@@ -255,6 +261,22 @@ int Update(const Options& options, const UnitList& list, const UpdateSet& set, R
     return 0;
 }
 
+// Version texts are taken in the form they are compared in; a target names a version, and a
+// second version to skip would leave units that never reach the target.
+std::string VersionOptionsError(Options& options) {
+    for (std::optional<std::string>* text : {&options.skipVersion, &options.targetVersion}) {
+        if (*text)
+            **text = ComparableVersion(**text);
+    }
+    if (options.targetVersion && options.targetVersion->empty())
+        return "--target-version needs a version text";
+    if (options.targetVersion && options.skipVersion &&
+        options.skipVersion != options.targetVersion)
+        return "--skip-version '" + *options.skipVersion + "' and --target-version '" +
+               *options.targetVersion + "' differ; a unit at the target is left as it is anyway";
+    return "";
+}
+
 // Relative paths name places as seen from where the program was started, before it changes to
 // the set's folder.
 std::string Absolute(const std::string& path) {
@@ -327,6 +349,9 @@ int RunCli(int argc, char** argv, std::FILE* out, std::FILE* err) {
                        "run the units that did not complete in that earlier JSON report");
     update->add_option("--skip-version", options.skipVersion,
                        "leave units that give exactly this version text as they are");
+    update->add_option("--target-version", options.targetVersion,
+                       "the version the units must end up with: units at it are left as they "
+                       "are, every updated unit is asked again and fails unless it reports it");
 
     if (argc > 1 && argv[1][0] != '-' && std::string(argv[1]) != "check" &&
         std::string(argv[1]) != "update")
@@ -361,6 +386,8 @@ int RunCli(int argc, char** argv, std::FILE* out, std::FILE* err) {
     // Everything is checked before any unit is contacted.
     const UpdateSet set;
     if (update->parsed()) {
+        if (const std::string error = VersionOptionsError(options); !error.empty())
+            return UsageError(err, error);
         if (set.Plan().empty())
             return UsageError(err, "no component files in " + setDir);
         if (!options.retryFrom.empty()) {

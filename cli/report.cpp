@@ -39,10 +39,10 @@ json Head(const char* kind, const UpdateSet& set, const ReportHead& head) {
 
 // The components the unit was sent: all of the plan after a complete run; after a failure only
 // those whose step had ended before the failing one (the step in progress counts as not sent).
-json SentComponents(const UpdateSet& set, UnitResult result, const WindowState& window,
+json SentComponents(const UpdateSet& set, const UnitOutcome& outcome, const WindowState& window,
                     int& cpuPasses) {
     std::vector<int> finished = window.finishedLabels;
-    if (result == UnitResult::Failed && !finished.empty())
+    if (outcome.result == UnitResult::Failed && !outcome.updateComplete && !finished.empty())
         finished.pop_back();
     cpuPasses = int(std::count(finished.begin(), finished.end(), IDC_STEP1));
     json sent = json::array();
@@ -57,7 +57,7 @@ json UpdateUnit(const UpdateSet& set, const ReportedUnit& unit) {
     const UnitOutcome& outcome = unit.state.outcome;
     const WindowState& window = unit.state.window;
     int cpuPasses = 0;
-    json sent = SentComponents(set, outcome.result, window, cpuPasses);
+    json sent = SentComponents(set, outcome, window, cpuPasses);
     // Only a run that went to the dialog's update has a log.
     const bool logged = outcome.result != UnitResult::NotStarted &&
                         outcome.result != UnitResult::Waiting &&
@@ -67,6 +67,7 @@ json UpdateUnit(const UpdateSet& set, const ReportedUnit& unit) {
         {"model", window.versionKnown ? Text(set.Model()) : json(nullptr)},
         {"version_before",
          window.versionKnown ? Text(VersionAsShown(window.firstVersionLine)) : json(nullptr)},
+        {"version_after", outcome.versionAfter ? Text(*outcome.versionAfter) : json(nullptr)},
         {"components", sent},
         {"cpu_passes", cpuPasses},
         {"result", ResultName(outcome.result)},
@@ -124,6 +125,7 @@ std::string UnitText(const UpdateSet& set, const ReportedUnit& unit) {
 std::string Assembled(const UpdateSet& set, const ReportHead& head,
                       std::map<UnitResult, size_t>& count, const std::vector<std::string>& units) {
     json report = Head("update", set, head);
+    report["target_version"] = Optional(head.targetVersion);
     report["summary"] = {{"complete", count[UnitResult::Complete]},
                          {"current", count[UnitResult::Current]},
                          {"failed", count[UnitResult::Failed]},

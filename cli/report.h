@@ -13,13 +13,15 @@
 
 namespace cli {
 
-constexpr int kReportSchema = 1;
+// 2: the update report's version_after and target_version (the check report is unchanged).
+constexpr int kReportSchema = 2;
 
 // What both reports start with.
 struct ReportHead {
     std::string setFolder;
     std::string started;
-    std::string ended; // empty while the run goes on (null in the report)
+    std::string ended;         // empty while the run goes on (null in the report)
+    std::string targetVersion; // update: --target-version; empty: none (null)
 };
 
 // One unit as the update report gives it.

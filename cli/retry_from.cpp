@@ -15,7 +15,7 @@ using nlohmann::json;
 
 // The layouts of the update report this program can read (see cli/report.h); a new layout that
 // a reader must know joins here once UnitsToRetry reads it.
-constexpr int kReadableSchemas[] = {1};
+constexpr int kReadableSchemas[] = {1, 2};
 
 bool IsText(const json& object, const char* key) {
     return object.is_object() && object.contains(key) && object[key].is_string();

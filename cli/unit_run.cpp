@@ -3,9 +3,11 @@
 #include "app/res/resource.h"
 #include "cli/check_unit.h"
 #include "cli/unit_text.h"
+#include "files/activity_log.h"
 #include "platform/clock.h"
 #include "platform/file.h"
 #include "update/component_store.h"
+#include "update/component_table.h"
 
 #include <ctime>
 #include <mutex>
@@ -57,30 +59,53 @@ std::string LocalIsoTime() {
 }
 
 UnitRun::UnitRun(std::string address, const UpdateSet& set, std::shared_ptr<ComponentStore> store,
-                 const LogPolicy& logs, std::optional<std::string> skipVersion)
+                 const LogPolicy& logs, VersionRule versions)
     : m_address(std::move(address)), m_set(set), m_store(std::move(store)),
       m_logPath((logs.dir.empty() ? std::string() : logs.dir + "/") + "KQVorlink-" + m_address +
                 ".log"),
-      m_keepLog(logs.keepAfterSuccess),
-      m_skipVersion(skipVersion ? std::optional(VersionAsShown(*skipVersion)) : std::nullopt) {}
+      m_keepLog(logs.keepAfterSuccess), m_versions(std::move(versions)) {}
 
 UnitRun::~UnitRun() = default;
 
 bool UnitRun::AlreadyCurrent() {
-    if (!m_skipVersion)
+    if (!m_versions.current)
         return false;
     // A unit that does not answer here goes to the update all the same: its own run then says
     // what is wrong, in its log.
     const CheckResult check = CheckUnit(m_address, m_set);
     std::lock_guard lock(m_mutex);
     m_model = check.model;
-    if (!check.answered || !check.modelMatches || check.version != *m_skipVersion)
+    if (!IsCurrent(m_versions, check))
         return false;
     m_outcome.message = "Version " + check.version + " is current; not updated.";
     m_outcome.messageKind = "information";
     m_final.firstVersionLine = check.version;
     m_final.versionLine = check.version;
     m_final.versionKnown = true;
+    return true;
+}
+
+bool UnitRun::VersionAfterPasses() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_final.status = "reading the version...";
+    }
+    // The same bounds as the reconnection after the CPU program; the exchange goes into the
+    // unit's log, which is kept until the unit has passed.
+    const CheckResult after =
+        CheckUnit(m_address, m_set, {kReconnectAttempts, kCpuRestartPauseMs, m_logPath});
+    const std::string failure = VersionAfterFailure(m_versions, after);
+    std::lock_guard lock(m_mutex);
+    m_final.status.clear();
+    if (after.answered)
+        m_outcome.versionAfter = ComparableVersion(after.version);
+    if (!failure.empty()) {
+        m_outcome.message = failure;
+        m_outcome.messageKind = "stop";
+        return false;
+    }
+    if (!m_keepLog)
+        ActivityLog(m_logPath).Delete();
     return true;
 }
 
@@ -111,7 +136,7 @@ void UnitRun::Run() {
     {
         std::lock_guard lock(m_mutex);
         m_dialog = std::make_unique<CUpdaterDlg>(UnitWindowFactory(&m_window), m_logPath, m_store,
-                                                 m_keepLog);
+                                                 m_keepLog || m_versions.readAfter);
     }
     m_dialog->AdoptUpdateSet(m_set.Found());
     m_dialog->m_log.Delete(); // a fresh log, as the dialog starts one
@@ -142,8 +167,10 @@ void UnitRun::Run() {
             m_model = m_dialog->m_strDeviceModel;
         m_dialog.reset();
         m_window = nullptr;
+        m_outcome.updateComplete = result == kRunOk;
     }
-    Ended(result == kRunOk ? UnitResult::Complete : UnitResult::Failed);
+    const bool passed = result == kRunOk && (!m_versions.readAfter || VersionAfterPasses());
+    Ended(passed ? UnitResult::Complete : UnitResult::Failed);
 }
 
 void UnitRun::MarkFailed(const std::string& why) {

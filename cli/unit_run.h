@@ -4,6 +4,7 @@
 
 #include "cli/unit_window.h"
 #include "cli/update_set.h"
+#include "cli/version_rule.h"
 
 #include <atomic>
 #include <cstdint>
@@ -17,7 +18,7 @@ class ComponentStore;
 
 namespace cli {
 
-// Current: the unit already had the version that was to be skipped and was left as it was.
+// Current: the unit already had the version asked for and was left as it was.
 enum class UnitResult { Waiting, Running, Complete, Current, Failed, NotStarted };
 // The result's word in the report, and back: nullopt for a word that the update report's schema
 // (docs/schema/update-report.schema.json, units[].result) does not list.
@@ -34,6 +35,8 @@ struct UnitOutcome {
     std::string messageKind; // "information", "warning", "stop" or empty
     std::string start, end;  // local times, ISO 8601
     double seconds = 0;
+    bool updateComplete = false;             // the run said "Update Complete."
+    std::optional<std::string> versionAfter; // read after the update (the comparable form)
 };
 
 // Everything the report says of a unit, taken at one moment.
@@ -50,10 +53,10 @@ struct LogPolicy {
 
 class UnitRun {
   public:
-    // skipVersion: a unit of the set's model that gives exactly this version text is only
-    // identified (as `check` does it) and left as it is.
+    // A unit of the set's model at the rule's current version is only identified (as `check`
+    // does it) and left as it is; after "Update Complete." the rule may ask the unit again.
     UnitRun(std::string address, const UpdateSet& set, std::shared_ptr<ComponentStore> store,
-            const LogPolicy& logs, std::optional<std::string> skipVersion = std::nullopt);
+            const LogPolicy& logs, VersionRule versions = {});
     ~UnitRun();
 
     const std::string& Address() const { return m_address; }
@@ -79,6 +82,9 @@ class UnitRun {
   private:
     // Whether the unit is at the version to skip; if so its outcome is set.
     bool AlreadyCurrent();
+    // Asks the unit again after "Update Complete."; false when it fails the rule (the outcome
+    // then says why).
+    bool VersionAfterPasses();
     void Ended(UnitResult result);
 
     const std::string m_address;
@@ -86,7 +92,7 @@ class UnitRun {
     const std::shared_ptr<ComponentStore> m_store;
     const std::string m_logPath;
     const bool m_keepLog;
-    const std::optional<std::string> m_skipVersion;
+    const VersionRule m_versions;
     mutable std::mutex m_mutex; // guards the window and the outcome while others read them
     UnitWindow* m_window = nullptr;
     std::unique_ptr<CUpdaterDlg> m_dialog;

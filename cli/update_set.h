@@ -30,6 +30,7 @@ class UpdateSet {
     bool DefaultSetting() const { return m_found->m_bDefaultSetting != 0; }
     // Every file an update sends, in the order it sends them.
     const std::vector<PlannedFile>& Plan() const { return m_plan; }
+    bool HasCpuProgram() const { return !m_found->m_pszCpuFile.empty(); }
     // How many times the CPU program goes to a unit of the given version (0: none in the set).
     int CpuPasses(int deviceVersion) const;
 

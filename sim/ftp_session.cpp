@@ -260,7 +260,7 @@ void FtpSession::HandleExcm(const std::string& word) {
         Reply(cfg.infoReply.empty() ? "200 Model " + cfg.model + " camera control unit."
                                     : cfg.infoReply);
     } else if (word == "uname") {
-        Reply(cfg.unameReply.empty() ? "200 " + cfg.versionText : cfg.unameReply);
+        Reply(cfg.unameReply.empty() ? "200 " + m_core.VersionText() : cfg.unameReply);
     } else if (word == "k_prism") {
         Reply("200 Update mode on.");
     } else if (word == "c_Varek") {
@@ -343,6 +343,9 @@ void FtpSession::HandleStor(const std::string& name) {
     } else if (!storeError.empty()) {
         Reply("451 " + name + ": " + storeError + ".");
     } else {
+        if (!m_selected) {
+            m_core.ProgramReceived(name);
+        }
         Reply("226 Transfer complete.");
     }
 }

@@ -45,6 +45,10 @@ void DeclareOptions(CLI::App& app, OptionValues& line) {
     app.add_option("--unit-version", line.base.versionText,
                    "version text of the EXCM uname reply (default KQ-A2.01.02.45)")
         ->type_name("TEXT");
+    app.add_option("--version-after", line.base.versionAfterProgram,
+                   "version text once a CPU program has been written (default: derived from the "
+                   "program file's name, kq12.cpu giving <model>.01.02.12; see sim/README.md)")
+        ->type_name("TEXT");
     app.add_option("--scenario", line.scenario,
                    "settings and scripted faults for every unit, one per line; sections [ADDRESS] "
                    "or [FIRST-LAST] hold lines for some units only (see sim/README.md)")

@@ -227,6 +227,12 @@ bool LineParser::Apply(UnitConfig& c, std::string* why) {
         c.model = t ? t->text : "";
     } else if (word == "version") {
         ok = Text(c.versionText, why);
+    } else if (word == "version-after") {
+        // A quoted text, or "keep": the write of the CPU program leaves the version as it was.
+        const bool quoted = !Done() && m_tokens[m_at].quoted;
+        const Token* keep = quoted ? nullptr : Next();
+        c.keepVersion = keep && keep->text == "keep";
+        ok = quoted ? Text(c.versionAfterProgram, why) : c.keepVersion;
     } else if (word == "info-reply") {
         ok = Text(c.infoReply, why);
     } else if (word == "uname-reply") {

@@ -2,6 +2,7 @@
 // A scenario file for kqunit: one setting or one scripted fault per line, '#' starts a comment.
 //
 //   model KQ-B2                       version "KQ-B2.01.02.45"
+//   version-after "KQ-B2.01.02.50"    version-after keep
 //   info-reply "200 ..."              uname-reply "200 ..."
 //   greeting "220 ..."                telnet-greeting "..."
 //   telnet off                        telnet-options off

@@ -264,6 +264,7 @@ void Unit::Impl::Restart() {
         service->lateAttemptCounted = false;
     }
     core->SetRestartDue(false);
+    core->WriteProgram();
     core->CountRestart();
     core->Touch();
     if (!core->Sleep(config.restartRefuseMs)) {

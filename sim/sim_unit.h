@@ -67,6 +67,11 @@ struct UnitConfig {
     std::string infoReply;                      // whole r_INF reply; empty: built from model
     std::string versionText = "KQ-A2.01.02.45"; // the uname version text
     std::string unameReply;                     // whole uname reply; empty: "200 " + text
+    // The version text once a CPU program has been written (at the restart that follows):
+    // empty derives it from the program file received (VersionFromProgram); keepVersion keeps
+    // the old one, as a unit whose write did not take.
+    std::string versionAfterProgram;
+    bool keepVersion = false;
     std::string greeting = "220 KQ unit FTP server ready.";
     bool telnetEnabled = true;
     bool telnetOptionAnswers = true; // answer the option offer with IAC bytes

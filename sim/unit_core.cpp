@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <thread>
 
+#include "sim/program_version.h"
 #include "sim/sim_socket.h"
 
 namespace sim {
@@ -40,7 +41,8 @@ Pace PaceOf(const Fault& fault) {
 UnitCore::UnitCore(UnitConfig config)
     : m_config(std::move(config)), m_faults(m_config.faults),
       m_stop(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
-      m_wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), m_lastActivityMs(NowMs()) {}
+      m_wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), m_lastActivityMs(NowMs()),
+      m_version(m_config.versionText) {}
 
 void UnitCore::RequestStop() {
     m_stopping = true;
@@ -79,6 +81,27 @@ void UnitCore::CountRestart() {
         ++m_restarts;
     }
     Note("restart");
+}
+
+std::string UnitCore::VersionText() const {
+    std::lock_guard lock(m_mutex);
+    return m_version;
+}
+
+void UnitCore::ProgramReceived(const std::string& name) {
+    std::lock_guard lock(m_mutex);
+    m_programReceived = name;
+}
+
+void UnitCore::WriteProgram() {
+    std::lock_guard lock(m_mutex);
+    if (m_programReceived.empty() || m_config.keepVersion) {
+        return;
+    }
+    m_version = m_config.versionAfterProgram.empty()
+                    ? VersionFromProgram(m_config.model, m_programReceived)
+                    : m_config.versionAfterProgram;
+    m_programReceived.clear();
 }
 
 void UnitCore::AddUpload(StoredUpload upload) {

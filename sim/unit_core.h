@@ -62,6 +62,13 @@ class UnitCore {
     bool RestartDue() const { return m_restartDue; }
     void CountRestart();
 
+    // The version text "EXCM uname" gives now.
+    std::string VersionText() const;
+    // A CPU program file arrived (an upload without a selector); the next restart writes it.
+    void ProgramReceived(const std::string& name);
+    // The restart writes the program received last, and the version text changes with it.
+    void WriteProgram();
+
     void Note(const std::string& line) { m_history.Note(line); }
     const History& Seen() const { return m_history; }
     // Keeps an upload; beyond kKeptUploads the oldest is forgotten, and beyond the configured
@@ -103,6 +110,8 @@ class UnitCore {
     size_t m_contentBytes = 0;
     std::vector<net::Fd> m_held;
     int m_restarts = 0;
+    std::string m_version;
+    std::string m_programReceived; // its file name; empty when none is waiting
 };
 
 } // namespace sim

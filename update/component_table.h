@@ -39,3 +39,9 @@ std::vector<std::string> ComponentFiles(const CUpdaterDlg& dialog, const Compone
 inline int CpuProgramPasses(int cpuFileVersion, int deviceVersion) {
     return (cpuFileVersion == 5 && deviceVersion < 5) ? 2 : 1;
 }
+
+// After the CPU program the unit restarts: the run waits kCpuRestartPauses pauses of
+// kCpuRestartPauseMs, then makes up to kReconnectAttempts connection attempts.
+constexpr uint32_t kCpuRestartPauseMs = 6000;
+constexpr int kCpuRestartPauses = 10;
+constexpr int kReconnectAttempts = 10;

@@ -14,8 +14,6 @@
 namespace {
 
 constexpr uint32_t kPauseMs = 100;
-constexpr uint32_t kCpuRestartPauseMs = 6000;
-constexpr int kCpuRestartPauses = 10;
 
 std::string FormatCaption(const char* format, const std::string& name) {
     const int n = std::snprintf(nullptr, 0, format, name.c_str());

@@ -98,7 +98,7 @@ int UpdateCpuProgram(CUpdaterDlg& dlg) {
         result = RunStep(dlg, kStepCpu, cpu.runTitle, cpu.labelId,
                          [&] { return dlg.UpdateComponent(kStepCpu); });
         if (result == kRunOk)
-            result = dlg.ConnectFtp(10); // the step has closed both connections
+            result = dlg.ConnectFtp(kReconnectAttempts); // the step has closed both connections
     }
     return result;
 }

@@ -122,7 +122,15 @@ INSTANTIATE_TEST_SUITE_P(
                      {"check", "--report", "report.json", "127.0.20.253"},
                      "report.json': another run is writing this report",
                      "127.0.20.253",
-                     true}),
+                     true},
+        BadArguments{"TargetVersionEmpty",
+                     {"update", "--target-version", " ", "127.0.23.20"},
+                     "--target-version needs a version text",
+                     "127.0.23.20"},
+        BadArguments{"SkipVersionOtherThanTarget",
+                     {"update", "--skip-version", "A", "--target-version", "B", "127.0.23.21"},
+                     "differ",
+                     "127.0.23.21"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct GoodUnits {

@@ -18,7 +18,10 @@ TEST_F(FleetTest, OneUnitReceivesTheSameCommandsAndRecordsFromTheCliAsFromTheDia
     sim::Unit& viaCli = AddUnit(2);
     ASSERT_EQ(Cli({"update", FleetAddress(2)}), 0) << ReadTextFile("cli-output.txt");
 
-    EXPECT_EQ(CommandsWithoutPorts(viaCli), CommandsWithoutPorts(viaDialog));
+    // The same run, then the look at the version the unit runs now (the set has a CPU program).
+    std::vector<std::string> expected = CommandsWithoutPorts(viaDialog);
+    expected.insert(expected.end(), {"USER anonymous", "PASS", "EXCM r_INF", "EXCM uname", "QUIT"});
+    EXPECT_EQ(CommandsWithoutPorts(viaCli), expected);
     const auto a = viaDialog.Uploads(), b = viaCli.Uploads();
     ASSERT_EQ(a.size(), b.size());
     for (size_t i = 0; i < a.size(); ++i) {

@@ -65,7 +65,8 @@ TEST_P(SimKqunitArgsTest, UnitsOrUsageError) {
     if (!row.settings.empty()) {
         std::vector<std::string> settings;
         for (const auto& u : parsed.units) {
-            settings.push_back(u.versionText + (u.telnetEnabled ? " telnet " : " no-telnet ") +
+            settings.push_back(u.versionText + "/" + u.versionAfterProgram +
+                               (u.telnetEnabled ? " telnet " : " no-telnet ") +
                                std::to_string(u.restartRefuseMs) + " " +
                                std::to_string(u.idleTimeoutMs));
         }
@@ -108,22 +109,23 @@ INSTANTIATE_TEST_SUITE_P(
         ArgsRow{"BadSection", {"--store", "S", "--scenario", "BAD"}, {}, "line 1: a section"},
         ArgsRow{"SettingsForEveryUnit",
                 {"--address", "127.0.14.100-127.0.14.101", "--store", "S", "--unit-version",
-                 "KQ-A2.09.09.99", "--no-telnet", "--restart-refuse-ms", "250", "--idle-timeout-s",
-                 "7"},
+                 "KQ-A2.09.09.99", "--version-after", "KQ-A2.09.10.00", "--no-telnet",
+                 "--restart-refuse-ms", "250", "--idle-timeout-s", "7"},
                 {"127.0.14.100 KQ-A2 0 /127.0.14.100", "127.0.14.101 KQ-A2 0 /127.0.14.101"},
                 "",
-                {"KQ-A2.09.09.99 no-telnet 250 7000", "KQ-A2.09.09.99 no-telnet 250 7000"}},
+                {"KQ-A2.09.09.99/KQ-A2.09.10.00 no-telnet 250 7000",
+                 "KQ-A2.09.09.99/KQ-A2.09.10.00 no-telnet 250 7000"}},
         ArgsRow{"DefaultsWithoutTheseOptions",
                 {"--address", "127.0.14.102", "--store", "S"},
                 {"127.0.14.102 KQ-A2 0 "},
                 "",
-                {"KQ-A2.01.02.45 telnet 3000 120000"}},
+                {"KQ-A2.01.02.45/ telnet 3000 120000"}},
         ArgsRow{"RepeatedOptionLastCountsAndCountsAreDecimal",
                 {"--address", "127.0.25.1", "--address", "127.0.25.2", "--store", "S",
                  "--idle-timeout-s", "9", "--idle-timeout-s", "010", "--restart-refuse-ms", "0"},
                 {"127.0.25.2 KQ-A2 0 "},
                 "",
-                {"KQ-A2.01.02.45 telnet 0 10000"}},
+                {"KQ-A2.01.02.45/ telnet 0 10000"}},
         ArgsRow{
             "HexIsNoCount", {"--store", "S", "--restart-refuse-ms", "0x10"}, {}, "bad --restart"},
         ArgsRow{"HelpAsksForNothingElse", {"--help"}, {}, ""}),

@@ -200,6 +200,9 @@ TEST_F(SimUnitTest, TelnetSilenceAfterUSoftThenRestartRefusesConnections) {
     ASSERT_TRUE(back);
     EXPECT_GE(std::chrono::steady_clock::now() - closedAt, 700ms);
     EXPECT_EQ(back->Reply().substr(0, 4), "220 ");
+    back->Close();
+    EXPECT_EQ(LogIn("127.0.0.35").Command("EXCM uname"), "200 KQ-A2.01.02.05\r\n")
+        << "the version of the program written: CPU.bin holds no number";
     const auto commands = unit.Commands();
     EXPECT_NE(std::find(commands.begin(), commands.end(), "telnet: u_soft"), commands.end());
     EXPECT_NE(std::find(commands.begin(), commands.end(), "restart"), commands.end());
@@ -338,6 +341,7 @@ TEST(SimScenarioTest, ReadsSettingsAndFaults) {
                           "model KQ-B2\n"
                           "version \"KQ-B2.01.02.07\"\n"
                           "restart-refuse-ms 1500   # shortened\n"
+                          "version-after \"KQ-B2.01.02.50\"\n"
                           "\n"
                           "command \"EXCM k_Lg\" reply \"550 Selector refused.\"\n"
                           "greeting split 40 occurrence 2 always\n"
@@ -348,6 +352,7 @@ TEST(SimScenarioTest, ReadsSettingsAndFaults) {
     EXPECT_EQ(config.model, "KQ-B2");
     EXPECT_EQ(config.versionText, "KQ-B2.01.02.07");
     EXPECT_EQ(config.restartRefuseMs, 1500u);
+    EXPECT_EQ(config.versionAfterProgram, "KQ-B2.01.02.50");
     ASSERT_EQ(config.faults.size(), 3u);
     EXPECT_EQ(config.faults[0].match, "EXCM k_Lg");
     EXPECT_EQ(config.faults[0].text, "550 Selector refused.");
@@ -362,7 +367,9 @@ TEST(SimScenarioTest, ReadsSettingsAndFaults) {
              {"command \"QUIT reply \"x\"\n", "line 1"},
              {"delay 5\n", "line 1"},
              {"greeting delay soon\n", "line 1"},
-             {"version \"x\" extra\n", "line 1"}}) {
+             {"version \"x\" extra\n", "line 1"},
+             {"version-after\n", "line 1"},
+             {"version-after soon\n", "line 1"}}) {
         std::istringstream bad(text);
         sim::UnitConfig c;
         std::string why;

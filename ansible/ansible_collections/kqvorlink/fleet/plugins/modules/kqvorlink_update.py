@@ -125,7 +125,8 @@ report:
 units:
   description:
     - The report's units, one dictionary per unit in the order given.
-    - An update report's unit has C(address), C(model), C(version_before), C(components),
+    - An update report's unit has C(address), C(model), C(version_before), C(version_after)
+      (schema 2, what the unit said when asked again after the update, or null), C(components),
       C(cpu_passes), C(result) (C(complete), C(current), C(failed) or C(not started)),
       C(message), C(message_kind), C(start), C(end), C(log) and C(log_kept).
     - A check report's unit has C(address), C(answered), C(message), C(model), C(version),
@@ -137,6 +138,7 @@ units:
     - address: 127.0.0.10
       model: KQ-A2
       version_before: KQ-A2.01.02.45
+      version_after: null
       components: [{component: Logo, file: LOGO.bmp, bytes: 3126}]
       cpu_passes: 0
       result: complete
@@ -248,14 +250,20 @@ def units_to_retry(module, retry_from):
         module.fail_json(msg="retry_from %s: not a readable update report (%s)" % (retry_from, e))
 
 
+# The report layouts this module reads (2 added version_after and target_version).
+KNOWN_SCHEMAS = (1, 2)
+
+
 def read_report(module, path, kind, result):
     try:
         with open(path, "rb") as f:
             report = json.load(f)
     except (OSError, ValueError) as e:
         module.fail_json(msg="kqvorlink-cli left no readable report at %s (%s)" % (path, e), **result)
-    if not isinstance(report, dict) or report.get("report") != kind or report.get("schema") != 1:
-        module.fail_json(msg="%s is not a %s report of schema 1" % (path, kind), **result)
+    if not isinstance(report, dict) or report.get("report") != kind or \
+            report.get("schema") not in KNOWN_SCHEMAS:
+        module.fail_json(msg="%s is not a %s report of schema %s" % (
+            path, kind, " or ".join(map(str, KNOWN_SCHEMAS))), **result)
     if not isinstance(report.get("units"), list) or not isinstance(report.get("summary"), dict):
         module.fail_json(msg="%s holds no units or summary" % path, **result)
     return report

@@ -1,0 +1,94 @@
+// The version a unit gives when asked again after "Update Complete." (--target-version, or any
+// set with a CPU program), against simulated units on 127.0.23.N whose scenario says which
+// version they take on after writing the CPU program.
+
+#include "sim/scenario.h"
+
+#include "tests/cli/fleet_fixture.h"
+
+#include <sstream>
+
+namespace {
+
+struct VersionRow {
+    const char* name;
+    int n;                // the unit is 127.0.23.n
+    const char* scenario; // the unit's scenario lines
+    bool cpuProgram;      // the set holds kq12.cpu
+    std::vector<std::string> args;
+    const char* result;
+    const char* message;
+    const char* versionAfter; // null: not read
+    int unames; // "EXCM uname" answered: one per log-in (the look for a target's version first)
+};
+
+void PrintTo(const VersionRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class VersionAfterTest : public FleetTest, public ::testing::WithParamInterface<VersionRow> {};
+
+TEST_P(VersionAfterTest, UnitIsCompleteOnlyWithTheVersionAskedFor) {
+    const VersionRow& row = GetParam();
+    if (!row.cpuProgram)
+        std::filesystem::remove("kq12.cpu");
+    sim::UnitConfig config;
+    std::istringstream scenario(row.scenario);
+    std::string error;
+    ASSERT_TRUE(sim::ApplyScenario(scenario, config, &error)) << error;
+    const std::string address = "127.0.23." + std::to_string(row.n);
+    sim::Unit& unit = AddUnitAt(address, config);
+    std::vector<std::string> args{"update", "--report", "report.json", address};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    Cli(args);
+
+    const auto report = nlohmann::json::parse(ReadTextFile("report.json"));
+    const auto& got = report["units"][0];
+    EXPECT_EQ(got["result"], row.result);
+    EXPECT_EQ(got["message"], row.message);
+    EXPECT_EQ(got["version_after"], row.versionAfter ? nlohmann::json(row.versionAfter) : nullptr);
+    const auto commands = unit.Commands();
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "EXCM uname"), row.unames);
+    if (std::string(row.result) == "failed") {
+        EXPECT_EQ(got["components"].size(), row.cpuProgram ? 6u : 5u) << "everything was sent";
+        EXPECT_TRUE(std::filesystem::exists(got["log"])) << "the failed unit's log is kept";
+    }
+    const std::string source = KQ_SOURCE_DIR;
+    const std::string validate = "/usr/bin/python3 " + source +
+                                 "/tests/support/validate_report.py " + source +
+                                 "/docs/schema report.json";
+    EXPECT_EQ(WEXITSTATUS(std::system(validate.c_str())), 0) << report.dump(2);
+}
+
+const std::vector<std::string> kTarget{"--target-version", "KQ-A2.01.02.12"};
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    Rows, VersionAfterTest,
+    ::testing::Values(
+        VersionRow{"TargetReached", 1, "", true, kTarget, "complete", "Update Complete.",
+                   "KQ-A2.01.02.12", 4},
+        VersionRow{"OldVersionKeptFails", 2, "version-after keep", true, kTarget, "failed",
+                   "version after the update is KQ-A2.01.02.45, not KQ-A2.01.02.12",
+                   "KQ-A2.01.02.45", 4},
+        VersionRow{"TrailingBlanksCompareAlike", 3, "version-after \"KQ-A2.01.03.00  \"", true,
+                   {"--target-version", "KQ-A2.01.03.00 "}, "complete", "Update Complete.",
+                   "KQ-A2.01.03.00", 4},
+        VersionRow{"UnitGoneAfterItsRestartFails", 4, "ftp-connect refuse occurrence 4 always",
+                   true, kTarget, "failed",
+                   "version after the update not read: Error : Connection refused.", nullptr, 3},
+        VersionRow{"UnitBackAtItsThirdAttemptPasses", 9, "ftp-connect refuse occurrence 4 times 2",
+                   true, kTarget, "complete", "Update Complete.", "KQ-A2.01.02.12", 4},
+        VersionRow{"UnitAtTheTargetIsLeftAlone", 5, "version \"KQ-A2.01.02.12\"", true, kTarget,
+                   "current", "Version KQ-A2.01.02.12 is current; not updated.", nullptr, 1},
+        VersionRow{"CpuProgramIsReadBackWithoutTarget", 6, "", true, {}, "complete",
+                   "Update Complete.", "KQ-A2.01.02.12", 3},
+        VersionRow{"NothingReadWithoutCpuProgramOrTarget", 7, "", false, {}, "complete",
+                   "Update Complete.", nullptr, 1},
+        VersionRow{"TargetIsCheckedWithoutCpuProgram", 8, "", false, kTarget, "failed",
+                   "version after the update is KQ-A2.01.02.45, not KQ-A2.01.02.12",
+                   "KQ-A2.01.02.45", 3}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
+
+} // namespace
