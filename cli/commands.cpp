@@ -6,9 +6,11 @@
 #include "cli/report.h"
 #include "cli/report_file.h"
 #include "cli/retry_from.h"
+#include "cli/rollout_options.h"
 #include "cli/terminal_text.h"
 #include "cli/unit_list.h"
 #include "cli/worker_pool.h"
+#include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/file.h"
 #include "platform/socket.h"
@@ -37,6 +39,7 @@ struct Options {
     unsigned stopAfterFailures = 0; // 0: never stop
     std::string retryFrom;
     std::optional<std::string> skipVersion;
+    RolloutOptions rollout;
     std::vector<std::string> units;
 };
 
@@ -90,6 +93,7 @@ int Check(const Options& options, const UnitList& units, const UpdateSet& set, R
             {[&](size_t i) { results[i] = CheckUnit(units.addresses[i], set); },
              [](size_t, size_t) {},
              [] {},
+             {},
              {}});
     bool allGood = true;
     for (size_t i = 0; i < results.size(); ++i) {
@@ -118,13 +122,27 @@ int Check(const Options& options, const UnitList& units, const UpdateSet& set, R
     return allGood ? 0 : 1;
 }
 
-int Update(const Options& options, const UnitList& list, const UpdateSet& set, ReportFile& report,
-           bool terminal, std::FILE* out, std::FILE* err) {
+// How a unit's run ended, as the roll-out weighs it.
+RunEnd EndOf(const UnitRun& unit) {
+    switch (unit.Result()) {
+    case UnitResult::Complete:
+        return RunEnd::Complete;
+    case UnitResult::Current:
+        return RunEnd::Current;
+    default:
+        return unit.Unanswered() ? RunEnd::Unanswered : RunEnd::Failed;
+    }
+}
+
+int Update(const Options& options, RolloutRules rules, const UnitList& list, const UpdateSet& set,
+           ReportFile& report, bool terminal, std::FILE* out, std::FILE* err) {
     const auto store = std::make_shared<ComponentStore>(true);
     const LogPolicy logs{options.logDir, options.keepLogs};
     std::vector<std::unique_ptr<UnitRun>> units;
-    for (const std::string& address : list.addresses)
+    for (const std::string& address : list.addresses) {
         units.push_back(std::make_unique<UnitRun>(address, set, store, logs, options.skipVersion));
+        units.back()->RetryUnanswered(rules.retryUnanswered);
+    }
 
     ReportHead head{std::filesystem::current_path().string(), LocalIsoTime(), ""};
     if (const std::string error = FirstReportError(report, UpdateReport(set, head, units));
@@ -140,38 +158,38 @@ int Update(const Options& options, const UnitList& list, const UpdateSet& set, R
             !reportFailed.exchange(true))
             SayReportFailed(err, report);
     };
-    std::atomic<unsigned> failures{0};
     FleetView view(out, terminal, set.Model());
-    RunPool(
-        units.size(), options.jobs,
-        {[&](size_t i) {
-             units[i]->MarkRunning();
-             rewriteReport();
-             units[i]->Run();
-             if (units[i]->Result() == UnitResult::Failed)
-                 ++failures;
-             rewriteReport();
-         },
-         [&](size_t running, size_t first) {
-             for (size_t i = first; i < units.size(); ++i)
-                 units[i]->MarkNotStarted("Not started: the run was interrupted.");
-             view.Interrupted(running, units.size() - first);
-         },
-         [&] { view.Refresh(units); },
-         [&] { return options.stopAfterFailures > 0 && failures >= options.stopAfterFailures; }});
-    size_t stopped = 0;
-    for (const auto& unit : units) {
-        if (unit->Result() != UnitResult::Waiting)
-            continue;
-        unit->MarkNotStarted("Not started: " + std::to_string(failures.load()) +
-                             " unit(s) had failed (--stop-after-failures " +
-                             std::to_string(options.stopAfterFailures) + ").");
-        ++stopped;
-    }
+    Rollout rollout(units.size(), std::move(rules),
+                    {[&](size_t i, const std::string& why) { units[i]->MarkNotStarted(why); },
+                     [&](size_t i, uint64_t delayMs) { units[i]->AwaitRetry(delayMs); },
+                     [&](size_t i, const std::string& why) { units[i]->GiveUp(why); }});
+    RunPool(units.size(), options.jobs,
+            {[&](size_t i) {
+                 units[i]->MarkRunning();
+                 rewriteReport();
+                 const uint64_t began = platform::NowMs();
+                 units[i]->Run();
+                 rollout.Ended(i, EndOf(*units[i]), platform::NowMs() - began, RolloutClock());
+                 rewriteReport();
+             },
+             [&](size_t running, size_t) {
+                 const size_t waiting =
+                     size_t(std::count_if(units.begin(), units.end(), [](const auto& unit) {
+                         return unit->Result() == UnitResult::Waiting;
+                     }));
+                 rollout.Stop("Not started: the run was interrupted.", "the run was interrupted");
+                 view.Interrupted(running, waiting);
+             },
+             [&] {
+                 view.SetNote(rollout.HeaderText());
+                 view.Refresh(units);
+             },
+             {},
+             [&] { return rollout.Next(RolloutClock()); }});
+    view.SetNote(rollout.HeaderText());
     view.Refresh(units);
-    if (stopped > 0)
-        std::fprintf(out, "Stopped after %u failed unit(s): %zu unit(s) not started.\n",
-                     failures.load(), stopped);
+    if (const std::string notice = rollout.StopNotice(); !notice.empty())
+        std::fprintf(out, "%s: %zu unit(s) not started.\n", notice.c_str(), rollout.StoppedUnits());
     view.Summary(units);
 
     head.ended = LocalIsoTime();
@@ -248,6 +266,7 @@ int RunCli(int argc, char** argv, std::FILE* out, std::FILE* err) {
                        "run the units that did not complete in that earlier JSON report");
     update->add_option("--skip-version", options.skipVersion,
                        "leave units that give exactly this version text as they are");
+    AddRolloutOptions(*update, options.rollout);
 
     if (argc > 1 && argv[1][0] != '-' && std::string(argv[1]) != "check" &&
         std::string(argv[1]) != "update")
@@ -294,6 +313,13 @@ int RunCli(int argc, char** argv, std::FILE* out, std::FILE* err) {
         if (const std::string why = FolderNotWritable(options.logDir); !why.empty())
             return UsageError(err, "--log-dir '" + options.logDir + "': " + why);
     }
+    RolloutRules rules;
+    if (update->parsed()) {
+        if (const std::string error = MakeRolloutRules(options.rollout, units.addresses.size(),
+                                                       options.stopAfterFailures, set, rules);
+            !error.empty())
+            return UsageError(err, error);
+    }
     ReportFile report(options.reportFile);
 
     if (platform::StartupSockets() != 0) {
@@ -302,8 +328,9 @@ int RunCli(int argc, char** argv, std::FILE* out, std::FILE* err) {
     }
     platform::CatchInterrupts();
     const bool terminal = platform::IsTerminal(out);
-    const int status = check->parsed() ? Check(options, units, set, report, out, err)
-                                       : Update(options, units, set, report, terminal, out, err);
+    const int status =
+        check->parsed() ? Check(options, units, set, report, out, err)
+                        : Update(options, std::move(rules), units, set, report, terminal, out, err);
     platform::CleanupSockets();
     return status;
 }

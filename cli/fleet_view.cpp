@@ -98,6 +98,8 @@ void FleetView::Redraw(const std::vector<std::unique_ptr<UnitRun>>& units, bool 
     std::vector<std::string> lines = {
         HeaderLine(counts, now - m_startMs,
                    headerOnly ? std::nullopt : TimeLeftMs(completeMs, runningForMs, waiting))};
+    if (!m_note.empty())
+        lines[0] += " | " + m_note;
     const int rows = std::max(size.rows - m_noticeRows, 1);
     if (!headerOnly) {
         const UnitChoice choice = ChooseUnits(results, rows);
@@ -128,7 +130,7 @@ void FleetView::PrintEvents(const std::vector<std::unique_ptr<UnitRun>>& units) 
                 std::fprintf(m_out, "%s %s%s%s\n", unit.Address().c_str(),
                              now.label ? ComponentName(now.label).c_str() : "connecting",
                              now.status.empty() ? "" : ": ", now.status.c_str());
-        } else if (now.result != UnitResult::Waiting) {
+        } else if (now.result != UnitResult::Waiting || seen.result != UnitResult::Waiting) {
             const UnitOutcome outcome = unit.Outcome();
             const std::string kind =
                 outcome.messageKind.empty() ? "" : " (" + outcome.messageKind + ")";
@@ -138,6 +140,16 @@ void FleetView::PrintEvents(const std::vector<std::unique_ptr<UnitRun>>& units) 
         seen = now;
     }
     std::fflush(m_out);
+}
+
+void FleetView::SetNote(const std::string& note) {
+    if (note == m_note)
+        return;
+    m_note = note;
+    if (!m_terminal && !note.empty()) {
+        std::fprintf(m_out, "%s\n", note.c_str());
+        std::fflush(m_out);
+    }
 }
 
 void FleetView::Interrupted(size_t running, size_t notStarted) {

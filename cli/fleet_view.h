@@ -24,6 +24,9 @@ class FleetView {
     // Shows the units' current state (a redraw at most a few times a second, or a line per
     // change since the last call).
     void Refresh(const std::vector<std::unique_ptr<UnitRun>>& units);
+    // What the roll-out is at ("wave 2/3 | until 06:00, ..."): at the end of the header on a
+    // terminal, a line of its own whenever it changes otherwise.
+    void SetNote(const std::string& note);
     // Says at once what an interrupt does.
     void Interrupted(size_t running, size_t notStarted);
     void Summary(const std::vector<std::unique_ptr<UnitRun>>& units);
@@ -47,6 +50,7 @@ class FleetView {
     const bool m_terminal;
     const std::string m_model;
     std::vector<Seen> m_seen;
+    std::string m_note;
     // The terminal view.
     std::optional<platform::TerminalSizeWatch> m_window;
     platform::TerminalSize m_size;

@@ -22,7 +22,7 @@ json Component(const PlannedFile& file) {
 }
 
 json Head(const char* kind, const UpdateSet& set, const ReportHead& head) {
-    return {{"schema", kReportSchema},
+    return {{"schema", std::string(kind) == "update" ? kUpdateReportSchema : kCheckReportSchema},
             {"report", kind},
             {"program", "kqvorlink-cli"},
             {"version", ProgramVersion()},
@@ -71,6 +71,7 @@ json UpdateUnit(const UpdateSet& set, const UnitRun& unit) {
         {"end", Optional(outcome.end)},
         {"log", logged ? json(unit.LogPath()) : json(nullptr)},
         {"log_kept", logged && unit.LogKept()},
+        {"attempts", outcome.attempts},
     };
 }
 

@@ -12,7 +12,9 @@
 
 namespace cli {
 
-constexpr int kReportSchema = 1;
+// The update report's layout is at 2 (units' `attempts`); the check report's is still 1.
+constexpr int kUpdateReportSchema = 2;
+constexpr int kCheckReportSchema = 1;
 
 // What both reports start with.
 struct ReportHead {

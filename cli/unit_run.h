@@ -24,8 +24,9 @@ struct UnitOutcome {
     UnitResult result = UnitResult::Waiting;
     std::string message;     // the box that ended the run, or why it did not start
     std::string messageKind; // "information", "warning", "stop" or empty
-    std::string start, end;  // local times, ISO 8601
-    double seconds = 0;
+    std::string start, end;  // local times, ISO 8601 (of the first attempt's start)
+    double seconds = 0;      // of the last attempt
+    unsigned attempts = 0;   // runs that went to the unit
 };
 
 struct LogPolicy {
@@ -51,6 +52,16 @@ class UnitRun {
     void MarkRunning();
     // Marks a unit that will not run (an interrupt came first).
     void MarkNotStarted(const std::string& why);
+    // Whether the last run failed without a word from the unit: its FTP connection was refused
+    // or timed out before the greeting, so it was sent nothing.
+    bool Unanswered() const { return m_unanswered; }
+    // Up to `times` further attempts: a run that ends unanswered then leaves the unit waiting
+    // (never failed in between), for AwaitRetry or GiveUp.
+    void RetryUnanswered(unsigned times) { m_retryUnanswered = times; }
+    // The further attempt comes in delayMs (real time): said in its message.
+    void AwaitRetry(uint64_t delayMs);
+    // A unit waiting for a further attempt that it will not get: failed, with its last message.
+    void GiveUp(const std::string& why);
 
     UnitResult Result() const { return m_result; }
     UnitOutcome Outcome() const; // complete once Result() is final
@@ -74,7 +85,10 @@ class UnitRun {
     std::unique_ptr<CUpdaterDlg> m_dialog;
     WindowState m_final;
     std::atomic<UnitResult> m_result{UnitResult::Waiting};
+    std::atomic<bool> m_unanswered{false};
     UnitOutcome m_outcome;
+    std::string m_lastFailure; // the message of the last unanswered attempt
+    unsigned m_retryUnanswered = 0;
 };
 
 // The local time now as "YYYY-MM-DDTHH:MM:SS".

@@ -3,9 +3,17 @@
 // (or startNoMore) has stopped the rest from starting. Units already running always finish.
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 
 namespace cli {
+
+// What a free thread does next.
+struct PoolPick {
+    enum class Kind { Start, Wait, Done } kind = Kind::Done;
+    size_t unit = 0;      // Start: this one
+    uint64_t untilMs = 0; // Wait: ask again by then (platform::NowMs), or when a unit ends
+};
 
 struct PoolCallbacks {
     std::function<void(size_t unit)> run;                        // on a pool thread
@@ -14,10 +22,13 @@ struct PoolCallbacks {
     // Asked before each unit starts; once true no further unit starts (the rest stay as they
     // are). May be empty.
     std::function<bool()> startNoMore;
+    // Chooses what a free thread does (under the pool's lock), instead of the units in order;
+    // Done once nothing is left to start. `first` of interrupt is then the number of units.
+    std::function<PoolPick()> next;
 };
 
 // Returns once every pool thread has ended; interrupts are looked at and tick is called every
-// tickMs milliseconds meanwhile.
+// tickMs milliseconds meanwhile. A thread told to wait asks again at least that often.
 void RunPool(size_t units, unsigned jobs, const PoolCallbacks& callbacks, unsigned tickMs = 100);
 
 } // namespace cli
