@@ -21,8 +21,8 @@ Rollout::Rollout(size_t units, RolloutRules rules, RolloutEvents events)
 
 // A further attempt that has fallen due comes first (it has waited), then the wave's next unit.
 std::optional<size_t> Rollout::Candidate(uint64_t nowMs) const {
-    for (size_t i = 0; i < m_units.size(); ++i) {
-        if (m_units[i].state == State::RetryPending && m_units[i].dueMs <= nowMs)
+    for (const size_t i : m_pending) {
+        if (m_units[i].dueMs <= nowMs)
             return i;
     }
     if (!m_rules.waves.empty() && m_nextNew < m_rules.waves[m_wave])
@@ -51,16 +51,16 @@ Rollout::Pick Rollout::Next(RolloutNow now) {
             Unit& chosen = m_units[*unit];
             if (chosen.state == State::Waiting)
                 ++m_nextNew;
+            else
+                m_pending.erase(std::find(m_pending.begin(), m_pending.end(), *unit));
             chosen.state = State::Running;
             ++chosen.attempts;
             ++m_running;
             return {Pick::Kind::Start, *unit};
         }
         std::optional<uint64_t> due;
-        for (const Unit& unit : m_units) {
-            if (unit.state == State::RetryPending)
-                due = std::min(due.value_or(unit.dueMs), unit.dueMs);
-        }
+        for (const size_t i : m_pending)
+            due = std::min(due.value_or(m_units[i].dueMs), m_units[i].dueMs);
         if (due || m_running > 0)
             return {Pick::Kind::Wait, 0, due.value_or(0)};
         // Every unit of the wave has ended.
@@ -86,6 +86,7 @@ void Rollout::Ended(size_t index, RunEnd end, uint64_t realMs, RolloutNow now) {
                 uint32_t(RetryDelayMs(m_rules.retryDelaySeconds, unit.attempts)));
             unit.state = State::RetryPending;
             unit.dueMs = now.monotonicMs + delay;
+            m_pending.push_back(index);
             if (m_events.retryLater)
                 m_events.retryLater(index, delay);
             return;
@@ -119,6 +120,7 @@ void Rollout::StopLocked(const std::string& notice, const std::string& notStarte
     m_stopped = true;
     m_stopNotice = notice;
     m_givenUpReason = givenUpReason;
+    m_pending.clear();
     for (size_t i = 0; i < m_units.size(); ++i) {
         Unit& unit = m_units[i];
         if (unit.state == State::Waiting) {

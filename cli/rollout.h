@@ -88,6 +88,7 @@ class Rollout {
     std::optional<FinishWindow> m_window;
     const RolloutEvents m_events;
     std::vector<Unit> m_units;
+    std::vector<size_t> m_pending; // units waiting for a further attempt, in the order they ended
     size_t m_wave = 0;
     size_t m_nextNew = 0;
     size_t m_running = 0;
