@@ -158,7 +158,7 @@ int Update(const Options& options, RolloutRules rules, const UnitList& list, con
             !reportFailed.exchange(true))
             SayReportFailed(err, report);
     };
-    FleetView view(out, terminal, set.Model());
+    FleetView view(out, terminal);
     Rollout rollout(units.size(), std::move(rules),
                     {[&](size_t i, const std::string& why) { units[i]->MarkNotStarted(why); },
                      [&](size_t i, uint64_t delayMs) { units[i]->AwaitRetry(delayMs); },
@@ -189,7 +189,8 @@ int Update(const Options& options, RolloutRules rules, const UnitList& list, con
     view.SetNote(rollout.HeaderText());
     view.Refresh(units);
     if (const std::string notice = rollout.StopNotice(); !notice.empty())
-        std::fprintf(out, "%s: %zu unit(s) not started.\n", notice.c_str(), rollout.StoppedUnits());
+        view.Notice(notice + ": " + std::to_string(rollout.StoppedUnits()) +
+                    " unit(s) not started.");
     view.Summary(units);
 
     head.ended = LocalIsoTime();
