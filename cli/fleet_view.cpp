@@ -97,15 +97,17 @@ void FleetView::Redraw(const std::vector<std::unique_ptr<UnitRun>>& units) {
     const size_t waiting = counts[UnitResult::Waiting];
     std::vector<std::string> lines = {
         HeaderLine(counts, now - m_startMs, TimeLeftMs(completeMs, runningForMs, waiting))};
-    if (!m_note.empty())
-        lines[0] += " | " + m_note;
-    const int rows = std::max(size.rows - m_noticeRows, 1);
+    // The roll-out's line under the header, when there is room for a unit below it.
+    const int noteRows = !m_note.empty() && size.rows - m_noticeRows >= 3 ? 1 : 0;
+    if (noteRows > 0)
+        lines.push_back(m_note);
+    const int rows = std::max(size.rows - m_noticeRows - noteRows, 1);
     const UnitChoice choice = ChooseUnits(results, rows);
     for (const size_t i : choice.shown)
         // The result as counted: a unit that ends meanwhile is shown in the next frame.
         lines.push_back(Line(*units[i], results[i], units[i]->Window()));
     const std::string closing = ClosingLine(choice);
-    if (!closing.empty() && int(lines.size()) < rows)
+    if (!closing.empty() && int(lines.size()) - noteRows < rows)
         lines.push_back(closing);
     for (std::string& line : lines)
         line = FitToWidth(std::move(line), size.columns);

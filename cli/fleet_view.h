@@ -24,8 +24,8 @@ class FleetView {
     // Shows the units' current state (a redraw at most a few times a second, or a line per
     // change since the last call).
     void Refresh(const std::vector<std::unique_ptr<UnitRun>>& units);
-    // What the roll-out is at ("wave 2/3 | until 06:00, ..."): at the end of the header on a
-    // terminal, a line of its own whenever it changes otherwise.
+    // What the roll-out is at ("wave 2/3 | until 06:00, ..."): on a terminal a row under the
+    // header (when at least three rows are left), otherwise a line whenever it changes.
     void SetNote(const std::string& note);
     // Says at once what an interrupt does.
     void Interrupted(size_t running, size_t notStarted);
