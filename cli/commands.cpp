@@ -1,6 +1,5 @@
 #include "cli/commands.h"
 
-#include "app/res/program_version.h"
 #include "cli/check_unit.h"
 #include "cli/fleet_view.h"
 #include "cli/report.h"
@@ -15,6 +14,7 @@
 #include "platform/file.h"
 #include "platform/socket.h"
 #include "update/component_store.h"
+#include "version/program_version.h"
 
 #include <CLI/CLI.hpp>
 
