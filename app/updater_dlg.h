@@ -46,6 +46,11 @@ enum UpdateStep : int {
 // Results of a run and of each of its steps.
 enum RunResult : int { kRunOk = 0, kRunEndProgram = 1, kRunRetry = 2 };
 
+// How far a run got with the unit (m_nUnitContact). A unit still at kContactTried when its run
+// ended was sent nothing: it never answered its FTP connection (off, restarting, port down), so a
+// front end may try it again; once it has answered, a failed run is the unit's own verdict.
+enum UnitContact : int { kContactNone = 0, kContactTried = 1, kContactAnswered = 2 };
+
 // How long ReceiveReply waits for the unit.
 enum class ReplyWait {
     Ordinary, // 60 s
@@ -177,6 +182,7 @@ class CUpdaterDlg : public platform::CDialog {
     std::shared_ptr<ComponentStore> m_pComponents;
     bool m_bLabelsShown = true;   // the blink phase: starts shown, carries over between runs
     std::string m_strDeviceModel; // the model the unit named this run (a front end shows it)
+    std::atomic<int> m_nUnitContact{kContactNone}; // of the current (or last) run
 
   private:
     void Construct(); // what both constructors do

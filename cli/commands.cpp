@@ -6,10 +6,12 @@
 #include "cli/report_file.h"
 #include "cli/report_writer.h"
 #include "cli/retry_from.h"
+#include "cli/rollout_options.h"
 #include "cli/terminal_text.h"
 #include "cli/unit_list.h"
 #include "cli/version_rule.h"
 #include "cli/worker_pool.h"
+#include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/file.h"
 #include "platform/process.h"
@@ -44,6 +46,7 @@ struct Options {
     std::string retryFrom;
     std::optional<std::string> skipVersion;
     std::optional<std::string> targetVersion;
+    RolloutOptions rollout;
     std::vector<std::string> units;
 };
 
@@ -156,16 +159,30 @@ int Check(const Options& options, const UnitList& units, const UpdateSet& set, R
     return allGood ? 0 : 1;
 }
 
-int Update(const Options& options, const UnitList& list, const UpdateSet& set, ReportFile& report,
-           bool terminal, std::FILE* out, std::FILE* err) {
+// How a unit's run ended, as the roll-out weighs it.
+RunEnd EndOf(const UnitRun& unit) {
+    switch (unit.Result()) {
+    case UnitResult::Complete:
+        return RunEnd::Complete;
+    case UnitResult::Current:
+        return RunEnd::Current;
+    default:
+        return unit.Unanswered() ? RunEnd::Unanswered : RunEnd::Failed;
+    }
+}
+
+int Update(const Options& options, RolloutRules rules, const UnitList& list, const UpdateSet& set,
+           ReportFile& report, bool terminal, std::FILE* out, std::FILE* err) {
     const auto store = std::make_shared<ComponentStore>(true);
     const LogPolicy logs{options.logDir, options.keepLogs};
     std::vector<std::unique_ptr<UnitRun>> units;
     // --target-version is a --skip-version too; a set with a CPU program is always read back.
     VersionRule versions{options.targetVersion ? options.targetVersion : options.skipVersion,
                          options.targetVersion, options.targetVersion || set.HasCpuProgram()};
-    for (const std::string& address : list.addresses)
+    for (const std::string& address : list.addresses) {
         units.push_back(std::make_unique<UnitRun>(address, set, store, logs, versions));
+        units.back()->RetryUnanswered(rules.retryUnanswered);
+    }
 
     ReportHead head{std::filesystem::current_path().string(), LocalIsoTime(), "",
                     options.targetVersion.value_or("")};
@@ -192,28 +209,30 @@ int Update(const Options& options, const UnitList& list, const UpdateSet& set, R
         if (writer)
             writer->Changed();
     };
-    std::atomic<unsigned> failures{0};
-    const auto failedEnough = [&] {
-        return options.stopAfterFailures > 0 && failures >= options.stopAfterFailures;
-    };
     bool interrupted = false;
     FleetView view(out, terminal);
+    Rollout rollout(units.size(), std::move(rules),
+                    {[&](size_t i, const std::string& why) { units[i]->MarkNotStarted(why); },
+                     [&](size_t i, uint64_t delayMs) { units[i]->AwaitRetry(delayMs); },
+                     [&](size_t i, const std::string& why) { units[i]->GiveUp(why); }});
     RunPool(units.size(), options.jobs,
             {[&](size_t i) {
                  units[i]->MarkRunning();
                  reportChanged();
+                 const uint64_t began = platform::NowMs();
                  units[i]->Run();
-                 if (units[i]->Result() == UnitResult::Failed)
-                     ++failures;
+                 rollout.Ended(i, EndOf(*units[i]), platform::NowMs() - began, RolloutClock());
                  reportChanged();
              },
-             [&](size_t running, size_t first) {
+             [&](size_t running, size_t) {
                  interrupted = true;
-                 // Units that the failures had already kept from starting keep that reason.
-                 for (size_t i = first; i < units.size() && !failedEnough(); ++i)
-                     units[i]->MarkNotStarted("Not started: the run was interrupted.");
+                 const size_t waiting =
+                     size_t(std::count_if(units.begin(), units.end(), [](const auto& unit) {
+                         return unit->Result() == UnitResult::Waiting;
+                     }));
+                 rollout.Stop("Not started: the run was interrupted.", "the run was interrupted");
                  reportChanged();
-                 view.Interrupted(running, units.size() - first);
+                 view.Interrupted(running, waiting);
                  if (platform::EndingImminent()) {
                      // Windows ends the process in seconds: the running units are cut off.
                      // The report is written a last time now (nothing is written after this).
@@ -223,25 +242,23 @@ int Update(const Options& options, const UnitList& list, const UpdateSet& set, R
                      platform::ReadyToEnd();
                  }
              },
-             [&] { view.Refresh(units); }, failedEnough,
+             [&] {
+                 view.SetNote(rollout.HeaderText());
+                 view.Refresh(units);
+             },
+             {},
              [&](size_t i, const std::string& why) {
+                 // Never complete: the unit is failed with the reason, and the rest go on.
                  units[i]->MarkFailed(why);
-                 ++failures;
+                 rollout.Ended(i, EndOf(*units[i]), 0, RolloutClock());
                  reportChanged();
-             }});
-    size_t stopped = 0;
-    for (const auto& unit : units) {
-        if (unit->Result() != UnitResult::Waiting)
-            continue;
-        unit->MarkNotStarted("Not started: " + std::to_string(failures.load()) +
-                             " unit(s) had failed (--stop-after-failures " +
-                             std::to_string(options.stopAfterFailures) + ").");
-        ++stopped;
-    }
+             },
+             [&] { return rollout.Next(RolloutClock()); }});
+    view.SetNote(rollout.HeaderText());
     view.Refresh(units);
-    if (stopped > 0)
-        view.Notice("Stopped after " + std::to_string(failures.load()) +
-                    " failed unit(s): " + std::to_string(stopped) + " unit(s) not started.");
+    if (const std::string notice = rollout.StopNotice(); !notice.empty())
+        view.Notice(notice + ": " + std::to_string(rollout.StoppedUnits()) +
+                    " unit(s) not started.");
     view.Summary(units);
 
     // The run's end goes into the last writing, which the writer's thread makes.
@@ -352,6 +369,7 @@ int RunCli(int argc, char** argv, std::FILE* out, std::FILE* err) {
     update->add_option("--target-version", options.targetVersion,
                        "the version the units must end up with: units at it are left as they "
                        "are, every updated unit is asked again and fails unless it reports it");
+    AddRolloutOptions(*update, options.rollout);
 
     if (argc > 1 && argv[1][0] != '-' && std::string(argv[1]) != "check" &&
         std::string(argv[1]) != "update")
@@ -406,6 +424,13 @@ int RunCli(int argc, char** argv, std::FILE* out, std::FILE* err) {
         if (const std::string why = FolderNotWritable(options.logDir); !why.empty())
             return UsageError(err, "--log-dir '" + options.logDir + "': " + why);
     }
+    RolloutRules rules;
+    if (update->parsed()) {
+        if (const std::string error = MakeRolloutRules(options.rollout, units.addresses.size(),
+                                                       options.stopAfterFailures, set, rules);
+            !error.empty())
+            return UsageError(err, error);
+    }
     ReportFile report(options.reportFile);
     if (const std::string why = report.Claim(); !why.empty())
         return UsageError(err, "--report '" + options.reportFile + "': " + why);
@@ -417,8 +442,9 @@ int RunCli(int argc, char** argv, std::FILE* out, std::FILE* err) {
     }
     platform::CatchInterrupts();
     const bool terminal = platform::IsTerminal(out);
-    const int status = check->parsed() ? Check(options, units, set, report, out, err)
-                                       : Update(options, units, set, report, terminal, out, err);
+    const int status =
+        check->parsed() ? Check(options, units, set, report, out, err)
+                        : Update(options, std::move(rules), units, set, report, terminal, out, err);
     platform::ReadyToEnd(); // the report is written
     platform::CleanupSockets();
     return status;

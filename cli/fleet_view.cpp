@@ -49,7 +49,8 @@ std::string FleetView::Event(const UnitRun& unit, UnitResult result, const Windo
         const StepShown step = StepOf(window);
         return step.name + ": " + step.state;
     }
-    if (result == UnitResult::Waiting)
+    // A unit waits again after an attempt that it did not answer: the message says so.
+    if (result == UnitResult::Waiting && unit.Outcome().message.empty())
         return ResultName(result);
     return std::string(ResultName(result)) + ": " + TerminalText(unit.Outcome().message);
 }
@@ -96,13 +97,17 @@ void FleetView::Redraw(const std::vector<std::unique_ptr<UnitRun>>& units) {
     const size_t waiting = counts[UnitResult::Waiting];
     std::vector<std::string> lines = {
         HeaderLine(counts, now - m_startMs, TimeLeftMs(completeMs, runningForMs, waiting))};
-    const int rows = std::max(size.rows - m_noticeRows, 1);
+    // The roll-out's line under the header, when there is room for a unit below it.
+    const int noteRows = !m_note.empty() && size.rows - m_noticeRows >= 3 ? 1 : 0;
+    if (noteRows > 0)
+        lines.push_back(m_note);
+    const int rows = std::max(size.rows - m_noticeRows - noteRows, 1);
     const UnitChoice choice = ChooseUnits(results, rows);
     for (const size_t i : choice.shown)
         // The result as counted: a unit that ends meanwhile is shown in the next frame.
         lines.push_back(Line(*units[i], results[i], units[i]->Window()));
     const std::string closing = ClosingLine(choice);
-    if (!closing.empty() && int(lines.size()) < rows)
+    if (!closing.empty() && int(lines.size()) - noteRows < rows)
         lines.push_back(closing);
     for (std::string& line : lines)
         line = FitToWidth(std::move(line), size.columns);
@@ -114,7 +119,7 @@ void FleetView::PrintEvents(const std::vector<std::unique_ptr<UnitRun>>& units) 
     for (size_t i = 0; i < units.size(); ++i) {
         const UnitRun& unit = *units[i];
         const UnitResult result = unit.Result();
-        if (result == UnitResult::Waiting)
+        if (result == UnitResult::Waiting && m_printed[i].empty())
             continue;
         std::string event = Event(unit, result, unit.Window());
         if (event == m_printed[i])
@@ -124,6 +129,16 @@ void FleetView::PrintEvents(const std::vector<std::unique_ptr<UnitRun>>& units) 
         m_printed[i] = std::move(event);
     }
     std::fflush(m_out);
+}
+
+void FleetView::SetNote(const std::string& note) {
+    if (note == m_note)
+        return;
+    m_note = note;
+    if (!m_terminal && !note.empty()) {
+        std::fprintf(m_out, "%s\n", note.c_str());
+        std::fflush(m_out);
+    }
 }
 
 void FleetView::Interrupted(size_t running, size_t notStarted) {

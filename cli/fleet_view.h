@@ -24,6 +24,9 @@ class FleetView {
     // Shows the units' current state (a redraw at most a few times a second, or a line per
     // change since the last call).
     void Refresh(const std::vector<std::unique_ptr<UnitRun>>& units);
+    // What the roll-out is at ("wave 2/3 | until 06:00, ..."): on a terminal a row under the
+    // header (when at least three rows are left), otherwise a line whenever it changes.
+    void SetNote(const std::string& note);
     // Says at once what an interrupt does.
     void Interrupted(size_t running, size_t notStarted);
     // A line about the whole run; on a terminal it takes the view's place and the view goes on
@@ -47,6 +50,7 @@ class FleetView {
     std::FILE* m_out;
     const bool m_terminal;
     std::vector<std::string> m_printed; // each unit's last event in the plain view
+    std::string m_note;
     // The terminal view.
     std::optional<platform::TerminalSizeWatch> m_window;
     platform::TerminalSize m_size;

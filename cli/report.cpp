@@ -28,7 +28,7 @@ json Component(const PlannedFile& file) {
 }
 
 json Head(const char* kind, const UpdateSet& set, const ReportHead& head) {
-    return {{"schema", kReportSchema},
+    return {{"schema", std::string(kind) == "update" ? kUpdateReportSchema : kCheckReportSchema},
             {"report", kind},
             {"program", "kqvorlink-cli"},
             {"version", ProgramVersion()},
@@ -77,6 +77,7 @@ json UpdateUnit(const UpdateSet& set, const ReportedUnit& unit) {
         {"end", Optional(outcome.end)},
         {"log", logged ? Text(unit.logPath) : json(nullptr)},
         {"log_kept", logged && unit.state.logKept},
+        {"attempts", outcome.attempts},
     };
 }
 

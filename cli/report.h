@@ -13,8 +13,10 @@
 
 namespace cli {
 
-// 2: the update report's version_after and target_version (the check report is unchanged).
-constexpr int kReportSchema = 2;
+// The update report's layout is at 2 (version_after, target_version, the units' attempts); the
+// check report's is still 1.
+constexpr int kUpdateReportSchema = 2;
+constexpr int kCheckReportSchema = 1;
 
 // What both reports start with.
 struct ReportHead {

@@ -113,8 +113,14 @@ void UnitRun::MarkRunning() {
     std::lock_guard lock(m_mutex);
     if (m_result != UnitResult::Waiting)
         return;
-    m_outcome.start = LocalIsoTime();
+    if (m_outcome.start.empty())
+        m_outcome.start = LocalIsoTime();
     m_beganMs = platform::NowMs();
+    m_outcome.end.clear();
+    m_outcome.message.clear();
+    m_outcome.messageKind.clear();
+    ++m_outcome.attempts;
+    m_unanswered = false;
     m_result = UnitResult::Running;
 }
 
@@ -161,6 +167,7 @@ void UnitRun::Run() {
         } else if (result != kRunOk) {
             m_outcome.message = "The update ended without a message; see the log.";
         }
+        m_unanswered = result != kRunOk && m_dialog->m_nUnitContact == kContactTried;
         // Only what the report needs stays: a fleet's memory must not grow with its units.
         m_final = window;
         if (!m_dialog->m_strDeviceModel.empty())
@@ -168,6 +175,19 @@ void UnitRun::Run() {
         m_dialog.reset();
         m_window = nullptr;
         m_outcome.updateComplete = result == kRunOk;
+    }
+    // A unit that may be tried again waits for it without ever being seen as failed.
+    if (m_unanswered && m_outcome.attempts <= m_retryUnanswered) {
+        std::lock_guard lock(m_mutex);
+        m_lastFailure = m_outcome.message;
+        m_outcome.message += " Attempt " + std::to_string(m_outcome.attempts) + " unanswered.";
+        m_outcome.seconds = double(platform::NowMs() - m_beganMs) / 1000.0;
+        m_result = UnitResult::Waiting;
+        return;
+    }
+    if (m_unanswered && m_outcome.attempts > 1) {
+        std::lock_guard lock(m_mutex);
+        m_outcome.message += " No answer in " + std::to_string(m_outcome.attempts) + " attempts.";
     }
     const bool passed = result == kRunOk && (!m_versions.readAfter || VersionAfterPasses());
     Ended(passed ? UnitResult::Complete : UnitResult::Failed);
@@ -190,6 +210,20 @@ void UnitRun::MarkNotStarted(const std::string& why) {
     std::lock_guard lock(m_mutex);
     m_outcome.message = why;
     m_result = UnitResult::NotStarted;
+}
+
+void UnitRun::AwaitRetry(uint64_t delayMs) {
+    std::lock_guard lock(m_mutex);
+    m_outcome.message = m_lastFailure + " Attempt " + std::to_string(m_outcome.attempts) +
+                        " unanswered; trying again in " + std::to_string((delayMs + 999) / 1000) +
+                        " s.";
+}
+
+void UnitRun::GiveUp(const std::string& why) {
+    std::lock_guard lock(m_mutex);
+    m_outcome.message = m_lastFailure + " Not tried again: " + why + ".";
+    m_outcome.end = LocalIsoTime();
+    m_result = UnitResult::Failed;
 }
 
 UnitOutcome UnitRun::Outcome() const {

@@ -31,10 +31,11 @@ bool Done(UnitResult result);
 
 struct UnitOutcome {
     UnitResult result = UnitResult::Waiting;
-    std::string message;     // the box that ended the run, or why it did not start
-    std::string messageKind; // "information", "warning", "stop" or empty
-    std::string start, end;  // local times, ISO 8601
-    double seconds = 0;
+    std::string message;                     // the box that ended the run, or why it did not start
+    std::string messageKind;                 // "information", "warning", "stop" or empty
+    std::string start, end;                  // local times, ISO 8601 (of the first attempt's start)
+    double seconds = 0;                      // of the last attempt
+    unsigned attempts = 0;                   // runs that went to the unit
     bool updateComplete = false;             // the run said "Update Complete."
     std::optional<std::string> versionAfter; // read after the update (the comparable form)
 };
@@ -69,6 +70,16 @@ class UnitRun {
     void MarkNotStarted(const std::string& why);
     // Marks a run that ended with an exception (never a complete one): failed, saying why.
     void MarkFailed(const std::string& why);
+    // Whether the last run failed without a word from the unit: its FTP connection was refused
+    // or timed out before the greeting, so it was sent nothing.
+    bool Unanswered() const { return m_unanswered; }
+    // Up to `times` further attempts: a run that ends unanswered then leaves the unit waiting
+    // (never failed in between), for AwaitRetry or GiveUp.
+    void RetryUnanswered(unsigned times) { m_retryUnanswered = times; }
+    // The further attempt comes in delayMs (real time): said in its message.
+    void AwaitRetry(uint64_t delayMs);
+    // A unit waiting for a further attempt that it will not get: failed, with its last message.
+    void GiveUp(const std::string& why);
 
     UnitResult Result() const { return m_result; }
     UnitOutcome Outcome() const; // complete once Result() is final
@@ -99,9 +110,12 @@ class UnitRun {
     WindowState m_final;
     std::string m_model; // as the unit named itself, once the run has ended
     std::atomic<UnitResult> m_result{UnitResult::Waiting};
+    std::atomic<bool> m_unanswered{false};
     UnitOutcome m_outcome;
     uint64_t m_beganMs = 0;
-    bool m_logKept = false; // looked at once, when the run has ended
+    bool m_logKept = false;    // looked at once, when the run has ended
+    std::string m_lastFailure; // the message of the last unanswered attempt
+    unsigned m_retryUnanswered = 0;
 };
 
 // The local time now as "YYYY-MM-DDTHH:MM:SS".

@@ -1,5 +1,6 @@
 #include "cli/worker_pool.h"
 
+#include "platform/clock.h"
 #include "platform/console.h"
 
 #include <algorithm>
@@ -40,25 +41,43 @@ void RunPool(size_t units, unsigned jobs, const PoolCallbacks& callbacks, unsign
     std::condition_variable changed;
     size_t next = 0;
     size_t running = 0;
+    size_t exited = 0;
     bool stopped = false;
     bool interrupted = false;
 
-    const auto mayStart = [&] {
+    const auto pick = [&]() -> PoolPick {
+        if (callbacks.next)
+            return callbacks.next();
         if (callbacks.startNoMore && callbacks.startNoMore())
             stopped = true;
-        return !stopped && next < units;
+        if (stopped || next >= units)
+            return {};
+        return {PoolPick::Kind::Start, next++};
     };
     const auto worker = [&] {
         std::unique_lock lock(mutex);
-        while (mayStart()) {
-            const size_t unit = next++;
+        while (!stopped) {
+            const PoolPick what = pick();
+            if (what.kind == PoolPick::Kind::Done)
+                break;
+            if (what.kind == PoolPick::Kind::Wait) {
+                const uint64_t now = platform::NowMs();
+                const uint64_t ms = what.untilMs > now
+                                        ? std::min<uint64_t>(what.untilMs - now, tickMs)
+                                        : (what.untilMs == 0 ? tickMs : 0);
+                if (ms > 0)
+                    changed.wait_for(lock, std::chrono::milliseconds(ms));
+                continue;
+            }
             ++running;
             lock.unlock();
-            RunOne(callbacks, unit);
+            RunOne(callbacks, what.unit);
             lock.lock();
             --running;
             changed.notify_all();
         }
+        ++exited;
+        changed.notify_all();
     };
     std::vector<std::thread> threads;
     {
@@ -84,11 +103,14 @@ void RunPool(size_t units, unsigned jobs, const PoolCallbacks& callbacks, unsign
     for (;;) {
         if (!interrupted && platform::InterruptRequested()) {
             interrupted = stopped = true;
-            guarded([&] { callbacks.interrupt(running, next); });
+            guarded([&] { callbacks.interrupt(running, callbacks.next ? units : next); });
+            changed.notify_all();
         }
-        if (failure)
+        if (failure && !stopped) {
             stopped = true;
-        if ((next >= units || stopped) && running == 0)
+            changed.notify_all();
+        }
+        if (exited == threads.size())
             break;
         lock.unlock();
         guarded(callbacks.tick);

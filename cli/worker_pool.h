@@ -3,10 +3,18 @@
 // (or startNoMore) has stopped the rest from starting. Units already running always finish.
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 
 namespace cli {
+
+// What a free thread does next.
+struct PoolPick {
+    enum class Kind { Start, Wait, Done } kind = Kind::Done;
+    size_t unit = 0;      // Start: this one
+    uint64_t untilMs = 0; // Wait: ask again by then (platform::NowMs), or when a unit ends
+};
 
 struct PoolCallbacks {
     std::function<void(size_t unit)> run; // on a pool thread
@@ -20,10 +28,13 @@ struct PoolCallbacks {
     // A unit's run that ended with an exception, and why; on its pool thread, which then goes on
     // with the next unit. Whatever this throws in turn is dropped.
     std::function<void(size_t unit, const std::string& why)> escaped;
+    // Chooses what a free thread does (under the pool's lock), instead of the units in order;
+    // Done once nothing is left to start. `first` of interrupt is then the number of units.
+    std::function<PoolPick()> next;
 };
 
 // Returns once every pool thread has ended; interrupts are looked at and tick is called every
-// tickMs milliseconds meanwhile.
+// tickMs milliseconds meanwhile. A thread told to wait asks again at least that often.
 void RunPool(size_t units, unsigned jobs, const PoolCallbacks& callbacks, unsigned tickMs = 100);
 
 } // namespace cli

@@ -24,6 +24,8 @@ int CUpdaterDlg::LogInFtp(int attempts) {
         return 1;
     }
     m_nUpdateStep = kStepConnecting;
+    if (m_nUnitContact == kContactNone)
+        m_nUnitContact = kContactTried;
     SetDlgItemText(IDC_STATUS, "connecting...");
     m_addrCtrl = platform::SockAddrIn{};
     m_addrCtrl.addrNet = m_ulDeviceAddr;

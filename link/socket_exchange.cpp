@@ -73,6 +73,8 @@ int CUpdaterDlg::ReceiveReply(const platform::Socket& socket, ReplyBuffer& buffe
         return 1;
     }
     buffer.Data()[received] = '\0';
+    if (received > 0)
+        m_nUnitContact = kContactAnswered;
     WriteLog(buffer.Text(), receivedLength, "PC <- Device");
     if (received == 0) {
         // The unit closed the connection instead of answering: whatever was asked of it, it

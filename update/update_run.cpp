@@ -131,6 +131,7 @@ int CUpdaterDlg::RunUpdate() {
     std::string address;
     platform::SingleInstanceLock unitLock;
     m_strDeviceModel.clear(); // a run names the unit it reached, never an earlier run's
+    m_nUnitContact = kContactNone;
     int result = ReadAddressFields(*this, address);
     if (result == kRunOk)
         result = LockUnit(*this, address, unitLock);

@@ -6,7 +6,7 @@
 
 namespace {
 
-// Staged and resumable runs on 127.0.11.N: which units ran, and what the report says of each.
+// Staged, waved and resumable runs: which units ran, and what the report says of each.
 struct StagedUnit {
     int n;
     const char* model = "KQ-A2";
@@ -21,7 +21,7 @@ struct StagedRun {
     std::vector<int> reported;              // the units the report lists, in order
     std::vector<int> contacted;             // the units that received any command
     int status;
-    std::string net = "127.0.11."; // N stands for net + N
+    const char* net = "127.0.11."; // where unit N is
 };
 
 void PrintTo(const StagedRun& row, std::ostream* out) {
@@ -32,13 +32,14 @@ class StagedRunTest : public FleetTest, public ::testing::WithParamInterface<Sta
 
 TEST_P(StagedRunTest, RunsOnlyTheUnitsItShouldAndReportsTheRest) {
     const StagedRun& row = GetParam();
+    const auto at = [&](int n) { return row.net + std::to_string(n); };
     std::filesystem::remove("kq12.cpu"); // no restart wait
     std::map<int, sim::Unit*> units;
     for (const StagedUnit& u : row.units) {
         sim::UnitConfig config;
         config.model = u.model;
         config.versionText = u.version;
-        units[u.n] = &AddUnitAt(row.net + std::to_string(u.n), config);
+        units[u.n] = &AddUnitAt(at(u.n), config);
     }
     // An earlier run's report, cut off while 127.0.11.23 was running.
     WriteTextFile("earlier.json", R"({"schema": 1, "report": "update", "set": {"model": "KQ-A2"},
@@ -53,19 +54,19 @@ TEST_P(StagedRunTest, RunsOnlyTheUnitsItShouldAndReportsTheRest) {
                   {"address": "127.0.20.241", "result": "current"}]})");
     std::vector<std::string> args{"update", "--report", "report.json"};
     for (const std::string& arg : row.args)
-        args.push_back(arg[0] == '@' ? row.net + arg.substr(1) : arg);
+        args.push_back(arg[0] == '@' ? at(std::stoi(arg.substr(1))) : arg);
     EXPECT_EQ(Cli(args), row.status) << ReadTextFile("cli-output.txt");
 
     const auto report = nlohmann::json::parse(ReadTextFile("report.json"));
     ASSERT_EQ(report["units"].size(), row.reported.size()) << report.dump(1);
     for (size_t i = 0; i < row.reported.size(); ++i) {
-        EXPECT_EQ(report["units"][i]["address"], row.net + std::to_string(row.reported[i]));
+        EXPECT_EQ(report["units"][i]["address"], at(row.reported[i]));
         EXPECT_EQ(report["units"][i]["result"], row.reportResults[i]) << i;
     }
     for (const auto& [n, unit] : units) {
         const bool contacted =
             std::find(row.contacted.begin(), row.contacted.end(), n) != row.contacted.end();
-        EXPECT_EQ(!unit->Commands().empty(), contacted) << n;
+        EXPECT_EQ(!unit->Commands().empty(), contacted) << at(n);
     }
     if (!row.contacted.empty()) // else the hand-written report is left as it was
         EXPECT_EQ(ValidatorStatus("update-report.schema.json", "report.json"), 0) << report.dump(1);
@@ -73,59 +74,83 @@ TEST_P(StagedRunTest, RunsOnlyTheUnitsItShouldAndReportsTheRest) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, StagedRunTest,
-    ::testing::Values(StagedRun{"StopAfterOneFailureStartsNoFurtherUnit",
-                                {{11, "KQ-B2"}, {12}, {13}},
-                                {"--jobs", "1", "--stop-after-failures", "1", "@11", "@12", "@13"},
-                                {"failed", "not started", "not started"},
-                                {11, 12, 13},
-                                {11},
-                                1},
-                      StagedRun{
-                          "StopAfterTwoFailuresRunsOnUntilTheSecond",
-                          {{14, "KQ-B2"}, {15}, {16, "KQ-B2"}, {17}},
-                          {"--jobs", "1", "--stop-after-failures", "2", "127.0.11.14-127.0.11.17"},
-                          {"failed", "complete", "failed", "not started"},
-                          {14, 15, 16, 17},
-                          {14, 15, 16},
-                          1},
-                      StagedRun{"SkipVersionLeavesTheCurrentUnitAsItIs",
-                                {{18}, {19, "KQ-A2", "KQ-A2.01.03.00"}},
-                                {"--skip-version", "KQ-A2.01.03.00", "@18", "@19"},
-                                {"complete", "current"},
-                                {18, 19},
-                                {18, 19},
-                                0},
-                      StagedRun{"RetryFromRunsWhatDidNotCompleteAndTheUnitsGiven",
-                                {{21}, {22}, {23}, {24}, {25}, {26}},
-                                {"--retry-from", "earlier.json", "@26", "@22"},
-                                {"complete", "complete", "complete", "complete"},
-                                {22, 23, 24, 26},
-                                {22, 23, 24, 26},
-                                0},
-                      StagedRun{"RetryFromACompleteRunContactsNoUnitAndLeavesItsReport",
-                                {{240}, {241}},
-                                {"--retry-from", "report.json"},
-                                {"complete", "current"},
-                                {240, 241},
-                                {},
-                                0,
-                                "127.0.20."},
-                      StagedRun{"SkipVersionComparesTheTextWithoutTrailingBlanks",
-                                {{242, "KQ-A2", "KQ-A2.01.03.00 \t "}, {243, "KQ-A2", ""}},
-                                {"--skip-version", "KQ-A2.01.03.00", "@242", "@243"},
-                                {"current", "complete"},
-                                {242, 243},
-                                {242, 243},
-                                0,
-                                "127.0.20."},
-                      StagedRun{"SkipVersionOfAnEmptyVersionText",
-                                {{244, "KQ-A2", ""}},
-                                {"--skip-version", "", "@244"},
-                                {"current"},
-                                {244},
-                                {244},
-                                0,
-                                "127.0.20."}),
+    ::testing::Values(
+        StagedRun{"StopAfterOneFailureStartsNoFurtherUnit",
+                  {{11, "KQ-B2"}, {12}, {13}},
+                  {"--jobs", "1", "--stop-after-failures", "1", "@11", "@12", "@13"},
+                  {"failed", "not started", "not started"},
+                  {11, 12, 13},
+                  {11},
+                  1},
+        StagedRun{"StopAfterTwoFailuresRunsOnUntilTheSecond",
+                  {{14, "KQ-B2"}, {15}, {16, "KQ-B2"}, {17}},
+                  {"--jobs", "1", "--stop-after-failures", "2", "127.0.11.14-127.0.11.17"},
+                  {"failed", "complete", "failed", "not started"},
+                  {14, 15, 16, 17},
+                  {14, 15, 16},
+                  1},
+        StagedRun{"SkipVersionLeavesTheCurrentUnitAsItIs",
+                  {{18}, {19, "KQ-A2", "KQ-A2.01.03.00"}},
+                  {"--skip-version", "KQ-A2.01.03.00", "@18", "@19"},
+                  {"complete", "current"},
+                  {18, 19},
+                  {18, 19},
+                  0},
+        StagedRun{"RetryFromRunsWhatDidNotCompleteAndTheUnitsGiven",
+                  {{21}, {22}, {23}, {24}, {25}, {26}},
+                  {"--retry-from", "earlier.json", "@26", "@22"},
+                  {"complete", "complete", "complete", "complete"},
+                  {22, 23, 24, 26},
+                  {22, 23, 24, 26},
+                  0},
+        StagedRun{"RetryFromACompleteRunContactsNoUnitAndLeavesItsReport",
+                  {{240}, {241}},
+                  {"--retry-from", "report.json"},
+                  {"complete", "current"},
+                  {240, 241},
+                  {},
+                  0,
+                  "127.0.20."},
+        StagedRun{"SkipVersionComparesTheTextWithoutTrailingBlanks",
+                  {{242, "KQ-A2", "KQ-A2.01.03.00 \t "}, {243, "KQ-A2", ""}},
+                  {"--skip-version", "KQ-A2.01.03.00", "@242", "@243"},
+                  {"current", "complete"},
+                  {242, 243},
+                  {242, 243},
+                  0,
+                  "127.0.20."},
+        StagedRun{"SkipVersionOfAnEmptyVersionText",
+                  {{244, "KQ-A2", ""}},
+                  {"--skip-version", "", "@244"},
+                  {"current"},
+                  {244},
+                  {244},
+                  0,
+                  "127.0.20."},
+        StagedRun{"FailingFirstWaveStopsTheRest",
+                  {{1, "KQ-B2"}, {2}, {3}, {4}},
+                  {"--waves", "1,50%,100%", "@1", "@2", "@3", "@4"},
+                  {"failed", "not started", "not started", "not started"},
+                  {1, 2, 3, 4},
+                  {1},
+                  1,
+                  "127.0.24."},
+        StagedRun{"HalfBudgetLetsAWaveWithOneFailureOfFourGoOn",
+                  {{5}, {6, "KQ-B2"}, {7}, {8}, {9}, {10}},
+                  {"--waves", "4", "--max-fail-percent", "50", "@5", "@6", "@7", "@8", "@9", "@10"},
+                  {"complete", "failed", "complete", "complete", "complete", "complete"},
+                  {5, 6, 7, 8, 9, 10},
+                  {5, 6, 7, 8, 9, 10},
+                  1,
+                  "127.0.24."},
+        StagedRun{"NoBudgetStopsAfterOneFailureOfFour",
+                  {{11}, {12, "KQ-B2"}, {13}, {14}, {15}, {16}},
+                  {"--waves", "4", "@11", "@12", "@13", "@14", "@15", "@16"},
+                  {"complete", "failed", "complete", "complete", "not started", "not started"},
+                  {11, 12, 13, 14, 15, 16},
+                  {11, 12, 13, 14},
+                  1,
+                  "127.0.24."}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // How far a unit has come by the report: waiting, running, ended.

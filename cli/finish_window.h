@@ -1,0 +1,67 @@
+#pragma once
+// A maintenance window that is kept (--finish-by TIME): a unit starts only when its run is
+// expected to end before TIME. Running units are never stopped for it.
+//
+// The expected duration of a unit's run is the longest run of a unit that completed with this set
+// in this run. Before any has, it is this conservative estimate from the set, in protocol time:
+//   1 s of address clean-up and 20 s for the FTP connection and log-in;
+//   per pass of the CPU program (two when a unit may need two, that is a version-5 program):
+//     the 60 s restart wait, 2 s of quiet period and 20 s to connect again;
+//   per component step 5 s (selector, the unit's writing, the step's pauses);
+//   3 s for the default setting when the set asks for it;
+//   the bytes an update sends (the CPU program once per pass) at 1 MiB/s.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace cli {
+
+class UpdateSet;
+
+struct SetTraits {
+    int cpuPasses = 0;  // the most passes any unit may need (0: no CPU program)
+    uint64_t bytes = 0; // everything sent, the CPU program once per pass
+    unsigned steps = 0; // component steps other than the CPU program's
+    bool defaultSetting = false;
+};
+
+SetTraits TraitsOf(const UpdateSet& set);
+// The conservative estimate above, in milliseconds of protocol time.
+uint64_t EstimateMs(const SetTraits& set);
+
+struct FinishTime {
+    int64_t epochSeconds = 0; // the moment, seconds since 1970 UTC
+    std::string shown;        // as the operator wrote it, for messages ("06:00")
+    std::string error;        // why TIME is unusable (then the rest is unset)
+};
+
+// "HH:MM" (local time, its next occurrence after `now`) or an ISO 8601 date and time
+// "YYYY-MM-DDTHH:MM[:SS]" (local time) with an optional "Z" or "+HH:MM"/"-HH:MM" offset.
+FinishTime ParseFinishTime(const std::string& text, int64_t nowEpochSeconds);
+
+class FinishWindow {
+  public:
+    // estimateRealMs: the set's estimate, already in real time (scaled in tests).
+    FinishWindow(FinishTime time, uint64_t estimateRealMs);
+
+    // A unit completed with the set after realMs of real time.
+    void UnitCompleted(uint64_t realMs);
+    bool Measured() const { return m_measuredMs > 0; }
+    uint64_t ExpectedMs() const { return Measured() ? m_measuredMs : m_estimateMs; }
+    // Whether a unit started at nowEpochMs (real time since 1970) is expected to end in time.
+    bool Fits(int64_t nowEpochMs) const;
+    const std::string& Shown() const { return m_time.shown; }
+    // "until 06:00, 4:12 per unit (estimated from the set)", for the live view's header.
+    std::string HeaderText() const;
+
+  private:
+    FinishTime m_time;
+    uint64_t m_estimateMs;
+    uint64_t m_measuredMs = 0;
+};
+
+// Minutes and seconds, "4:05", or hours too, "1:04:05".
+std::string ClockDuration(uint64_t ms);
+
+} // namespace cli

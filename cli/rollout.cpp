@@ -1,0 +1,168 @@
+#include "cli/rollout.h"
+
+#include "cli/waves.h"
+#include "platform/clock.h"
+
+#include <algorithm>
+
+namespace cli {
+
+uint64_t RetryDelayMs(unsigned delaySeconds, unsigned retry) {
+    constexpr uint64_t kMostMs = 300 * 1000;
+    uint64_t ms = uint64_t(delaySeconds) * 1000;
+    for (unsigned i = 1; i < retry && ms < kMostMs; ++i)
+        ms *= 2;
+    return std::min(ms, kMostMs);
+}
+
+Rollout::Rollout(size_t units, RolloutRules rules, RolloutEvents events)
+    : m_rules(std::move(rules)), m_window(m_rules.window), m_events(std::move(events)),
+      m_units(units) {}
+
+// A further attempt that has fallen due comes first (it has waited), then the wave's next unit.
+std::optional<size_t> Rollout::Candidate(uint64_t nowMs) const {
+    for (const size_t i : m_pending) {
+        if (m_units[i].dueMs <= nowMs)
+            return i;
+    }
+    if (!m_rules.waves.empty() && m_nextNew < m_rules.waves[m_wave])
+        return m_nextNew;
+    return std::nullopt;
+}
+
+Rollout::Pick Rollout::Next(RolloutNow now) {
+    std::lock_guard lock(m_mutex);
+    for (;;) {
+        if (m_stopped)
+            return {m_running == 0 ? Pick::Kind::Done : Pick::Kind::Wait};
+        if (const std::optional<size_t> unit = Candidate(now.monotonicMs)) {
+            if (m_window && !m_window->Fits(now.epochMs)) {
+                // Until a unit has completed the estimate is the set's, which a real run may
+                // well beat: wait for the first that completes before giving up on the rest.
+                if (!m_window->Measured() && m_running > 0)
+                    return {Pick::Kind::Wait};
+                const std::string after = "would end after " + m_window->Shown();
+                StopLocked("The window closes at " + m_window->Shown(),
+                           "Not started: " + after + " (" + ClockDuration(m_window->ExpectedMs()) +
+                               " per unit).",
+                           after);
+                continue;
+            }
+            Unit& chosen = m_units[*unit];
+            if (chosen.state == State::Waiting)
+                ++m_nextNew;
+            else
+                m_pending.erase(std::find(m_pending.begin(), m_pending.end(), *unit));
+            chosen.state = State::Running;
+            ++chosen.attempts;
+            ++m_running;
+            return {Pick::Kind::Start, *unit};
+        }
+        std::optional<uint64_t> due;
+        for (const size_t i : m_pending)
+            due = std::min(due.value_or(m_units[i].dueMs), m_units[i].dueMs);
+        if (due || m_running > 0)
+            return {Pick::Kind::Wait, 0, due.value_or(0)};
+        // Every unit of the wave has ended.
+        if (m_wave + 1 >= m_rules.waves.size())
+            return {Pick::Kind::Done};
+        if (BudgetSpent(m_ended, m_failed, m_rules.maxFailPercent)) {
+            const std::string why = WaveStoppedText(m_wave + 1, m_rules.waves.size(), m_ended,
+                                                    m_failed, m_rules.maxFailPercent);
+            StopLocked(why, why + ".", why);
+            continue;
+        }
+        ++m_wave;
+    }
+}
+
+void Rollout::Ended(size_t index, RunEnd end, uint64_t realMs, RolloutNow now) {
+    std::lock_guard lock(m_mutex);
+    Unit& unit = m_units[index];
+    --m_running;
+    if (end == RunEnd::Unanswered && unit.attempts <= m_rules.retryUnanswered) {
+        if (!m_stopped) {
+            const uint64_t delay = platform::ScaledMs(
+                uint32_t(RetryDelayMs(m_rules.retryDelaySeconds, unit.attempts)));
+            unit.state = State::RetryPending;
+            unit.dueMs = now.monotonicMs + delay;
+            m_pending.push_back(index);
+            if (m_events.retryLater)
+                m_events.retryLater(index, delay);
+            return;
+        }
+        if (m_events.givenUp) // stopped while it ran
+            m_events.givenUp(index, m_givenUpReason);
+    }
+    unit.state = State::Ended;
+    unit.failed = end == RunEnd::Failed || end == RunEnd::Unanswered;
+    ++m_ended;
+    m_failed += unit.failed ? 1 : 0;
+    if (end == RunEnd::Complete && m_window)
+        m_window->UnitCompleted(realMs);
+    if (!m_stopped && m_rules.stopAfterFailures > 0 && m_failed >= m_rules.stopAfterFailures) {
+        const std::string failed = std::to_string(m_failed) + " unit(s) had failed";
+        StopLocked("Stopped after " + std::to_string(m_failed) + " failed unit(s)",
+                   "Not started: " + failed + " (--stop-after-failures " +
+                       std::to_string(m_rules.stopAfterFailures) + ").",
+                   failed);
+    }
+}
+
+void Rollout::Stop(const std::string& notStartedText, const std::string& givenUpReason) {
+    std::lock_guard lock(m_mutex);
+    if (!m_stopped)
+        StopLocked("", notStartedText, givenUpReason);
+}
+
+void Rollout::StopLocked(const std::string& notice, const std::string& notStartedText,
+                         const std::string& givenUpReason) {
+    m_stopped = true;
+    m_stopNotice = notice;
+    m_givenUpReason = givenUpReason;
+    m_pending.clear();
+    for (size_t i = 0; i < m_units.size(); ++i) {
+        Unit& unit = m_units[i];
+        if (unit.state == State::Waiting) {
+            ++m_stoppedUnits;
+            if (m_events.notStarted)
+                m_events.notStarted(i, notStartedText);
+        } else if (unit.state == State::RetryPending) {
+            ++m_ended;
+            ++m_failed;
+            unit.failed = true;
+            if (m_events.givenUp)
+                m_events.givenUp(i, givenUpReason);
+        } else {
+            continue;
+        }
+        unit.state = State::Ended;
+    }
+}
+
+std::string Rollout::HeaderText() const {
+    std::lock_guard lock(m_mutex);
+    std::string text;
+    if (m_rules.waves.size() > 1)
+        text = "wave " + std::to_string(m_wave + 1) + "/" + std::to_string(m_rules.waves.size());
+    if (m_window)
+        text += (text.empty() ? "" : " | ") + m_window->HeaderText();
+    return text;
+}
+
+std::string Rollout::StopNotice() const {
+    std::lock_guard lock(m_mutex);
+    return m_stopNotice;
+}
+
+size_t Rollout::StoppedUnits() const {
+    std::lock_guard lock(m_mutex);
+    return m_stoppedUnits;
+}
+
+unsigned Rollout::Attempts(size_t unit) const {
+    std::lock_guard lock(m_mutex);
+    return m_units[unit].attempts;
+}
+
+} // namespace cli

@@ -1,0 +1,107 @@
+// Roll-out control against simulated units on 127.0.24.N, in real time: further attempts for a
+// unit that did not answer (and none for one that failed), an interrupt that ends the pause
+// before one, and a window too short for any unit.
+
+#include "tests/cli/fleet_fixture.h"
+
+#include <ctime>
+
+namespace {
+
+// 127.0.24.n, this test's own also while no unit runs there.
+std::string Unit(int n) {
+    const std::string address = "127.0.24." + std::to_string(n);
+    std::string reason;
+    EXPECT_TRUE(testsupport::ClaimUnitAddress(address, &reason)) << reason;
+    return address;
+}
+
+// The report's unit `index` once `ready` holds for it (bounded), or null.
+nlohmann::json ReportedUnit(size_t index, const std::function<bool(const nlohmann::json&)>& ready) {
+    for (int i = 0; i < 400; ++i) {
+        const auto report = nlohmann::json::parse(ReadTextFile("report.json"), nullptr, false);
+        if (!report.is_discarded() && report.contains("units") && report["units"].size() > index &&
+            ready(report["units"][index]))
+            return report["units"][index];
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return nullptr;
+}
+
+bool WaitingAfterOneAttempt(const nlohmann::json& unit) {
+    return unit["result"] == "waiting" && unit["attempts"] == 1;
+}
+
+// The exit status of the program, or -1 when it had not ended within the bound (then killed).
+int ExitWithin(pid_t pid, std::chrono::milliseconds bound) {
+    const auto end = std::chrono::steady_clock::now() + bound;
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > end) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return WEXITSTATUS(status);
+}
+
+TEST_F(FleetTest, UnitThatListensOnlyAfterItsFirstAttemptIsUpdatedOnTheNextOne) {
+    std::filesystem::remove("kq12.cpu"); // real time: no restart wait
+    sim::UnitConfig refusing;
+    refusing.faults.push_back(FaultOf(sim::Fault::Trigger::Command, "EXCM k_Sd",
+                                      sim::Fault::Action::Reply, "550 Shading data refused."));
+    sim::Unit& failing = AddUnitAt(Unit(21), refusing);
+    const pid_t cli = StartCli({"update", "--retry-unanswered", "2", "--retry-delay", "4",
+                                "--report", "report.json", Unit(20), Unit(21)},
+                               "retried.txt");
+    ASSERT_GT(cli, 0);
+    ASSERT_FALSE(ReportedUnit(0, WaitingAfterOneAttempt).is_null()) << ReadTextFile("retried.txt");
+    sim::Unit& late = AddUnitAt(Unit(20));
+    EXPECT_EQ(ExitWithin(cli, std::chrono::seconds(60)), 1) << ReadTextFile("retried.txt");
+
+    const auto report = nlohmann::json::parse(ReadTextFile("report.json"));
+    EXPECT_EQ(report["units"][0]["result"], "complete");
+    EXPECT_EQ(report["units"][0]["attempts"], 2);
+    ExpectWholeSet(late);
+    EXPECT_EQ(report["units"][1]["result"], "failed") << "it answered, then failed";
+    EXPECT_EQ(report["units"][1]["attempts"], 1);
+    const auto commands = failing.Commands();
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "USER anonymous"), 1);
+}
+
+TEST_F(FleetTest, InterruptEndsThePauseBeforeAFurtherAttemptAtOnce) {
+    const pid_t cli = StartCli({"update", "--retry-unanswered", "3", "--retry-delay", "300",
+                                "--report", "report.json", Unit(22)},
+                               "interrupted.txt");
+    ASSERT_GT(cli, 0);
+    ASSERT_FALSE(ReportedUnit(0, WaitingAfterOneAttempt).is_null());
+    ASSERT_EQ(kill(cli, SIGINT), 0);
+    EXPECT_EQ(ExitWithin(cli, std::chrono::seconds(5)), 1) << ReadTextFile("interrupted.txt");
+    const auto unit = nlohmann::json::parse(ReadTextFile("report.json"))["units"][0];
+    EXPECT_EQ(unit["result"], "failed");
+    EXPECT_EQ(unit["attempts"], 1);
+    EXPECT_NE(unit["message"].get<std::string>().find("Not tried again: the run was interrupted"),
+              std::string::npos)
+        << unit.dump();
+}
+
+TEST_F(FleetTest, WindowTooShortForAnyUnitStartsNone) {
+    platform::SetTimeScale(1.0); // the set's estimate as the product makes it: over two minutes
+    std::vector<sim::Unit*> units{&AddUnitAt(Unit(23)), &AddUnitAt(Unit(24))};
+    const std::time_t inAMinute = std::time(nullptr) + 60;
+    char finishBy[32] = {};
+    std::strftime(finishBy, sizeof finishBy, "%Y-%m-%dT%H:%M:%S", std::localtime(&inAMinute));
+    EXPECT_EQ(
+        Cli({"update", "--finish-by", finishBy, "--report", "report.json", Unit(23), Unit(24)}), 1);
+    const auto report = nlohmann::json::parse(ReadTextFile("report.json"));
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(report["units"][i]["result"], "not started");
+        EXPECT_NE(report["units"][i]["message"].get<std::string>().find("would end after"),
+                  std::string::npos);
+        EXPECT_TRUE(units[i]->Commands().empty());
+    }
+}
+
+} // namespace

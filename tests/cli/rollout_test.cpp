@@ -1,0 +1,212 @@
+// The roll-out's decisions on a clock of its own: waves and the failure budget, the stop after
+// failures, the window and its estimate, further attempts for units that did not answer; and the
+// parsing of --waves and --finish-by.
+
+#include "cli/rollout.h"
+#include "cli/waves.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <map>
+
+namespace {
+
+using cli::RunEnd;
+
+struct RolloutRow {
+    const char* name;
+    size_t units;
+    unsigned jobs;
+    std::string waves;
+    unsigned budget, stopAfter, retries;
+    std::map<size_t, std::vector<RunEnd>> ends; // each attempt's end; else Complete
+    std::string results;                        // per unit: result letter and attempts
+    std::string why;                            // what the first unit not started was told
+    int64_t windowMs = 0;                       // the window closes then (0: none)
+    std::string header = {};                    // the header at the end, when given
+};
+
+void PrintTo(const RolloutRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class RolloutTest : public ::testing::TestWithParam<RolloutRow> {};
+
+// Driven as the pool drives it: up to `jobs` runs at once, each taking 10 s; a run in progress
+// ends before the clock moves on to a further attempt that falls due later.
+TEST_P(RolloutTest, StartsAndStopsWhatTheRulesSay) {
+    const RolloutRow& row = GetParam();
+    constexpr uint64_t kRunMs = 10000;
+    cli::RolloutRules rules{cli::PlanWaves(row.waves, row.units).ends,
+                            row.budget,
+                            row.stopAfter,
+                            row.retries,
+                            30,
+                            std::nullopt};
+    if (row.windowMs)
+        rules.window.emplace(cli::FinishTime{row.windowMs / 1000, "06:00", ""}, 60000);
+    std::vector<char> result(row.units, '-');
+    std::string why;
+    std::vector<uint64_t> delays;
+    cli::Rollout rollout(row.units, std::move(rules),
+                         {[&](size_t i, const std::string& text) {
+                              result[i] = 'N';
+                              why = why.empty() ? text : why;
+                          },
+                          [&](size_t i, uint64_t delay) {
+                              result[i] = 'W';
+                              delays.push_back(delay);
+                          },
+                          [&](size_t i, const std::string&) { result[i] = 'F'; }});
+    uint64_t now = 0;
+    std::deque<std::pair<size_t, uint64_t>> running; // unit, end
+    std::map<size_t, size_t> attempts;
+    for (int step = 0; step < 1000; ++step) {
+        const auto pick = rollout.Next({now, int64_t(now)});
+        if (pick.kind == cli::PoolPick::Kind::Start) {
+            running.emplace_back(pick.unit, now + kRunMs);
+            if (running.size() < row.jobs)
+                continue;
+        }
+        if (pick.kind == cli::PoolPick::Kind::Done && running.empty())
+            break;
+        if (!running.empty() && (pick.untilMs == 0 || running.front().second <= pick.untilMs)) {
+            const auto [unit, end] = running.front();
+            running.pop_front();
+            now = std::max(now, end);
+            const auto& ends = row.ends.count(unit) ? row.ends.at(unit) : std::vector<RunEnd>{};
+            const size_t attempt = attempts[unit]++;
+            const RunEnd how = attempt < ends.size() ? ends[attempt] : RunEnd::Complete;
+            result[unit] = how == RunEnd::Complete ? 'C' : 'F';
+            rollout.Ended(unit, how, kRunMs, {now, int64_t(now)});
+        } else {
+            now = std::max(now, pick.untilMs);
+        }
+    }
+    std::string results;
+    for (size_t i = 0; i < row.units; ++i)
+        results += (i ? " " : "") + std::string(1, result[i]) + std::to_string(rollout.Attempts(i));
+    EXPECT_EQ(results, row.results);
+    EXPECT_EQ(why.substr(0, row.why.size()), row.why);
+    for (size_t i = 0; i < delays.size(); ++i)
+        EXPECT_EQ(delays[i], cli::RetryDelayMs(30, unsigned(i + 1))) << i;
+    if (!row.header.empty()) {
+        EXPECT_EQ(rollout.HeaderText(), row.header);
+    }
+}
+
+const RunEnd F = RunEnd::Failed, U = RunEnd::Unanswered, C = RunEnd::Complete;
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Rows, RolloutTest, ::testing::Values(
+    RolloutRow{"FailingFirstWaveStopsTheRest", 6, 4, "1,50%,100%", 0, 0, 0, {{0, {F}}},
+               "F1 N0 N0 N0 N0 N0", "wave 2 of 3 not started: 1 of 1 unit(s) failed, budget 0 %."},
+    RolloutRow{"HalfBudgetLetsAWaveWithOneFailureOfFourGoOn", 8, 8, "4,100%", 50, 0, 0,
+               {{1, {F}}}, "C1 F1 C1 C1 C1 C1 C1 C1", ""},
+    RolloutRow{"NoBudgetStopsAfterOneFailureOfFour", 8, 8, "4,100%", 0, 0, 0, {{1, {F}}},
+               "C1 F1 C1 C1 N0 N0 N0 N0", "wave 2 of 2 not started: 1 of 4 unit(s) failed"},
+    RolloutRow{"StopAfterFailuresCountsAcrossWaves", 6, 1, "2,100%", 100, 2, 0,
+               {{1, {F}}, {2, {F}}}, "C1 F1 F1 N0 N0 N0", "Not started: 2 unit(s) had failed"},
+    RolloutRow{"UnansweredUnitIsTriedAgainUntilItAnswers", 2, 2, "", 0, 0, 2, {{0, {U, U, C}}},
+               "C3 C1", ""},
+    RolloutRow{"UnansweredTooOftenStaysFailed", 2, 1, "", 0, 0, 1, {{0, {U, U}}}, "F2 C1", ""},
+    RolloutRow{"FailedMidUpdateIsNeverTriedAgain", 1, 1, "", 0, 0, 3, {{0, {F}}}, "F1", ""},
+    RolloutRow{"NextWaveWaitsForAFurtherAttempt", 3, 3, "1,100%", 0, 0, 1, {{0, {U, F}}},
+               "F2 N0 N0", "wave 2 of 2 not started: 1 of 1"},
+    RolloutRow{"WindowTooShortForAnyUnitStartsNone", 2, 2, "", 0, 0, 0, {}, "N0 N0",
+               "Not started: would end after 06:00 (1:00 per unit).", 59000,
+               "until 06:00, 1:00 per unit (estimated from the set)"},
+    RolloutRow{"MeasuredRunsLetMoreUnitsIntoTheWindow", 12, 1, "1,100%", 0, 0, 0, {},
+               "C1 C1 C1 C1 C1 C1 C1 C1 C1 C1 N0 N0", "Not started: would end after 06:00 (0:10",
+               100000, "wave 2/2 | until 06:00, 0:10 per unit (the longest so far)"}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
+
+TEST(RetryDelayTest, DoublesUpToFiveMinutes) {
+    EXPECT_EQ(cli::RetryDelayMs(30, 1), 30000u);
+    EXPECT_EQ(cli::RetryDelayMs(30, 2), 60000u);
+    EXPECT_EQ(cli::RetryDelayMs(30, 4), 240000u);
+    EXPECT_EQ(cli::RetryDelayMs(30, 5), 300000u);
+    EXPECT_EQ(cli::RetryDelayMs(300, 20), 300000u);
+}
+
+struct WavesRow {
+    const char* name;
+    std::string list;
+    size_t units;
+    std::vector<size_t> ends; // empty: refused
+};
+
+void PrintTo(const WavesRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class WavesTest : public ::testing::TestWithParam<WavesRow> {};
+
+TEST_P(WavesTest, CumulativeSizesOrRefusal) {
+    const cli::WavePlan plan = cli::PlanWaves(GetParam().list, GetParam().units);
+    EXPECT_EQ(plan.ends, GetParam().ends);
+    EXPECT_EQ(plan.error.empty(), !GetParam().ends.empty()) << plan.error;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, WavesTest,
+    ::testing::Values(
+        WavesRow{"CanaryTenPercentAll", "1,10%,100%", 64, {1, 7, 64}},
+        WavesRow{"SharesThatAddNoUnitAreDropped", "1,10%,100%", 4, {1, 4}},
+        WavesRow{"RestMakeALastWave", "2", 5, {2, 5}}, WavesRow{"NoListOneWave", "", 5, {5}},
+        WavesRow{"SizesPastTheUnitsAreCut", "3,50", 5, {3, 5}},
+        WavesRow{"ShrinkingSizeRefused", "10,5", 20, {}}, WavesRow{"ZeroRefused", "0,100%", 20, {}},
+        WavesRow{"ShareAboveAllRefused", "101%", 20, {}},
+        WavesRow{"EmptyItemRefused", "1,,100%", 20, {}}, WavesRow{"SignRefused", "-1", 20, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct FinishRow {
+    const char* name;
+    std::string text;
+    int64_t epoch; // -1: refused; 0: HH:MM, within the next day
+};
+
+void PrintTo(const FinishRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class FinishTimeTest : public ::testing::TestWithParam<FinishRow> {};
+
+TEST_P(FinishTimeTest, ParsedOrRefused) {
+    const int64_t now = 1798088400 - 3600; // 2026-12-24T04:00Z
+    const cli::FinishTime time = cli::ParseFinishTime(GetParam().text, now);
+    EXPECT_EQ(time.error.empty(), GetParam().epoch >= 0) << time.error;
+    if (GetParam().epoch > 0) {
+        EXPECT_EQ(time.epochSeconds, GetParam().epoch);
+    }
+    if (GetParam().epoch == 0) {
+        EXPECT_GT(time.epochSeconds, now);
+        EXPECT_LE(time.epochSeconds,
+                  now + 86400 + 3600); // a day, one more hour when clocks go back
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, FinishTimeTest,
+    ::testing::Values(FinishRow{"ClockTimeNextOccurrence", "06:00", 0},
+                      FinishRow{"ClockTimeJustPassedIsTomorrow", "03:59", 0},
+                      FinishRow{"Utc", "2026-12-24T05:00Z", 1798088400},
+                      FinishRow{"UtcWithSeconds", "2026-12-24T05:00:30Z", 1798088430},
+                      FinishRow{"Offset", "2026-12-24T06:00+01:00", 1798088400},
+                      FinishRow{"NegativeOffset", "2026-12-24T00:00-05:00", 1798088400},
+                      FinishRow{"HourPastTheDay", "24:00", -1},
+                      FinishRow{"OneDigitHour", "6:00", -1},
+                      FinishRow{"DayPastTheMonth", "2026-02-29T05:00Z", -1},
+                      FinishRow{"ShortOffset", "2026-12-24T05:00+1", -1},
+                      FinishRow{"TimeMissing", "2026-12-24", -1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SetEstimateTest, AddsTheBoundsOfTheSetsSteps) {
+    // 21 s, two passes of 82 s, three steps of 5 s, 3 s of default setting, 2 MiB at 1 MiB/s.
+    EXPECT_EQ(cli::EstimateMs({2, 2 * 1024 * 1024, 3, true}), 205000u);
+    EXPECT_EQ(cli::EstimateMs({0, 1, 1, false}), 26001u);
+}
+
+} // namespace
