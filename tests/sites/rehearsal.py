@@ -35,6 +35,7 @@ from site_hosts import Sites  # noqa: E402
 
 FIRST, LAST = "127.0.0.10", "127.0.0.25"
 OTHER_MODEL, REFUSING = "127.0.0.25", "127.0.0.17"
+SWITCHED_OFF = "127.0.0.26"  # on a site's list, but no unit answers there
 FAULTY = "site3"
 REFUSE_LOGO = 'command "EXCM k_Lg" reply "550 Selector refused."\n'
 SCENARIO = "[%s]\nmodel KQ-B2\n[%s]\n%s" % (OTHER_MODEL, REFUSING, REFUSE_LOGO)
@@ -213,6 +214,19 @@ def steps(r):
             lambda s: ["%s-127.0.0.24" % FIRST] if s.name == FAULTY else ["%s-%s" % (FIRST, LAST)])
         r.playbook("update.yml", inventory, {"kqvorlink_skip_version": version})
 
+    def failed_check(setting):
+        """update.yml on site2 alone, whose list now has a unit that is switched off."""
+        def play():
+            inventory = r.sites.write_inventory(
+                os.path.join(r.folder, "inventory-off.json"), r.group_vars,
+                lambda s: ["%s-%s" % (FIRST, SWITCHED_OFF if s.name == "site2" else LAST)])
+            r.playbook("update.yml", inventory, {
+                "kqvorlink_sites": "site2", "kqvorlink_skip_version": state["version"],
+                "kqvorlink_on_failed_check": setting})
+        play.__name__ = "site_with_a_failed_check,_%s" % setting
+        return play
+    current = {a: "current" for a in all_units}
+
     return [
         (documentation, [
             ("ansible-doc renders the module", lambda: (
@@ -230,6 +244,9 @@ def steps(r):
             ("each site's check report is fetched and every unit answered",
              lambda: (all(r.report(s, "check-update-report.json")["summary"]["answered"] == 16
                           for s in ("site1", "site2", "site3")), "")),
+            ("check mode writes no report on any site host", lambda: (not any(
+                os.path.exists(os.path.join(s.folder, "overlay", "var", "upper", "lib", "kqvorlink",
+                                            "reports")) for s in r.sites.sites), "")),
             ("the check report marks the other model",
              lambda: ([u["address"] for u in r.report(FAULTY, "check-update-report.json")["units"]
                        if not u["model_matches"]] == [OTHER_MODEL], "")),
@@ -274,6 +291,19 @@ def steps(r):
                 r.results("site2", {a: "current" for a in all_units}),
                 r.results(FAULTY, {a: "current" for a in all_units if a != OTHER_MODEL})])),
             ("no unit was sent anything", lambda: r.unchanged_except(state["before_skip"], [])),
+        ]),
+        (failed_check("skip"), [
+            ("by default the site is failed and named as left out", lambda: all_of([
+                r.recap_is(site2={"failed": 1}),
+                (re.search(r"left out of the update, its check failed: .*%s" % SWITCHED_OFF,
+                           r.play["out"]) is not None, "no message")])),
+            ("none of its units was run", lambda: r.results("site2", current)),
+        ]),
+        (failed_check("update"), [
+            ("updated all the same, the site fails naming the silent unit", lambda: all_of([
+                r.recap_is(site2={"failed": 1}), r.failure_names("site2", [SWITCHED_OFF])])),
+            ("its answering units were run", lambda: r.results(
+                "site2", dict(current, **{SWITCHED_OFF: "failed"}))),
         ]),
     ]
 
