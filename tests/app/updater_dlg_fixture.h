@@ -22,8 +22,6 @@
 using namespace std::chrono_literals;
 using headless::Desktop;
 
-namespace {
-
 const std::vector<int> kStepLabels = {IDC_STEP1, IDC_STEP2,  IDC_STEP3,  IDC_STEP4,
                                       IDC_STEP5, IDC_STEP6,  IDC_STEP7,  IDC_STEP8,
                                       IDC_STEP9, IDC_STEP10, IDC_STEP11, IDC_STEP12};
@@ -73,5 +71,3 @@ class UpdaterDlgTest : public ::testing::Test {
     std::unique_ptr<CUpdaterDlg> m_dialog;
     std::unique_ptr<headless::DialogRunner> m_runner;
 };
-
-} // namespace
