@@ -4,13 +4,12 @@
 # JSON Schema validator for the fleet front end's tests, the 32-bit Windows cross compiler, Wine
 # with a virtual X display for running the Windows program, the tools that make and check the
 # Debian package and the Windows archive, and Ansible and an SSH server for the multi-site
-# rehearsal and the collection's tests.
+# rehearsal.
 set -euo pipefail
 
 NATIVE=(cmake g++ libgtest-dev libcli11-dev nlohmann-json3-dev curl netbase iproute2 python3
     util-linux clang python3-pyte python3-jsonschema)
-# The multi-site rehearsal: Ansible, the site hosts' SSH servers, the proxy into each site; the
-# collection's unit tests and validate-modules.
+# The multi-site rehearsal: Ansible, the site hosts' SSH servers, the proxy into each site.
 SITES=(ansible-core openssh-server openssh-client netcat-openbsd python3-pytest python3-voluptuous)
 WINDOWS=(g++-mingw-w64-i686 xvfb xdotool imagemagick)
 PACKAGING=(dpkg-dev lintian help2man man-db zip unzip)

@@ -214,15 +214,12 @@ def steps(r):
             lambda s: ["%s-127.0.0.24" % FIRST] if s.name == FAULTY else ["%s-%s" % (FIRST, LAST)])
         r.playbook("update.yml", inventory, {"kqvorlink_skip_version": version})
 
-    def failed_check(setting):
-        """update.yml on site2 alone, whose list now has a unit that is switched off."""
+    def failed_check(setting):  # update.yml on site2 alone, a unit on its list switched off
         def play():
-            inventory = r.sites.write_inventory(
+            r.playbook("update.yml", r.sites.write_inventory(
                 os.path.join(r.folder, "inventory-off.json"), r.group_vars,
-                lambda s: ["%s-%s" % (FIRST, SWITCHED_OFF if s.name == "site2" else LAST)])
-            r.playbook("update.yml", inventory, {
-                "kqvorlink_sites": "site2", "kqvorlink_skip_version": state["version"],
-                "kqvorlink_on_failed_check": setting})
+                lambda s: ["%s-%s" % (FIRST, SWITCHED_OFF)]), {"kqvorlink_sites": "site2",
+                "kqvorlink_on_failed_check": setting, "kqvorlink_skip_version": state["version"]})
         play.__name__ = "site_with_a_failed_check,_%s" % setting
         return play
     current = {a: "current" for a in all_units}
@@ -245,8 +242,8 @@ def steps(r):
              lambda: (all(r.report(s, "check-update-report.json")["summary"]["answered"] == 16
                           for s in ("site1", "site2", "site3")), "")),
             ("check mode writes no report on any site host", lambda: (not any(
-                os.path.exists(os.path.join(s.folder, "overlay", "var", "upper", "lib", "kqvorlink",
-                                            "reports")) for s in r.sites.sites), "")),
+                os.path.exists(s.folder + "/overlay/var/upper/lib/kqvorlink/reports")
+                for s in r.sites.sites), "")),
             ("the check report marks the other model",
              lambda: ([u["address"] for u in r.report(FAULTY, "check-update-report.json")["units"]
                        if not u["model_matches"]] == [OTHER_MODEL], "")),
@@ -293,17 +290,14 @@ def steps(r):
             ("no unit was sent anything", lambda: r.unchanged_except(state["before_skip"], [])),
         ]),
         (failed_check("skip"), [
-            ("by default the site is failed and named as left out", lambda: all_of([
-                r.recap_is(site2={"failed": 1}),
-                (re.search(r"left out of the update, its check failed: .*%s" % SWITCHED_OFF,
-                           r.play["out"]) is not None, "no message")])),
-            ("none of its units was run", lambda: r.results("site2", current)),
+            ("by default the site fails as left out, naming the unit; none runs", lambda: all_of([
+                r.recap_is(site2={"failed": 1}), r.results("site2", current),
+                r.failure_names("site2", ["left out", SWITCHED_OFF])])),
         ]),
         (failed_check("update"), [
-            ("updated all the same, the site fails naming the silent unit", lambda: all_of([
-                r.recap_is(site2={"failed": 1}), r.failure_names("site2", [SWITCHED_OFF])])),
-            ("its answering units were run", lambda: r.results(
-                "site2", dict(current, **{SWITCHED_OFF: "failed"}))),
+            ("updated all the same: the site fails naming the unit, others run", lambda: all_of([
+                r.recap_is(site2={"failed": 1}), r.failure_names("site2", [SWITCHED_OFF]),
+                r.results("site2", dict(current, **{SWITCHED_OFF: "failed"}))])),
         ]),
     ]
 
