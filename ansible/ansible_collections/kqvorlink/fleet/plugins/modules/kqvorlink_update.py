@@ -268,8 +268,10 @@ def report_problem(report, kind):
     """Why `report` is no report of `kind` this module can read, or None."""
     if not isinstance(report, dict):
         return "is no JSON object"
-    counts = REPORT_SCHEMAS.get((report.get("report"), report.get("schema")))
-    if report.get("report") != kind or counts is None:
+    key = (report.get("report"), report.get("schema"))
+    # Only a text and a whole number (not true) may name a schema; a list would not even hash.
+    counts = REPORT_SCHEMAS.get(key) if type(key[1]) is int and key[0] == kind else None
+    if counts is None:
         return "is no %s report of a known schema (report %r, schema %r)" % (
             kind, report.get("report"), report.get("schema"))
     units, summary = report.get("units"), report.get("summary")

@@ -109,6 +109,7 @@ CHECK, EXIT1, ABORT = dict(check=True), CP + "; exit 1", "kill -ABRT $$"
 FAILURES = [
     ("null end", CP, made(end=None), "did not end"),
     ("schema 9", CP, made(schema=9), "known schema"),
+    ("schema [1]", CP, made(schema=[1]), "known schema"),
     ("no units", CP, made(results=()), "lists no unit"),
     ("interrupted", EXIT1, made(results=("complete", "not started")), "1 of 2.*31: not started"),
     ("exit 1, all done", EXIT1, made(), "exit status 1"),
