@@ -184,8 +184,7 @@ run_sites() {
     count_e2e "$out"
     grep -qE '^[0-9]+ passed, 0 failed$' "$out"
 }
-# The collection's unit tests (against the native programs: without them they fail, and are
-# counted) and its offline sanity tests.
+# The collection's unit tests and offline sanity tests (without the native programs they fail).
 run_collection() {
     bash "$ROOT/tests/sites/collection_tests.sh" "$NATIVE" 2>&1 | tee "$NATIVE/collection-output.txt"
     local status=${PIPESTATUS[0]}

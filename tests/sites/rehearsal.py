@@ -214,13 +214,13 @@ def steps(r):
             lambda s: ["%s-127.0.0.24" % FIRST] if s.name == FAULTY else ["%s-%s" % (FIRST, LAST)])
         r.playbook("update.yml", inventory, {"kqvorlink_skip_version": version})
 
-    def failed_check(setting):  # update.yml on site2 alone, a unit on its list switched off
+    def failed_check(extra):  # update.yml on site2 alone, a unit on its list switched off
         def play():
             r.playbook("update.yml", r.sites.write_inventory(
                 os.path.join(r.folder, "inventory-off.json"), r.group_vars,
-                lambda s: ["%s-%s" % (FIRST, SWITCHED_OFF)]), {"kqvorlink_sites": "site2",
-                "kqvorlink_on_failed_check": setting, "kqvorlink_skip_version": state["version"]})
-        play.__name__ = "site_with_a_failed_check,_%s" % setting
+                lambda s: ["%s-%s" % (FIRST, SWITCHED_OFF)]),
+                dict(extra, kqvorlink_sites="site2", kqvorlink_skip_version=state["version"]))
+        play.__name__ = "failed_check,_" + extra.get("kqvorlink_on_failed_check", "by_default")
         return play
     current = {a: "current" for a in all_units}
 
@@ -289,12 +289,12 @@ def steps(r):
                 r.results(FAULTY, {a: "current" for a in all_units if a != OTHER_MODEL})])),
             ("no unit was sent anything", lambda: r.unchanged_except(state["before_skip"], [])),
         ]),
-        (failed_check("skip"), [
+        (failed_check({}), [
             ("by default the site fails as left out, naming the unit; none runs", lambda: all_of([
                 r.recap_is(site2={"failed": 1}), r.results("site2", current),
                 r.failure_names("site2", ["left out", SWITCHED_OFF])])),
         ]),
-        (failed_check("update"), [
+        (failed_check({"kqvorlink_on_failed_check": "update"}), [
             ("updated all the same: the site fails naming the unit, others run", lambda: all_of([
                 r.recap_is(site2={"failed": 1}), r.failure_names("site2", [SWITCHED_OFF]),
                 r.results("site2", dict(current, **{SWITCHED_OFF: "failed"}))])),

@@ -269,8 +269,9 @@ def report_problem(report, kind):
     if not isinstance(report, dict):
         return "is no JSON object"
     key = (report.get("report"), report.get("schema"))
-    # Only a text and a whole number (not true) may name a schema; a list would not even hash.
-    counts = REPORT_SCHEMAS.get(key) if type(key[1]) is int and key[0] == kind else None
+    # Only a whole number (not true) may name a schema; a list would not even hash.
+    whole = isinstance(key[1], int) and not isinstance(key[1], bool)
+    counts = REPORT_SCHEMAS.get(key) if whole and key[0] == kind else None
     if counts is None:
         return "is no %s report of a known schema (report %r, schema %r)" % (
             kind, report.get("report"), report.get("schema"))

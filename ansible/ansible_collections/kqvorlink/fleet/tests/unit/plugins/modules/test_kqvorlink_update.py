@@ -141,13 +141,12 @@ def test_failures_name_their_cause_and_keep_the_last_report(tmp_path, site, cli,
                         'report="${a#--report=}";; esac; done\n%s\n' % (tmp_path, cli))):
         (tmp_path / name).write_text(text)
         (tmp_path / name).chmod(0o755)
-    old, kept = tmp_path / "r.json", mod.identity(str(tmp_path / "r.json"))
+    old, kept = str(tmp_path / "r.json"), mod.identity(str(tmp_path / "r.json"))
     program = str(tmp_path / ("stub" if " " in cli else cli))
-    result = run(tmp_path, cli=program, set_dir=site, report=str(old),
+    result = run(tmp_path, cli=program, set_dir=site, report=old,
                  **dict(dict(units=[SILENT], timeout=1), **args))
     assert result["failed"] and re.search(said, result["msg"]), result["msg"]
     # SIGKILL comes only once the program's own bound after SIGTERM has run out.
     assert ("killed" in result["msg"]) == (result["seconds"] > 1 + GRACE)
     # Only a run that started replaces the last report; a check never does.
-    assert (mod.identity(str(old)) == kept) == (
-        "check" in args or "cp " not in cli or "must be" in said)
+    assert (mod.identity(old) == kept) == ("check" in args or "cp " not in cli or "must" in said)
