@@ -156,13 +156,11 @@ bool ParseCommandLine(const std::vector<std::string>& args, OptionValues* line,
     } catch (const CLI::ExtrasError&) {
         *error = "unknown option " + app.remaining().front();
         return false;
-    } catch (const CLI::ArgumentMismatch& e) {
-        // Its text starts with the option's name (the only mismatch left is a missing value).
-        const std::string what = e.what();
-        *error = "missing value for " + what.substr(0, what.find(':'));
-        return false;
     } catch (const CLI::ParseError& e) {
-        *error = e.what();
+        // A missing value: CLI11 says "NAME: 1 required TYPE missing".
+        const std::string what = e.what();
+        const bool missing = what.ends_with(" missing") && what.find(": ") != std::string::npos;
+        *error = missing ? "missing value for " + what.substr(0, what.find(": ")) : what;
         return false;
     }
     if (line->help || line->version) {

@@ -1,13 +1,13 @@
 #pragma once
 // The main dialog opened in the headless backend on the files of a test folder of its own.
 #include "app/res/resource.h"
-#include "app/res/version.h"
 #include "app/updater_dlg.h"
 #include "files/socket_error_text.h"
 #include "platform/dialog_template.h"
 #include "platform/headless/desktop.h"
 #include "platform/socket.h"
 #include "tests/support/temp_folder.h"
+#include "version/version.h"
 
 #include <gtest/gtest.h>
 
