@@ -342,7 +342,7 @@ def build_command(module, program, report_path, units):
 
 
 def identity(path):
-    """What tells a file replaced since from the file that was there."""
+    """The file as it is now: a program that replaced or rewrote it changes this."""
     try:
         st = os.stat(path)
     except OSError:
@@ -391,7 +391,7 @@ def named(units, describe):
 
 
 def judge_update(report, result, module):
-    """The update report's outcome: (what failed, if anything); fills `result`."""
+    """Fills `result` from an update report; what failed, as a list of messages."""
     units = report["units"]
     bad = [u for u in units if not unit_done(u)]
     result.update(
@@ -407,6 +407,7 @@ def judge_update(report, result, module):
 
 
 def judge_check(report, result, module):
+    """Fills `result` from a check report; what failed, as a list of messages."""
     units = report["units"]
     skip = module.params["skip_version"]
     silent = [u for u in units if u.get("answered") is not True]
