@@ -9,8 +9,10 @@ set -euo pipefail
 
 NATIVE=(cmake g++ libgtest-dev libcli11-dev nlohmann-json3-dev curl netbase iproute2 python3
     util-linux clang python3-pyte python3-jsonschema)
-# The multi-site rehearsal: Ansible, the site hosts' SSH servers, the proxy into each site.
-SITES=(ansible-core openssh-server openssh-client netcat-openbsd)
+# The multi-site rehearsal and the collection's tests: Ansible, the site hosts' SSH servers, the
+# proxy into each site, pytest, validate-modules' schema library, ansible-test's virtual env.
+SITES=(ansible-core openssh-server openssh-client netcat-openbsd python3-pytest
+    python3-voluptuous python3-venv)
 WINDOWS=(g++-mingw-w64-i686 xvfb xdotool imagemagick)
 PACKAGING=(dpkg-dev lintian help2man man-db zip unzip)
 WINE=(wine wine32:i386)

@@ -184,11 +184,19 @@ run_sites() {
     count_e2e "$out"
     grep -qE '^[0-9]+ passed, 0 failed$' "$out"
 }
+# The collection's unit tests and offline sanity tests (without the native programs they fail).
+run_collection() {
+    bash "$ROOT/tests/sites/collection_tests.sh" "$NATIVE" 2>&1 | tee "$NATIVE/collection-output.txt"
+    local status=${PIPESTATUS[0]}
+    count_e2e "$NATIVE/collection-output.txt"
+    return "$status"
+}
 if [ -x "$NATIVE/kqunit" ]; then
     section "multi-site rehearsal (Ansible)" run_sites
 else
     skip "multi-site rehearsal (Ansible)" "no kqunit from the native build"
 fi
+section "Ansible collection (unit and sanity tests)" run_collection
 
 section "Windows build" build_windows
 if [ -f "$WINDOWS/KQVorlink.exe" ] && [ -f "$WINDOWS/kqvorlink-cli.exe" ]; then

@@ -35,6 +35,7 @@ from site_hosts import Sites  # noqa: E402
 
 FIRST, LAST = "127.0.0.10", "127.0.0.25"
 OTHER_MODEL, REFUSING = "127.0.0.25", "127.0.0.17"
+SWITCHED_OFF = "127.0.0.26"  # on a site's list, but no unit answers there
 FAULTY = "site3"
 REFUSE_LOGO = 'command "EXCM k_Lg" reply "550 Selector refused."\n'
 SCENARIO = "[%s]\nmodel KQ-B2\n[%s]\n%s" % (OTHER_MODEL, REFUSING, REFUSE_LOGO)
@@ -213,6 +214,20 @@ def steps(r):
             lambda s: ["%s-127.0.0.24" % FIRST] if s.name == FAULTY else ["%s-%s" % (FIRST, LAST)])
         r.playbook("update.yml", inventory, {"kqvorlink_skip_version": version})
 
+    def failed_checks():
+        """update.yml on sites 1 and 2, each with a unit switched off; site2 updates regardless."""
+        path = r.sites.write_inventory(os.path.join(r.folder, "inventory-off.json"), r.group_vars,
+                                       lambda s: ["%s-%s" % (FIRST, SWITCHED_OFF)])
+        with open(path) as f:
+            inventory = json.load(f)
+        hosts = inventory["all"]["children"]["sites"]["hosts"]
+        hosts["site2"]["kqvorlink_on_failed_check"] = "update"
+        with open(path, "w") as f:
+            json.dump(inventory, f)
+        r.playbook("update.yml", path, {"kqvorlink_sites": "site1:site2",
+                                        "kqvorlink_skip_version": state["version"]})
+    current = {a: "current" for a in all_units}
+
     return [
         (documentation, [
             ("ansible-doc renders the module", lambda: (
@@ -230,6 +245,9 @@ def steps(r):
             ("each site's check report is fetched and every unit answered",
              lambda: (all(r.report(s, "check-update-report.json")["summary"]["answered"] == 16
                           for s in ("site1", "site2", "site3")), "")),
+            ("check mode writes no report on any site host", lambda: (not any(
+                os.path.exists(s.folder + "/overlay/var/upper/lib/kqvorlink/reports")
+                for s in r.sites.sites), "")),
             ("the check report marks the other model",
              lambda: ([u["address"] for u in r.report(FAULTY, "check-update-report.json")["units"]
                        if not u["model_matches"]] == [OTHER_MODEL], "")),
@@ -274,6 +292,14 @@ def steps(r):
                 r.results("site2", {a: "current" for a in all_units}),
                 r.results(FAULTY, {a: "current" for a in all_units if a != OTHER_MODEL})])),
             ("no unit was sent anything", lambda: r.unchanged_except(state["before_skip"], [])),
+        ]),
+        (failed_checks, [
+            ("by default the site fails as left out, naming the unit; none runs", lambda: all_of([
+                r.recap_is(site1={"failed": 1}), r.results("site1", current),
+                r.failure_names("site1", ["left out", SWITCHED_OFF])])),
+            ("updated all the same: the site fails naming the unit, others run", lambda: all_of([
+                r.recap_is(site2={"failed": 1}), r.failure_names("site2", [SWITCHED_OFF]),
+                r.results("site2", dict(current, **{SWITCHED_OFF: "failed"}))])),
         ]),
     ]
 

@@ -14,18 +14,26 @@ version_added: "1.0.0"
 description:
   - Runs C(kqvorlink-cli update) on the site host against the site's units and returns the
     units and summary of its JSON report. The program's printed output is never read; the
-    report is the only source of the result.
+    report and the exit status are the only sources of the result.
   - In check mode it runs C(kqvorlink-cli check --report) instead, which only logs in, asks
-    each unit for its model and version and logs out. No unit is changed.
+    each unit for its model and version and logs out. No unit is changed, and nothing is
+    written on the site host outside the module's own temporary folder; the check report comes
+    back as RV(check_report).
   - The task fails when any unit failed or was not started (in check mode, when any unit did
-    not answer), with a message that names those units and their messages.
+    not answer), with a message that names those units and their messages. It also fails,
+    naming the cause, whenever the program did not end its run normally (a signal, the time
+    limit, a report whose C(end) is null, a program that is missing or cannot start, a
+    refused command line).
+  - The site's last update report stays as it is until a new run has passed the program's
+    checks and started; a refused run or a program that cannot start leaves it untouched.
 options:
   units:
     description:
       - The site's units, each a dotted IPv4 address, a range such as C(127.0.0.10-127.0.0.25),
         or C(@FILE) naming a file on the site host with one unit per line.
+      - They are handed to the program after C(--), so a unit is never taken for an option.
       - May be left out when O(retry_from) is given; the units are then those of that report
-        which did not complete.
+        which did not complete. When both are given, both are run (in check mode, checked).
     type: list
     elements: str
   set_dir:
@@ -35,14 +43,14 @@ options:
   report:
     description:
       - Where the update report is written on the site host; its folder is made when missing.
-      - In check mode the check report goes beside it, named C(check-) followed by its name.
+      - Not written in check mode.
     type: path
     required: true
   jobs:
-    description: Units updated at a time (1 to 256; the program's default is 16).
+    description: Units updated at a time, 1 to 256 (the program's default is 16).
     type: int
   stop_after_failures:
-    description: After this many failed units no further unit is started.
+    description: After this many failed units (1 or more) no further unit is started.
     type: int
   skip_version:
     description:
@@ -54,10 +62,9 @@ options:
     description:
       - An earlier update report on the site host; only its units that did not complete are
         run again.
-      - It may be the same file as O(report); it is then kept beside it as
-        C(<report>.previous) before the run overwrites it.
-      - When every unit of that report completed, no unit is contacted and the report is left
-        as it is.
+      - It may be the same file as O(report); the program reads it before it writes anything.
+      - When every unit of that report completed and no O(units) are given, no unit is
+        contacted and the report is left as it is.
     type: path
   keep_logs:
     description: Keep the logs of complete units too (failed units' logs are always kept).
@@ -72,8 +79,17 @@ options:
     type: str
     default: kqvorlink-cli
   timeout:
-    description: Seconds after which the program is stopped; its report then says which units
-      had not ended.
+    description:
+      - Seconds (1 or more) after which the program is asked to stop with SIGTERM; it then
+        starts no further unit and lets the running ones finish, and the task fails.
+      - A running unit is never cut off in the middle of a write. After SIGTERM the module
+        waits as long as a unit's run may take by the program's own bounds before it sends
+        SIGKILL, so that only a program that no longer keeps its bounds is killed.
+      - That wait is every wait of a run at its bound (a component's write is answered within
+        10 minutes, the unit is back 1 minute after its CPU program, every other reply comes
+        within 1 minute, a connection attempt takes 20 s), 13005 s for the log-ins, two CPU
+        program passes, eleven component writes and the default setting, plus 1080 s for each
+        file in O(set_dir).
     type: int
     default: 3600
 notes:
@@ -81,7 +97,7 @@ notes:
   - Units that a set's version would leave unchanged are the program's business; the module
     only reads the outcome.
 author:
-  - KQVorlink developers
+  - KQVorlink developers (!UNKNOWN)
 """
 
 EXAMPLES = r"""
@@ -95,12 +111,13 @@ EXAMPLES = r"""
     jobs: 16
   register: site_update
 
-- name: See what an update would do, without touching any unit
+- name: See what an update would do, without touching any unit or file
   kqvorlink.fleet.kqvorlink_update:
     units: ["@/etc/kqvorlink/units.txt"]
     set_dir: /var/lib/kqvorlink/set
     report: /var/lib/kqvorlink/reports/update-report.json
   check_mode: true
+  register: site_check
 
 - name: Run again only what did not complete last time
   kqvorlink.fleet.kqvorlink_update:
@@ -118,17 +135,23 @@ EXAMPLES = r"""
 
 RETURN = r"""
 report:
-  description: Path of the report on the site host (the check report in check mode).
-  returned: always
+  description: Path of the update report on the site host.
+  returned: when not in check mode
   type: str
   sample: /var/lib/kqvorlink/reports/update-report.json
+check_report:
+  description: The whole check report (it is not kept on the site host).
+  returned: in check mode, when the program wrote a report
+  type: dict
+  sample: {schema: 1, report: check, summary: {answered: 16, not_answered: 0, model_matches: 16}}
 units:
   description:
     - The report's units, one dictionary per unit in the order given.
     - An update report's unit has C(address), C(model), C(version_before), C(version_after)
       (schema 2, what the unit said when asked again after the update, or null), C(components),
       C(cpu_passes), C(result) (C(complete), C(current), C(failed) or C(not started)),
-      C(message), C(message_kind), C(start), C(end), C(log) and C(log_kept).
+      C(message), C(message_kind), C(start), C(end), C(log), C(log_kept) and (schema 2)
+      C(attempts).
     - A check report's unit has C(address), C(answered), C(message), C(model), C(version),
       C(model_matches), C(components), C(files), C(bytes) and C(cpu_passes).
   returned: when the program wrote a report
@@ -155,8 +178,8 @@ summary:
   type: dict
   sample: {complete: 15, current: 0, failed: 1, not_started: 0}
 not_complete:
-  description: Addresses of the units that failed or were not started (in check mode, that did
-    not answer or are not of the set's model).
+  description: Addresses of the units that are not done (in check mode, that did not answer
+    or are not of the set's model).
   returned: when the program wrote a report
   type: list
   elements: str
@@ -171,8 +194,8 @@ kept_logs:
   type: list
   elements: str
 exit_status:
-  description: The program's exit status (not named rc, so that Ansible judges the task by the
-    report, not by the status).
+  description: The program's exit status, negative for the signal that ended it (not named
+    rc, so that Ansible judges the task by the module, not by the status).
   returned: when the program ran
   type: int
 cmd:
@@ -184,7 +207,8 @@ cmd:
 
 import json
 import os
-import shutil
+import signal
+import subprocess
 
 from ansible.module_utils.basic import AnsibleModule
 
@@ -203,119 +227,243 @@ ARGUMENT_SPEC = dict(
     timeout=dict(type="int", default=3600),
 )
 
+# Bounds the argument spec has no word for (lowest, highest or None), checked with it before
+# anything runs.
+BOUNDS = dict(jobs=(1, 256), stop_after_failures=(1, None), timeout=(1, None))
 
-def check_report_path(report):
-    folder, name = os.path.split(report)
-    return os.path.join(folder, "check-" + name)
+# The reports this module reads, as docs/schema/<kind>-report.schema.json in the program's
+# source describes them: (kind, schema) -> the summary's counts. A new schema is a new row.
+REPORT_SCHEMAS = {
+    ("update", 1): ("complete", "current", "failed", "not_started"),
+    # 2 added the units' version_after and attempts, and target_version
+    ("update", 2): ("complete", "current", "failed", "not_started"),
+    ("check", 1): ("answered", "not_answered", "model_matches"),
+}
+
+# A unit's run at every bound of the program (link/socket_exchange.h), in seconds: what a unit
+# that is running when SIGTERM comes may still take. A command's send may stall for a minute
+# and its reply take another; a write is answered within 10 minutes.
+_REPLY, _WRITE, _CONNECT, _RESTART, _QUIET = 60, 600, 20, 60, 2
+_EXCHANGE = 2 * _REPLY
+_LOG_IN = _REPLY + 7 * _EXCHANGE  # greeting, USER, PASS, identity and update-mode commands
+_CPU_PASS = (_CONNECT + _EXCHANGE + _REPLY + _QUIET + _RESTART  # telnet, u_soft, restart
+             + 10 * _CONNECT + _LOG_IN)  # logged in again, up to ten attempts
+_COMPONENT = _EXCHANGE + _REPLY + _WRITE  # selector, then u_soft and its written answer
+_PER_FILE = 2 * _EXCHANGE + 4 * _REPLY + _WRITE  # PORT, TYPE, STOR, data link, send, stored
+_FIXED = 1 + _CONNECT + _LOG_IN + 2 * _CPU_PASS + 11 * _COMPONENT + _REPLY + _WRITE + _EXCHANGE
 
 
-def retry_source(module, retry_from, report):
-    """The report to retry from, kept apart when the new run would overwrite it."""
-    if not os.path.exists(retry_from):
-        module.fail_json(msg="retry_from: no report at %s" % retry_from)
-    if os.path.realpath(retry_from) != os.path.realpath(report):
-        return retry_from
-    previous = report + ".previous"
-    shutil.copyfile(retry_from, previous)
-    return previous
+def longest_unit_run(set_dir):
+    """Seconds a unit's run may take with this set when every wait runs to its bound."""
+    try:
+        files = [n for n in os.listdir(set_dir) if os.path.isfile(os.path.join(set_dir, n))]
+    except OSError:
+        files = []
+    return _FIXED + _PER_FILE * len(files)
 
 
-def build_command(module, check, report_path):
-    p = module.params
-    cli = module.get_bin_path(p["cli"], required=True) if "/" not in p["cli"] else p["cli"]
-    cmd = [cli, "check" if check else "update", "--set", p["set_dir"], "--report", report_path]
-    if p["jobs"] is not None:
-        cmd += ["--jobs", str(p["jobs"])]
-    if not check:
-        if p["log_dir"]:
-            cmd += ["--log-dir", p["log_dir"]]
-        if p["keep_logs"]:
-            cmd.append("--keep-logs")
-        if p["stop_after_failures"] is not None:
-            cmd += ["--stop-after-failures", str(p["stop_after_failures"])]
-        if p["skip_version"] is not None:
-            cmd += ["--skip-version", p["skip_version"]]
-        if p["retry_from"]:
-            cmd += ["--retry-from", retry_source(module, p["retry_from"], report_path)]
-    return cmd + list(p["units"] or [])
+def unit_done(unit):
+    """A unit is done when its update report's result is "complete" or "current" (the "result"
+    of docs/schema/update-report.schema.json); every other result, and a unit of a run that was
+    cut off ("running", "waiting"), is to be run again."""
+    return isinstance(unit, dict) and unit.get("result") in ("complete", "current")
+
+
+def report_problem(report, kind):
+    """Why `report` is no report of `kind` this module can read, or None."""
+    if not isinstance(report, dict):
+        return "is no JSON object"
+    key = (report.get("report"), report.get("schema"))
+    # Only a whole number (not true) may name a schema; a list would not even hash.
+    whole = isinstance(key[1], int) and not isinstance(key[1], bool)
+    counts = REPORT_SCHEMAS.get(key) if whole and key[0] == kind else None
+    if counts is None:
+        return "is no %s report of a known schema (report %r, schema %r)" % (
+            kind, report.get("report"), report.get("schema"))
+    units, summary = report.get("units"), report.get("summary")
+    if not isinstance(summary, dict) or any(k not in summary for k in counts):
+        return "has no summary"
+    if not isinstance(units, list) or not all(
+            isinstance(u, dict) and isinstance(u.get("address"), str) for u in units):
+        return "has no list of units with addresses"
+    if not units:
+        return "lists no unit"
+    if "end" not in report:
+        return "has no end"
+    return None
+
+
+def read_report(path, kind):
+    """(report, None) or (None, why it cannot be used)."""
+    try:
+        with open(path, "rb") as f:
+            report = json.loads(f.read().decode("utf-8"))
+    except (OSError, ValueError, RecursionError) as e:
+        return None, "%s cannot be read (%s)" % (path, e)
+    problem = report_problem(report, kind)
+    return (None, "%s %s" % (path, problem)) if problem else (report, None)
 
 
 def units_to_retry(module, retry_from):
-    """The units of an earlier update report that did not complete."""
+    """The units of an earlier update report that are not done."""
+    report, problem = read_report(retry_from, "update")
+    if problem:
+        module.fail_json(msg="retry_from: " + problem)
+    return [u["address"] for u in report["units"] if not unit_done(u)]
+
+
+def find_program(module):
+    cli = module.params["cli"]
+    if os.sep in cli:
+        found = cli if os.path.isfile(cli) and os.access(cli, os.X_OK) else None
+    else:
+        found = module.get_bin_path(cli)
+    if not found:
+        module.fail_json(msg="kqvorlink-cli not found: %s" % cli)
+    return found
+
+
+def build_command(module, program, report_path, units):
+    # Every value is joined to its option and the units follow "--": nothing a user writes is
+    # read as an option of the program.
+    p = module.params
+    check = module.check_mode
+    cmd = [program, "check" if check else "update", "--set=" + p["set_dir"],
+           "--report=" + report_path]
+    if p["jobs"] is not None:
+        cmd.append("--jobs=%d" % p["jobs"])
+    if not check:
+        if p["log_dir"]:
+            cmd.append("--log-dir=" + p["log_dir"])
+        if p["keep_logs"]:
+            cmd.append("--keep-logs")
+        if p["stop_after_failures"] is not None:
+            cmd.append("--stop-after-failures=%d" % p["stop_after_failures"])
+        if p["skip_version"] is not None:
+            cmd.append("--skip-version=" + p["skip_version"])
+        if p["retry_from"]:
+            cmd.append("--retry-from=" + p["retry_from"])
+    return cmd + ["--"] + units
+
+
+def identity(path):
+    """The file as it is now: a program that replaced or rewrote it changes this."""
     try:
-        with open(retry_from, "rb") as f:
-            units = json.load(f)["units"]
-        return [u["address"] for u in units if u["result"] not in ("complete", "current")]
-    except (OSError, ValueError, KeyError, TypeError) as e:
-        module.fail_json(msg="retry_from %s: not a readable update report (%s)" % (retry_from, e))
+        st = os.stat(path)
+    except OSError:
+        return None
+    return (st.st_dev, st.st_ino, st.st_size, st.st_mtime_ns, st.st_ctime_ns)
 
 
-# The report layouts this module reads (2 added version_after and target_version).
-KNOWN_SCHEMAS = (1, 2)
-
-
-def read_report(module, path, kind, result):
+def run_program(module, cmd):
+    """Runs the program within the time limit: (exit status, how it was stopped or None,
+    its error output). Its output goes to files in the module's own folder."""
+    out_path, err_path = (os.path.join(module.tmpdir, n) for n in ("cli-out.txt", "cli-err.txt"))
     try:
-        with open(path, "rb") as f:
-            report = json.load(f)
-    except (OSError, ValueError) as e:
-        module.fail_json(msg="kqvorlink-cli left no readable report at %s (%s)" % (path, e), **result)
-    if not isinstance(report, dict) or report.get("report") != kind or \
-            report.get("schema") not in KNOWN_SCHEMAS:
-        module.fail_json(msg="%s is not a %s report of schema %s" % (
-            path, kind, " or ".join(map(str, KNOWN_SCHEMAS))), **result)
-    if not isinstance(report.get("units"), list) or not isinstance(report.get("summary"), dict):
-        module.fail_json(msg="%s holds no units or summary" % path, **result)
-    return report
+        with open(out_path, "wb") as out, open(err_path, "wb") as err:
+            proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                    close_fds=True)
+    except OSError as e:
+        module.fail_json(msg="kqvorlink-cli cannot be started: %s: %s" % (cmd[0], e), cmd=cmd)
+    stopped = None
+    try:
+        status = proc.wait(module.params["timeout"])
+    except subprocess.TimeoutExpired:
+        proc.send_signal(signal.SIGTERM)
+        grace = longest_unit_run(module.params["set_dir"])
+        stopped = "the time limit of %d s ran out; kqvorlink-cli was stopped with SIGTERM" % (
+            module.params["timeout"])
+        try:
+            status = proc.wait(grace)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            status = proc.wait()
+            stopped += " and killed %d s later, having outrun its own bounds" % grace
+    with open(err_path, "rb") as f:
+        err_text = f.read(4000).decode("utf-8", "replace").strip()
+    return status, stopped, err_text
+
+
+def signal_name(status):
+    try:
+        return signal.Signals(-status).name
+    except ValueError:
+        return "signal %d" % -status
 
 
 def named(units, describe):
     return "; ".join("%s: %s" % (u.get("address"), describe(u)) for u in units)
 
 
-def finish_update(module, report, result):
+def judge_update(report, result, module):
+    """Fills `result` from an update report; what failed, as a list of messages."""
     units = report["units"]
-    bad = [u for u in units if u.get("result") not in ("complete", "current")]
+    bad = [u for u in units if not unit_done(u)]
     result.update(
-        units=units,
-        summary=report["summary"],
-        not_complete=[u.get("address") for u in bad],
-        kept_logs=[u["log"] for u in units if u.get("log_kept") and u.get("log")],
+        units=units, summary=report["summary"],
+        not_complete=[u["address"] for u in bad],
+        kept_logs=[u["log"] for u in units if u.get("log_kept") and isinstance(u.get("log"), str)],
         changed=any(u.get("result") == "complete" for u in units),
     )
-    if report.get("end") is None:
-        module.fail_json(msg="kqvorlink-cli stopped before its run ended (exit status %s); %d "
-                         "unit(s) had not ended" % (result["exit_status"], len(bad)), **result)
-    if bad:
-        module.fail_json(msg="%d of %d unit(s) did not complete: %s" % (
-            len(bad), len(units), named(bad, lambda u: "%s (%s)" % (u.get("result"), u.get("message")))),
-            **result)
-    if result["exit_status"] != 0:
-        module.fail_json(msg="kqvorlink-cli exit status %s although every unit completed"
-                         % result["exit_status"], **result)
-    module.exit_json(**result)
+    if not bad:
+        return []
+    return ["%d of %d unit(s) did not complete: %s" % (len(bad), len(units), named(
+        bad, lambda u: "%s (%s)" % (u.get("result"), u.get("message"))))]
 
 
-def finish_check(module, report, result):
+def judge_check(report, result, module):
+    """Fills `result` from a check report; what failed, as a list of messages."""
     units = report["units"]
     skip = module.params["skip_version"]
-    silent = [u for u in units if not u.get("answered")]
-    other = [u for u in units if u.get("answered") and not u.get("model_matches")]
-    would = [u for u in units if u.get("answered") and u.get("model_matches")
+    silent = [u for u in units if u.get("answered") is not True]
+    other = [u for u in units if u.get("answered") is True and u.get("model_matches") is not True]
+    would = [u for u in units if u.get("answered") is True and u.get("model_matches") is True
              and u.get("version") != skip and u.get("components")]
     result.update(
-        units=units,
-        summary=report["summary"],
-        not_complete=[u.get("address") for u in silent + other],
-        would_update=[u.get("address") for u in would],
+        check_report=report, units=units, summary=report["summary"],
+        not_complete=[u["address"] for u in silent + other],
+        would_update=[u["address"] for u in would],
         changed=bool(would),
     )
     if other:
         module.warn("not of the set's model, an update would fail: " + named(
             other, lambda u: u.get("model")))
-    if silent:
-        module.fail_json(msg="%d of %d unit(s) did not answer: %s" % (
-            len(silent), len(units), named(silent, lambda u: u.get("message"))), **result)
+    if not silent:
+        return []
+    return ["%d of %d unit(s) did not answer: %s" % (len(silent), len(units), named(
+        silent, lambda u: u.get("message")))]
+
+
+def finish(module, cmd, report_path, before):
+    """Runs the program and ends the task by what it did and what its report says."""
+    check = module.check_mode
+    status, stopped, err_text = run_program(module, cmd)
+    result = dict(changed=False, exit_status=status, cmd=cmd)
+    if not check:
+        result["report"] = report_path
+    problems = [stopped] if stopped else []
+    if status < 0 and not stopped:
+        problems.append("kqvorlink-cli was ended by %s" % signal_name(status))
+    kept = "" if check else "; the last report at %s is left as it was" % report_path
+    if status == 2:
+        problems.append("kqvorlink-cli refused its command line: %s%s" % (err_text, kept))
+        module.fail_json(msg="; ".join(problems), **result)
+    if identity(report_path) in (None, before):
+        problems.append("kqvorlink-cli wrote no report (exit status %d)%s" % (status, kept))
+        module.fail_json(msg="; ".join(problems), **result)
+    report, problem = read_report(report_path, "check" if check else "update")
+    if problem:
+        module.fail_json(msg="; ".join(problems + ["kqvorlink-cli left no usable report: " +
+                                                   problem]), **result)
+    if report["end"] is None:
+        problems.append("its report says the run did not end")
+    unit_problems = (judge_check if check else judge_update)(report, result, module)
+    problems += unit_problems
+    other_model = check and result["not_complete"]
+    if status not in (0, 1) or (status == 1 and not unit_problems and not other_model):
+        problems.append("kqvorlink-cli exit status %d" % status)
+    if problems:
+        module.fail_json(msg="; ".join(problems), **result)
     module.exit_json(**result)
 
 
@@ -326,30 +474,34 @@ def main():
         supports_check_mode=True,
     )
     p = module.params
-    check = module.check_mode
-    if p["retry_from"] and not p["units"]:
-        # Nothing left to retry: no unit is contacted, and the last report stays as it is.
-        if not units_to_retry(module, p["retry_from"]):
+    for name, (low, high) in BOUNDS.items():
+        if p[name] is not None and (p[name] < low or (high is not None and p[name] > high)):
+            module.fail_json(msg="%s must be %s, not %d" % (
+                name, "%d to %d" % (low, high) if high else "%d or more" % low, p[name]))
+    program = find_program(module)
+    units = list(p["units"] or [])
+    if p["retry_from"]:
+        retry = units_to_retry(module, p["retry_from"])
+        if not retry and not units:
+            # Nothing left to retry: no unit is contacted, and the last report stays as it is.
             module.exit_json(changed=False, units=[], summary={}, not_complete=[],
                              would_update=[], kept_logs=[], report=p["retry_from"],
                              msg="every unit of %s completed" % p["retry_from"])
-        if check:
-            p["units"] = units_to_retry(module, p["retry_from"])
-    report_path = check_report_path(p["report"]) if check else p["report"]
-    for folder in (os.path.dirname(report_path), p["log_dir"]):
-        if folder and not os.path.isdir(folder):
-            os.makedirs(folder, 0o755)
-    cmd = build_command(module, check, report_path)
-    # A report left by an earlier run must never pass for this run's.
-    if os.path.exists(report_path):
-        os.unlink(report_path)
-    timeout = ["timeout", "--signal=TERM", "--kill-after=60", str(p["timeout"])]
-    rc, _out, err = module.run_command(timeout + cmd)
-    result = dict(changed=False, exit_status=rc, cmd=cmd, report=report_path)
-    if rc == 2:
-        module.fail_json(msg="kqvorlink-cli refused its command line: %s" % err.strip(), **result)
-    report = read_report(module, report_path, "check" if check else "update", result)
-    (finish_check if check else finish_update)(module, report, result)
+        if module.check_mode:
+            units = retry + [u for u in units if u not in retry]
+    if module.check_mode:
+        # Nothing is written on the site host: the report lives in the module's own folder.
+        report_path = os.path.join(module.tmpdir, "check-report.json")
+    else:
+        report_path = p["report"]
+        for folder in (os.path.dirname(report_path), p["log_dir"]):
+            try:
+                if folder and not os.path.isdir(folder):
+                    os.makedirs(folder, 0o755)
+            except OSError as e:
+                module.fail_json(msg="%s cannot be made: %s" % (folder, e))
+    cmd = build_command(module, program, report_path, units)
+    finish(module, cmd, report_path, identity(report_path))
 
 
 if __name__ == "__main__":

@@ -1,0 +1,152 @@
+"""The module's decisions against reports of the real kqvorlink-cli (KQ_BUILD, default
+build/native) updating kqunit units on 127.0.26.10-13, and of a stub for a dying program."""
+
+from __future__ import absolute_import, division, print_function
+
+__metaclass__ = type
+
+import contextlib
+import io
+import json
+import os
+import re
+import subprocess
+import sys
+import time
+from unittest import mock
+
+import pytest
+from ansible.module_utils import basic
+
+FLEET = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..", "..", ".."))
+ROOT = os.path.abspath(os.path.join(FLEET, "..", "..", "..", ".."))
+BUILD = os.environ.get("KQ_BUILD", os.path.join(ROOT, "build", "native"))
+CLI = os.path.join(BUILD, "kqvorlink-cli")
+UNITS = ["127.0.26.%d" % n for n in range(10, 14)]
+CLEAN, REFUSING, OTHER, SILENT = UNITS[:2], UNITS[2], UNITS[3], "127.0.26.20"
+SCENARIO = '[%s]\ncommand "EXCM k_Lg" reply "550 Selector refused." always\n[%s]\nmodel KQ-B2\n'
+GRACE = 5  # the program's own bound after SIGTERM, shortened
+
+sys.path[:0] = [os.path.join(FLEET, "plugins", "modules"), os.path.join(ROOT, "sim")]
+import kqvorlink_update as mod  # noqa: E402
+import make_sample_set  # noqa: E402
+
+
+def run(tmp_path, check=False, **args):
+    (tmp_path / "own").mkdir(exist_ok=True)
+    args = dict(args, _ansible_check_mode=check, _ansible_tmpdir=str(tmp_path / "own"))
+    basic._ANSIBLE_ARGS = json.dumps({"ANSIBLE_MODULE_ARGS": args}).encode()
+    out, started = io.StringIO(), time.monotonic()
+    with contextlib.redirect_stdout(out), pytest.raises(SystemExit), \
+            mock.patch.object(mod, "longest_unit_run", lambda set_dir: GRACE):
+        mod.main()
+    return dict(dict(failed=False, msg=""), seconds=time.monotonic() - started,
+                **json.loads(out.getvalue()))
+
+
+@pytest.fixture(scope="module")
+def site(tmp_path_factory):
+    folder = tmp_path_factory.mktemp("site")
+    make_sample_set.make_set(str(folder / "set"), only={"web0", "logo"})
+    (folder / "scenario").write_text(SCENARIO % (REFUSING, OTHER))
+    units = subprocess.Popen([os.path.join(BUILD, "kqunit"), "--address", "%s-%s" % (
+        UNITS[0], UNITS[-1]), "--store", str(folder / "store"), "--scenario",
+        str(folder / "scenario")], stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
+    assert any(not subprocess.call(["nc", "-z", UNITS[0], "21"]) and not subprocess.call(
+        ["nc", "-z", UNITS[-1], "21"]) or time.sleep(0.1) for _ in range(100)), "no units"
+    yield str(folder / "set")
+    units.terminate()
+    units.wait(10)
+
+
+def update(tmp_path, site, **args):
+    return run(tmp_path, cli=CLI, set_dir=site, report=str(tmp_path / "reports" / "r.json"),
+               log_dir=str(tmp_path / "logs"), **args)
+
+
+@pytest.mark.parametrize("args, want, said", [
+    (dict(units=CLEAN), dict(failed=False, changed=True, not_complete=[], kept_logs=[]), []),
+    (dict(units=UNITS), dict(failed=True, changed=True, not_complete=[REFUSING, OTHER]),
+     ["2 of 4", REFUSING, OTHER, "550 Selector refused", "Device Type Wrong"]),
+    (dict(units=[REFUSING, CLEAN[0]], jobs=1, stop_after_failures=1),
+     dict(failed=True, not_complete=[REFUSING, CLEAN[0]]), ["not started"]),
+    (dict(units=UNITS, jobs=1, timeout=1), dict(failed=True),
+     ["time limit of 1 s ran out", "SIGTERM", "not started"]),
+], ids=["clean units", "refused logo, other model", "stop after failure", "time limit"])
+def test_update_of_real_units(tmp_path, site, args, want, said):
+    result = update(tmp_path, site, **args)
+    assert {k: result.get(k) for k in want} == want, result["msg"]
+    assert all(s in result["msg"] for s in said) and "killed" not in result["msg"], result["msg"]
+
+
+def test_retry_from_the_report_itself_and_check_of_both(tmp_path, site):
+    report = str(tmp_path / "reports" / "r.json")
+    assert update(tmp_path, site, units=UNITS)["failed"]
+    again = update(tmp_path, site, retry_from=report)
+    assert [u["address"] for u in again["units"]] == [REFUSING, OTHER]
+    kept = mod.identity(report)
+    # A check writes nothing on the site host, not even the report's missing folder.
+    checked = run(tmp_path, check=True, cli=CLI, set_dir=site, retry_from=report,
+                  units=[CLEAN[1], SILENT], report=str(tmp_path / "none" / "r.json"))
+    assert checked["failed"] and SILENT + ": " in checked["msg"], checked["msg"]
+    assert [u["address"] for u in checked["units"]] == [REFUSING, OTHER, CLEAN[1], SILENT]
+    assert checked["would_update"] == [REFUSING, CLEAN[1]]
+    assert checked["check_report"]["summary"]["answered"] == 3
+    assert mod.identity(report) == kept and not os.path.exists(tmp_path / "none")
+
+
+def made(kind="update", results=("complete",), end="2026-12-08T01:00:00", **top):
+    units = [dict(address="127.0.26.%d" % (30 + i), result=r, answered=r == "complete",
+                  model_matches=True, message=r) for i, r in enumerate(results)]
+    summary = {k: 0 for k in mod.REPORT_SCHEMAS[(kind, 1)]}
+    return dict(dict(schema=1, report=kind, start=end, end=end, summary=summary, units=units),
+                **top)
+
+
+CP = "cp $made $report"
+CHECK, EXIT1, ABORT = dict(check=True), CP + "; exit 1", "kill -ABRT $$"
+# name, program (a path; sh for a stub: $report its --report, $made), $made, message, arguments
+FAILURES = [
+    ("null end", CP, made(end=None), "did not end"),
+    ("schema 9", CP, made(schema=9), "known schema"),
+    ("schema [1]", CP, made(schema=[1]), "known schema"),
+    ("no units", CP, made(results=()), "lists no unit"),
+    ("interrupted", EXIT1, made(results=("complete", "not started")), "1 of 2.*31: not started"),
+    ("exit 1, all done", EXIT1, made(), "exit status 1"),
+    ("no JSON", CP, "{", "cannot be read"),
+    ("silent unit in check", CP, made("check", results=("silent",)), "did not answer", CHECK),
+    ("crash in check", ABORT, None, "ended by SIGABRT.*wrote no report", CHECK),
+    ("crash before writing", ABORT, None, "ended by SIGABRT.*wrote no report"),
+    ("crash after writing", CP + "; kill -SEGV $$", made(end=None), "SIGSEGV.*did not end"),
+    ("outlives SIGTERM", "trap '' TERM; sleep 9", made(), "time limit.*killed %d s" % GRACE),
+    ("ends after SIGTERM", "trap 'sleep 1; %s; exit 1' TERM; sleep 9 & wait" % CP, made(), "time"),
+    ("no report", "exit 0", None, r"wrote no report \(exit status 0\)"),
+    ("refused", CLI, None, "refused its command line: .*'--help'", dict(units=["--help"])),
+    ("no program", "/nonexistent/kqvorlink-cli", None, "not found: /nonexistent/kqvorlink-cli"),
+    ("not a program", "text", None, "cannot be started"),
+    ("jobs 0", CP, made(), "jobs must be 1 to 256", dict(jobs=0)),
+    ("jobs 257", CP, made(), "jobs must be 1 to 256", dict(jobs=257)),
+    ("stop after 0", CP, made(), "stop_after_failures must be 1 or", dict(stop_after_failures=0)),
+    ("timeout 0", CP, made(), "timeout must be 1 or more", dict(timeout=0)),
+]
+
+
+@pytest.mark.parametrize("cli, report, said, args", [r[1:] + ({},) * (5 - len(r)) for r in
+                                                     FAILURES], ids=[r[0] for r in FAILURES])
+def test_failures_name_their_cause_and_keep_the_last_report(tmp_path, site, cli, report, said,
+                                                            args):
+    for name, text in (("r.json", json.dumps(made(results=("failed",)))), ("made.json", report if
+                       isinstance(report, str) else json.dumps(report)), ("text", "no program\n"),
+                       ("stub", '#!/bin/sh\nmade=%s/made.json\nfor a; do case "$a" in --report=*) '
+                        'report="${a#--report=}";; esac; done\n%s\n' % (tmp_path, cli))):
+        (tmp_path / name).write_text(text)
+        (tmp_path / name).chmod(0o755)
+    old, kept = str(tmp_path / "r.json"), mod.identity(str(tmp_path / "r.json"))
+    program = str(tmp_path / ("stub" if " " in cli else cli))
+    result = run(tmp_path, cli=program, set_dir=site, report=old,
+                 **dict(dict(units=[SILENT], timeout=1), **args))
+    assert result["failed"] and re.search(said, result["msg"]), result["msg"]
+    # SIGKILL comes only once the program's own bound after SIGTERM has run out.
+    assert ("killed" in result["msg"]) == (result["seconds"] > 1 + GRACE)
+    # Only a run that started replaces the last report; a check never does.
+    assert (mod.identity(old) == kept) == ("check" in args or "cp " not in cli or "must" in said)
