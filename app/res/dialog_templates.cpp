@@ -1,5 +1,5 @@
 // The two dialog templates as data, for the headless backend. They must agree with
-// KQVorlink.rc, which the Windows program is built from; tests/dialog_templates_test.cpp checks
+// KQVorlink.rc, which the Windows program is built from; tests/app/dialog_templates_test.cpp checks
 // that they do.
 
 #include "platform/dialog_template.h"

@@ -5,7 +5,7 @@
 #include "app/res/resource.h"
 #include "app/updater_dlg.h"
 #include "platform/headless/desktop.h"
-#include "tests/temp_folder.h"
+#include "tests/support/temp_folder.h"
 
 #include <unistd.h>
 
