@@ -175,7 +175,8 @@ class CUpdaterDlg : public platform::CDialog {
     uint32_t m_ulDeviceAddr = 0;
     ActivityLog m_log;
     std::shared_ptr<ComponentStore> m_pComponents;
-    bool m_bLabelsShown = true; // the blink phase: starts shown, carries over between runs
+    bool m_bLabelsShown = true;   // the blink phase: starts shown, carries over between runs
+    std::string m_strDeviceModel; // the model the unit named this run (a front end shows it)
 
   private:
     void Construct(); // what both constructors do

@@ -1,6 +1,5 @@
 #include "cli/commands.h"
 
-#include "app/res/program_version.h"
 #include "cli/check_unit.h"
 #include "cli/fleet_view.h"
 #include "cli/report.h"
@@ -13,6 +12,7 @@
 #include "platform/file.h"
 #include "platform/socket.h"
 #include "update/component_store.h"
+#include "version/program_version.h"
 
 #include <CLI/CLI.hpp>
 
@@ -141,7 +141,7 @@ int Update(const Options& options, const UnitList& list, const UpdateSet& set, R
             SayReportFailed(err, report);
     };
     std::atomic<unsigned> failures{0};
-    FleetView view(out, terminal, set.Model());
+    FleetView view(out, terminal);
     RunPool(
         units.size(), options.jobs,
         {[&](size_t i) {
@@ -170,8 +170,8 @@ int Update(const Options& options, const UnitList& list, const UpdateSet& set, R
     }
     view.Refresh(units);
     if (stopped > 0)
-        std::fprintf(out, "Stopped after %u failed unit(s): %zu unit(s) not started.\n",
-                     failures.load(), stopped);
+        view.Notice("Stopped after " + std::to_string(failures.load()) +
+                    " failed unit(s): " + std::to_string(stopped) + " unit(s) not started.");
     view.Summary(units);
 
     head.ended = LocalIsoTime();

@@ -1,5 +1,7 @@
 #include "cli/fleet_screen.h"
 
+#include "cli/terminal_text.h"
+
 #include <algorithm>
 #include <numeric>
 
@@ -76,6 +78,44 @@ std::string ClosingLine(const UnitChoice& choice) {
     if (choice.hiddenRunning > 0)
         line += (line.empty() ? "" : ", ") + std::to_string(choice.hiddenRunning) + " more running";
     return line.empty() ? line : "... and " + line;
+}
+
+std::string Column(std::string text, size_t width) {
+    text.append(text.size() < width ? width - text.size() : 1, ' ');
+    return text;
+}
+
+std::string UnitColumns(const std::string& address, const std::string& model) {
+    constexpr size_t kAddressWidth = 16, kModelWidth = 7;
+    return Column(address, kAddressWidth) +
+           Column(model.empty() ? "?" : TerminalText(model), kModelWidth);
+}
+
+StepShown StepOf(const WindowState& window) {
+    std::string status = TerminalText(window.status);
+    while (!status.empty() && status.back() == '.')
+        status.pop_back(); // "writing..." reads as "writing"
+    if (window.boldLabel != 0)
+        return {ComponentName(window.boldLabel), status.empty() ? "started" : status};
+    if (window.lastLabel != 0)
+        // A step that failed ends the run, so between steps the last one has succeeded; what
+        // follows it (connecting again after the CPU program's restart) is said too.
+        return {ComponentName(window.lastLabel), status.empty() ? "done" : "done; " + status, true};
+    return {"Connection", status.empty() ? "starting" : status};
+}
+
+std::vector<size_t> SummaryOrder(const std::vector<UnitResult>& results) {
+    const auto group = [&](size_t i) {
+        const UnitResult result = results[i];
+        return result == UnitResult::Complete || result == UnitResult::Current ? 0
+               : result == UnitResult::Failed                                  ? 1
+                                                                               : 2;
+    };
+    std::vector<size_t> order(results.size());
+    std::iota(order.begin(), order.end(), size_t(0));
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return group(a) < group(b); });
+    return order;
 }
 
 std::string FitToWidth(std::string line, int columns) {

@@ -35,6 +35,25 @@ UnitChoice ChooseUnits(const std::vector<UnitResult>& results, int rows);
 // "... and N more running" (and failed); empty when nothing is left out.
 std::string ClosingLine(const UnitChoice& choice);
 
+// The columns that begin a unit's line in every view: its address and its own model ("?" until
+// the unit has named it), each followed by at least one blank.
+std::string UnitColumns(const std::string& address, const std::string& model);
+// The text padded with blanks to `width`, or followed by one blank when it is longer.
+std::string Column(std::string text, size_t width);
+
+// A running unit's step as its line shows it: the step in progress with its status; between
+// steps the last one, done; before the first one the connection.
+struct StepShown {
+    std::string name;
+    std::string state; // safe for a terminal
+    bool done = false; // the step has ended (its bar is full)
+};
+StepShown StepOf(const WindowState& window);
+
+// The order of the summary's rows: complete and current units, then failed ones, then the rest
+// (not started), each group in the order given, so that a long table ends with what went wrong.
+std::vector<size_t> SummaryOrder(const std::vector<UnitResult>& results);
+
 // The line cut so that it ends before the last column (a full row would make the terminal wrap).
 std::string FitToWidth(std::string line, int columns);
 

@@ -19,34 +19,34 @@ namespace cli {
 
 class FleetView {
   public:
-    FleetView(std::FILE* out, bool terminal, std::string model);
+    FleetView(std::FILE* out, bool terminal);
 
     // Shows the units' current state (a redraw at most a few times a second, or a line per
     // change since the last call).
     void Refresh(const std::vector<std::unique_ptr<UnitRun>>& units);
     // Says at once what an interrupt does.
     void Interrupted(size_t running, size_t notStarted);
+    // A line about the whole run; on a terminal it takes the view's place and the view goes on
+    // below it.
+    void Notice(const std::string& text);
+    // The table of every unit, those that did not complete last, then the counts.
     void Summary(const std::vector<std::unique_ptr<UnitRun>>& units);
 
   private:
-    struct Seen {
-        UnitResult result = UnitResult::Waiting;
-        int label = 0;
-        std::string status;
-    };
     // What the terminal view keeps of a unit between frames.
     struct Timing {
         uint64_t startedMs = 0;  // when it was first seen running
         uint64_t completeMs = 0; // how long it took, once complete
     };
-    std::string Line(const UnitRun& unit, UnitResult result, const WindowState& window) const;
+    static std::string Line(const UnitRun& unit, UnitResult result, const WindowState& window);
+    // What a plain line says of the unit's state after its columns ("CPU Program: writing").
+    static std::string Event(const UnitRun& unit, UnitResult result, const WindowState& window);
     void PrintEvents(const std::vector<std::unique_ptr<UnitRun>>& units);
-    void Redraw(const std::vector<std::unique_ptr<UnitRun>>& units, bool headerOnly);
+    void Redraw(const std::vector<std::unique_ptr<UnitRun>>& units);
 
     std::FILE* m_out;
     const bool m_terminal;
-    const std::string m_model;
-    std::vector<Seen> m_seen;
+    std::vector<std::string> m_printed; // each unit's last event in the plain view
     // The terminal view.
     std::optional<platform::TerminalSizeWatch> m_window;
     platform::TerminalSize m_size;

@@ -35,11 +35,4 @@ void InPlaceScreen::Erase() {
     m_shown.clear();
 }
 
-void InPlaceScreen::Leave() {
-    if (!m_shown.empty())
-        std::fputc('\n', m_out);
-    std::fflush(m_out);
-    m_shown.clear();
-}
-
 } // namespace cli

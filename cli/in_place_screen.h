@@ -20,8 +20,6 @@ class InPlaceScreen {
     // Erases the block, e.g. after the window was resized (its rows may have moved) or to put a
     // notice in its place; the next Draw starts where the block began.
     void Erase();
-    // Ends the block: the cursor goes to the next line and the block stays on the screen.
-    void Leave();
 
   private:
     void BackToFirstRow(std::string& text) const;

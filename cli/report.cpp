@@ -1,7 +1,7 @@
 #include "cli/report.h"
 
-#include "app/res/program_version.h"
 #include "app/res/resource.h"
+#include "version/program_version.h"
 
 #include <nlohmann/json.hpp>
 

@@ -58,9 +58,10 @@ bool UnitRun::AlreadyCurrent() {
     // A unit that does not answer here goes to the update all the same: its own run then says
     // what is wrong, in its log.
     const CheckResult check = CheckUnit(m_address, m_set);
+    std::lock_guard lock(m_mutex);
+    m_model = check.model;
     if (!check.answered || !check.modelMatches || check.version != *m_skipVersion)
         return false;
-    std::lock_guard lock(m_mutex);
     m_outcome.message = "Version " + check.version + " is current; not updated.";
     m_outcome.messageKind = "information";
     m_final.firstVersionLine = check.version;
@@ -120,6 +121,8 @@ void UnitRun::Run() {
         }
         // Only what the report needs stays: a fleet's memory must not grow with its units.
         m_final = window;
+        if (!m_dialog->m_strDeviceModel.empty())
+            m_model = m_dialog->m_strDeviceModel;
         m_dialog.reset();
         m_window = nullptr;
     }
@@ -142,6 +145,15 @@ UnitOutcome UnitRun::Outcome() const {
 WindowState UnitRun::Window() const {
     std::lock_guard lock(m_mutex);
     return m_window ? m_window->State() : m_final;
+}
+
+std::string UnitRun::Model() const {
+    std::lock_guard lock(m_mutex);
+    // While the run goes on its dialog is the worker's; a unit whose version line is shown has
+    // named the set's model, a unit of another model ends its run at once.
+    if (m_model.empty() && m_window && m_window->Identified())
+        return m_set.Model();
+    return m_model;
 }
 
 bool UnitRun::LogKept() const {

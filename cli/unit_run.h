@@ -55,6 +55,8 @@ class UnitRun {
     UnitResult Result() const { return m_result; }
     UnitOutcome Outcome() const; // complete once Result() is final
     WindowState Window() const;  // what the run shows now (empty before it starts)
+    // The model the unit named itself, empty until it has answered.
+    std::string Model() const;
     // The unit's version text before the update, empty when it was not read.
     std::string VersionBefore() const;
 
@@ -73,6 +75,7 @@ class UnitRun {
     UnitWindow* m_window = nullptr;
     std::unique_ptr<CUpdaterDlg> m_dialog;
     WindowState m_final;
+    std::string m_model; // as the unit named itself, once the run has ended
     std::atomic<UnitResult> m_result{UnitResult::Waiting};
     UnitOutcome m_outcome;
 };

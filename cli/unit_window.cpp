@@ -25,12 +25,18 @@ WindowState UnitWindow::State() const {
     return m_state;
 }
 
+bool UnitWindow::Identified() const {
+    std::lock_guard lock(m_mutex);
+    return m_state.identified;
+}
+
 void UnitWindow::SetItemText(int id, const std::string& text) {
     std::lock_guard lock(m_mutex);
     m_texts[id] = text;
     if (id == IDC_STATUS)
         m_state.status = text;
     if (id == IDC_VERSION_LINE) {
+        m_state.identified = true;
         m_state.versionLine = text;
         if (m_state.firstVersionLine.empty())
             m_state.firstVersionLine = text;
@@ -58,10 +64,15 @@ bool UnitWindow::IsItemVisible(int id) {
 
 void UnitWindow::SetItemFont(int id, const platform::CFont& font) {
     std::lock_guard lock(m_mutex);
-    if (font.Weight() == kWeightBold)
+    // A step begins and ends with its label's font; either way the status is the old one.
+    if (font.Weight() == kWeightBold) {
         m_state.boldLabel = id;
-    else if (m_state.boldLabel == id)
+        m_state.lastLabel = id;
+        m_state.status.clear();
+    } else if (m_state.boldLabel == id) {
         m_state.boldLabel = 0;
+        m_state.status.clear();
+    }
 }
 
 void UnitWindow::SetProgressRange(int, uint32_t, uint32_t high) {

@@ -54,24 +54,25 @@ std::vector<ComponentSearch> WebSearches(bool (*belongs)(const std::string&)) {
 }
 
 struct ScanRule {
+    int step;        // the component's row in the component table
     bool newestOnly; // the single-choice scans record only the newest accepted file
     std::vector<ComponentSearch> searches;
 };
 
 const ScanRule& RuleOf(ComponentScan scan) {
     static const ScanRule kRules[] = {
-        {true, {{"*.cpu", 3, AnyName}}},
-        {true, {{"*.bin", 3, IsFpga5mName}}},
-        {true, {{"*.bin", 3, IsResizeFpgaName}}},
-        {false, WebSearches(IsWeb0Name)},
-        {false, WebSearches(IsWeb1Name)},
-        {false, {{"*.bmp", 3, IsCursorName}, {"*.bmp", 3, IsButtonName}}},
-        {false, {{"*.bmp", 3, IsIconName}}},
-        {false, {{"*.sdt", 3, AnyName}}},
-        {false, {{"*.tbl", 3, AnyName}}},
-        {false, {{"*.cst", 3, AnyName}}},
-        {false, {{"LOGO.bmp", 3, AnyName}}},
-        {true, {{"*.bin", 3, IsFpga2mName}}},
+        {kStepCpu, true, {{"*.cpu", 3, AnyName}}},
+        {kStepFpga5m, true, {{"*.bin", 3, IsFpga5mName}}},
+        {kStepResizeFpga, true, {{"*.bin", 3, IsResizeFpgaName}}},
+        {kStepWeb0, false, WebSearches(IsWeb0Name)},
+        {kStepWeb1, false, WebSearches(IsWeb1Name)},
+        {kStepCursor, false, {{"*.bmp", 3, IsCursorName}, {"*.bmp", 3, IsButtonName}}},
+        {kStepIcon, false, {{"*.bmp", 3, IsIconName}}},
+        {kStepShading, false, {{"*.sdt", 3, AnyName}}},
+        {kStepGamma, false, {{"*.tbl", 3, AnyName}}},
+        {kStepScene, false, {{"*.cst", 3, AnyName}}},
+        {kStepLogo, false, {{"LOGO.bmp", 3, AnyName}}},
+        {kStepFpga2m, true, {{"*.bin", 3, IsFpga2mName}}},
     };
     return kRules[static_cast<int>(scan)];
 }
@@ -89,27 +90,23 @@ DiscoveryFolder ListedFolder(const FolderListing& listing) {
             [](const platform::FindEntry& entry) { return entry.size != 0; }};
 }
 
-// Notes a found component, or hides the step label of an absent one.
-void MarkPresence(CUpdaterDlg& dialog, bool found, int labelId) {
-    if (found)
-        dialog.m_bDataFound = 1;
+// One scan into the dialog. The component's row says where its names go: a single-file field
+// keeps the last name (a single-choice scan gives at most one; should a plain name match more,
+// the last in name order stays), a list takes them all. The step label of an absent component is
+// hidden.
+void ScanInto(CUpdaterDlg& dialog, ComponentScan scan, const FolderListing& folder) {
+    const ComponentRow& row = *FindComponent(RuleOf(scan).step);
+    const std::vector<std::string> names = ScanFolder(scan, ListedFolder(folder));
+    if (row.list)
+        (dialog.*row.list).insert((dialog.*row.list).end(), names.begin(), names.end());
+    else if (!names.empty())
+        dialog.*row.file = names.back();
+    if (names.empty())
+        dialog.ShowDlgItem(row.labelId, false);
     else
-        dialog.ShowDlgItem(labelId, false);
-}
-
-// Records the last of the names (a single-choice scan gives at most one), or hides the step
-// label when there is none.
-void RecordOne(CUpdaterDlg& dialog, std::string& field, const std::vector<std::string>& names,
-               int labelId) {
-    if (!names.empty())
-        field = names.back();
-    MarkPresence(dialog, !names.empty(), labelId);
-}
-
-void RecordAll(CUpdaterDlg& dialog, std::vector<std::string>& field,
-               const std::vector<std::string>& names, int labelId) {
-    field.insert(field.end(), names.begin(), names.end());
-    MarkPresence(dialog, !names.empty(), labelId);
+        dialog.m_bDataFound = 1;
+    if (row.variant == ComponentVariant::CpuProgram && !(dialog.*row.file).empty())
+        dialog.m_nCpuFileVersion = CpuFileVersion(dialog.*row.file);
 }
 
 } // namespace
@@ -171,66 +168,42 @@ void CUpdaterDlg::FindUpdateFiles() {
         ShowDlgItem(IDC_DATA, false);
 }
 
+// The dialog's twelve scans, each over its row of the tables above.
 void CUpdaterDlg::ScanCpuFile(const FolderListing& folder) {
-    RecordOne(*this, m_pszCpuFile, ScanFolder(ComponentScan::Cpu, ListedFolder(folder)), IDC_STEP1);
-    if (!m_pszCpuFile.empty())
-        m_nCpuFileVersion = CpuFileVersion(m_pszCpuFile);
+    ScanInto(*this, ComponentScan::Cpu, folder);
 }
-
 void CUpdaterDlg::ScanFpga5mFile(const FolderListing& folder) {
-    RecordOne(*this, m_pszFpga5mFile, ScanFolder(ComponentScan::Fpga5m, ListedFolder(folder)),
-              IDC_STEP2);
+    ScanInto(*this, ComponentScan::Fpga5m, folder);
 }
-
 void CUpdaterDlg::ScanResizeFpgaFile(const FolderListing& folder) {
-    RecordOne(*this, m_pszResizeFpgaFile,
-              ScanFolder(ComponentScan::ResizeFpga, ListedFolder(folder)), IDC_STEP3);
+    ScanInto(*this, ComponentScan::ResizeFpga, folder);
 }
-
 void CUpdaterDlg::ScanWeb0Files(const FolderListing& folder) {
-    RecordAll(*this, m_arrWeb0Files, ScanFolder(ComponentScan::Web0, ListedFolder(folder)),
-              IDC_STEP4);
+    ScanInto(*this, ComponentScan::Web0, folder);
 }
-
 void CUpdaterDlg::ScanWeb1Files(const FolderListing& folder) {
-    RecordAll(*this, m_arrWeb1Files, ScanFolder(ComponentScan::Web1, ListedFolder(folder)),
-              IDC_STEP5);
+    ScanInto(*this, ComponentScan::Web1, folder);
 }
-
 void CUpdaterDlg::ScanCursorFiles(const FolderListing& folder) {
-    RecordAll(*this, m_arrCursorFiles, ScanFolder(ComponentScan::Cursor, ListedFolder(folder)),
-              IDC_STEP6);
+    ScanInto(*this, ComponentScan::Cursor, folder);
 }
-
 void CUpdaterDlg::ScanIconFiles(const FolderListing& folder) {
-    RecordAll(*this, m_arrIconFiles, ScanFolder(ComponentScan::Icon, ListedFolder(folder)),
-              IDC_STEP7);
+    ScanInto(*this, ComponentScan::Icon, folder);
 }
-
 void CUpdaterDlg::ScanShadingFiles(const FolderListing& folder) {
-    RecordAll(*this, m_arrShadingFiles, ScanFolder(ComponentScan::Shading, ListedFolder(folder)),
-              IDC_STEP8);
+    ScanInto(*this, ComponentScan::Shading, folder);
 }
-
 void CUpdaterDlg::ScanGammaFiles(const FolderListing& folder) {
-    RecordAll(*this, m_arrGammaFiles, ScanFolder(ComponentScan::Gamma, ListedFolder(folder)),
-              IDC_STEP9);
+    ScanInto(*this, ComponentScan::Gamma, folder);
 }
-
 void CUpdaterDlg::ScanSceneFiles(const FolderListing& folder) {
-    RecordAll(*this, m_arrSceneFiles, ScanFolder(ComponentScan::Scene, ListedFolder(folder)),
-              IDC_STEP10);
+    ScanInto(*this, ComponentScan::Scene, folder);
 }
-
 void CUpdaterDlg::ScanLogoFile(const FolderListing& folder) {
-    // A plain name matches at most one file; should there be more, the last in name order stays.
-    RecordOne(*this, m_pszLogoFile, ScanFolder(ComponentScan::Logo, ListedFolder(folder)),
-              IDC_STEP11);
+    ScanInto(*this, ComponentScan::Logo, folder);
 }
-
 void CUpdaterDlg::ScanFpga2mFile(const FolderListing& folder) {
-    RecordOne(*this, m_pszFpga2mFile, ScanFolder(ComponentScan::Fpga2m, ListedFolder(folder)),
-              IDC_STEP12);
+    ScanInto(*this, ComponentScan::Fpga2m, folder);
 }
 
 void CUpdaterDlg::AdoptUpdateSet(const CUpdaterDlg& from) {

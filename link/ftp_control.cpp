@@ -75,6 +75,7 @@ int CUpdaterDlg::ConnectFtp(int attempts) {
     std::vector<char> versionText(kVersionTextCapacity, '\0');
     if (IdentifyDevice(modelText, versionText.data()) == 0)
         return 1;
+    m_strDeviceModel = modelText;
     if (std::strncmp(m_szModel, modelText, kModelLength) != 0) {
         ReportError("Error : Device Type Wrong.", "");
         return 2;

@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/res/program_version.h"
 #include "sim/fleet.h"
 #include "sim/kqunit_options.h"
+#include "version/program_version.h"
 
 namespace {
 

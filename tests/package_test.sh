@@ -9,9 +9,9 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 KIND="${1:-}"
 BUILD="${2:-}"
 [[ "$KIND" =~ ^(deb|zip)$ && -n "$BUILD" ]] || { echo "usage: $0 deb|zip BUILD_DIR" >&2; exit 2; }
-# The version as app/res/version.h states it ("2, 0, 0, 0" -> 2.0.0.0), read here on its own so
+# The version as version/version.h states it ("2, 0, 0, 0" -> 2.0.0.0), read here on its own so
 # that a build which takes it from elsewhere is caught.
-VERSION=$(sed -nE 's/^#define KQ_FILE_VERSION_TEXT "(.*)"/\1/p' "$ROOT/app/res/version.h" |
+VERSION=$(sed -nE 's/^#define KQ_FILE_VERSION_TEXT "(.*)"/\1/p' "$ROOT/version/version.h" |
     tr -d ' ' | tr , .)
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT

@@ -130,6 +130,7 @@ int UpdateAllComponents(CUpdaterDlg& dlg) {
 int CUpdaterDlg::RunUpdate() {
     std::string address;
     platform::SingleInstanceLock unitLock;
+    m_strDeviceModel.clear(); // a run names the unit it reached, never an earlier run's
     int result = ReadAddressFields(*this, address);
     if (result == kRunOk)
         result = LockUnit(*this, address, unitLock);

@@ -3,7 +3,7 @@
 
 #include "platform/version_resource.h"
 
-#include "app/res/version.h"
+#include "version/version.h"
 
 #include <cstdint>
 #include <cstdio>

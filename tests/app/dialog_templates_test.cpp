@@ -22,8 +22,7 @@ using platform::ControlKind;
 using platform::ControlTemplate;
 using platform::DialogTemplate;
 
-const std::filesystem::path kResDir =
-    std::filesystem::path(__FILE__).parent_path().parent_path() / "app" / "res";
+const std::filesystem::path kResDir = std::filesystem::path(KQ_SOURCE_DIR) / "app" / "res";
 
 std::vector<std::string> ReadLines(const std::filesystem::path& path) {
     std::ifstream in(path);

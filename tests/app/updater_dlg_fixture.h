@@ -1,13 +1,13 @@
 #pragma once
 // The main dialog opened in the headless backend on the files of a test folder of its own.
 #include "app/res/resource.h"
-#include "app/res/version.h"
 #include "app/updater_dlg.h"
 #include "files/socket_error_text.h"
 #include "platform/dialog_template.h"
 #include "platform/headless/desktop.h"
 #include "platform/socket.h"
 #include "tests/support/temp_folder.h"
+#include "version/version.h"
 
 #include <gtest/gtest.h>
 
@@ -21,8 +21,6 @@
 
 using namespace std::chrono_literals;
 using headless::Desktop;
-
-namespace {
 
 const std::vector<int> kStepLabels = {IDC_STEP1, IDC_STEP2,  IDC_STEP3,  IDC_STEP4,
                                       IDC_STEP5, IDC_STEP6,  IDC_STEP7,  IDC_STEP8,
@@ -73,5 +71,3 @@ class UpdaterDlgTest : public ::testing::Test {
     std::unique_ptr<CUpdaterDlg> m_dialog;
     std::unique_ptr<headless::DialogRunner> m_runner;
 };
-
-} // namespace

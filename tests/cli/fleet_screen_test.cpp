@@ -1,9 +1,12 @@
 // The fleet's live view on terminals of every size: which units get a line, what the closing line
-// says, how lines are cut to the width, and the estimate of the time left.
+// says, how lines are cut to the width, and the estimate of the time left; what every view says
+// of a unit (its columns, its step) and the summary's order.
 
+#include "app/res/resource.h"
 #include "cli/fleet_screen.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
 
 namespace {
 
@@ -11,13 +14,16 @@ using cli::UnitResult;
 
 const auto kRowName = [](const auto& info) { return std::string(info.param.name); };
 
-// A fleet written as one letter per unit: F failed, R running, C complete, W waiting.
+// A fleet written as one letter per unit: F failed, R running, C complete, K current, N not
+// started, W waiting.
 std::vector<UnitResult> Fleet(const std::string& letters) {
     std::vector<UnitResult> fleet;
     for (const char c : letters)
         fleet.push_back(c == 'F'   ? UnitResult::Failed
                         : c == 'R' ? UnitResult::Running
                         : c == 'C' ? UnitResult::Complete
+                        : c == 'K' ? UnitResult::Current
+                        : c == 'N' ? UnitResult::NotStarted
                                    : UnitResult::Waiting);
     return fleet;
 }
@@ -137,6 +143,79 @@ INSTANTIATE_TEST_SUITE_P(
                   {{UnitResult::Current, 4}, {UnitResult::Failed, 1}, {UnitResult::NotStarted, 5}},
                   "0 complete, 4 current, 1 failed, 0 running, 0 waiting, 5 not started | 1:05 "
                   "elapsed"}),
+    kRowName);
+
+} // namespace
+
+namespace {
+
+// The last screen of a long run shows what went wrong.
+TEST(FleetScreenSummary, EndsWithTheUnitsThatDidNotComplete) {
+    EXPECT_EQ(cli::SummaryOrder(Fleet("FCNKFC")), (std::vector<size_t>{1, 3, 5, 0, 4, 2}));
+}
+
+TEST(FleetScreenColumns, AddressAndTheUnitsOwnModelEscapedAndApart) {
+    EXPECT_EQ(cli::UnitColumns("127.0.0.5", "KQ-B2"), "127.0.0.5       KQ-B2  ");
+    EXPECT_EQ(cli::UnitColumns("255.255.255.255", ""), "255.255.255.255 ?      ");
+    EXPECT_EQ(cli::UnitColumns("127.0.0.5", "KQ\x1b["), "127.0.0.5       KQ\\x1b[ ");
+}
+
+// A call of a unit's run on its window: 'b' a step's label bold, 'n' normal again (the step has
+// ended), 't' a status text.
+struct Call {
+    char what;
+    int label;
+    const char* text;
+};
+
+struct StepRow {
+    const char* name;
+    friend void PrintTo(const StepRow& row, std::ostream* out) { *out << row.name; }
+    std::vector<Call> calls;
+    cli::StepShown shown;
+};
+
+class FleetScreenStepTest : public ::testing::TestWithParam<StepRow> {};
+
+// The step column is never blank and never shows an earlier step's status.
+TEST_P(FleetScreenStepTest, NamesTheStepWithItsState) {
+    platform::CFont bold, normal;
+    bold.Create(8, 700, "MS Sans Serif");
+    normal.Create(8, 400, "MS Sans Serif");
+    cli::UnitWindow window;
+    for (const Call& call : GetParam().calls) {
+        if (call.what == 't')
+            window.SetItemText(IDC_STATUS, call.text);
+        else
+            window.SetItemFont(call.label, call.what == 'b' ? bold : normal);
+    }
+    const cli::StepShown got = cli::StepOf(window.State()), &want = GetParam().shown;
+    EXPECT_EQ(std::tie(got.name, got.state, got.done), std::tie(want.name, want.state, want.done));
+}
+
+std::vector<Call> CpuWrittenThen(std::vector<Call> more) {
+    more.insert(more.begin(), {{'b', IDC_STEP1, ""}, {'t', 0, "writing..."}, {'n', IDC_STEP1, ""}});
+    return more;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, FleetScreenStepTest,
+    ::testing::Values(StepRow{"not_begun", {}, {"Connection", "starting"}},
+                      StepRow{"connecting_before_any_step",
+                              {{'t', 0, "connecting..."}},
+                              {"Connection", "connecting"}},
+                      StepRow{"step_in_progress",
+                              CpuWrittenThen({{'b', IDC_STEP9, ""}, {'t', 0, "downloading..."}}),
+                              {"Gamma Data", "downloading"}},
+                      StepRow{"step_begun_without_the_status_before_it",
+                              CpuWrittenThen({{'t', 0, "connecting..."}, {'b', IDC_STEP9, ""}}),
+                              {"Gamma Data", "started"}},
+                      StepRow{"between_steps_the_last_one_done",
+                              CpuWrittenThen({}),
+                              {"CPU Program", "done", true}},
+                      StepRow{"connecting_again_after_the_cpu_program",
+                              CpuWrittenThen({{'t', 0, "connecting..."}}),
+                              {"CPU Program", "done; connecting", true}}),
     kRowName);
 
 } // namespace

@@ -64,7 +64,7 @@ def update_case(env, exe, folder):
                                                  "report.json", "127.0.0.232"])
         if status != 0:
             failures.append("update: exit %s, not 0:\n%s" % (status, out))
-        if "127.0.0.232 complete (information): Update Complete." not in out:
+        if "127.0.0.232     KQ-A2  complete: Update Complete." not in out:
             failures.append("update: no outcome line:\n%s" % out)
         if "\x1b" in out:
             failures.append("update: control sequences into a pipe")

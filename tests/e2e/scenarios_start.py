@@ -20,7 +20,7 @@ STEP_LABELS = [label for _, label in make_sample_set.RUN_ORDER]
 def version_values():
     """The program's version values as its version resource is built from them."""
     values = {}
-    with open(os.path.join(ROOT, "app", "res", "version.h")) as f:
+    with open(os.path.join(ROOT, "version", "version.h")) as f:
         for name, value in re.findall(r'#define (KQ_\w+) "([^"]*)"', f.read()):
             values[name] = value
     return values

@@ -2,7 +2,7 @@
 
 #include "files/version_info.h"
 
-#include "app/res/version.h"
+#include "version/version.h"
 
 #include <gtest/gtest.h>
 

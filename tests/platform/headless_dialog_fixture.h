@@ -22,8 +22,6 @@ using headless::Event;
 using headless::MessageBoxRecord;
 using platform::CDialog;
 
-namespace {
-
 // Records which handler ran on which thread; can refuse to close, and opens a nested dialog from
 // the system menu as the main dialog does with its About box.
 class ProbeDialog : public CDialog {
@@ -79,7 +77,7 @@ class ProbeDialog : public CDialog {
     std::vector<std::string> m_notes;
 };
 
-std::vector<Event> EventsOfKind(const std::string& kind) {
+inline std::vector<Event> EventsOfKind(const std::string& kind) {
     std::vector<Event> out;
     for (const Event& e : Desktop::Instance().Events())
         if (e.kind == kind)
@@ -92,5 +90,3 @@ class HeadlessDialogTest : public ::testing::Test {
     void SetUp() override { Desktop::Instance().Reset(); }
     void TearDown() override { Desktop::Instance().Reset(); }
 };
-
-} // namespace

@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """The fleet's live view as a person sees it: kqvorlink-cli updates 64 simulated units on a 24x80
 pseudo-terminal and a terminal emulator renders its output. At three moments the screen must show
-the counts, the failed units, the running ones that fit and how many more; the scroll-back only
-the lines printed before the view; at the end the view's counts and the summary table.
+the counts, the failed units with their own model, the running ones that fit (each with a step)
+and how many more; the scroll-back only the lines printed before the view; at the end the summary
+table with the failed units last, then the counts.
 
     fleet_view_screen_test.py --cli kqvorlink-cli-scaled --kqunit kqunit
 """
@@ -15,19 +16,20 @@ import pyte
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "sim"))
 import make_sample_set  # noqa: E402
 
-ROWS, COLUMNS, UNITS = 24, 80, "127.0.10.1-127.0.10.64"
+ROWS, COLUMNS, UNITS = 24, 80, "127.0.22.1-127.0.22.64"
 # Six units of the other model fail once their late greeting has come; the others take 1.5 s
 # for each of the set's three files. 58 run at once. Each moment lasts about two seconds.
-SCENARIO = 'transfer-end delay 1500 always\n[127.0.10.1-127.0.10.6]\nmodel KQ-B2\n' \
+SCENARIO = 'transfer-end delay 1500 always\n[127.0.22.1-127.0.22.6]\nmodel KQ-B2\n' \
            'greeting delay 2000\n'
-WRONG_MODEL = ["127.0.10.%d" % n for n in range(1, 7)]
+WRONG_MODEL = ["127.0.22.%d" % n for n in range(1, 7)]
 HEADER = re.compile(r"^(\d+) complete, (\d+) failed, (\d+) running, (\d+) waiting \| "
                     r"\d+:\d\d elapsed(, about \d+:\d\d left)?$")
-FAILED = re.compile(r"^(127\.0\.10\.\d) +KQ-A2  failed: Error : Device Type Wrong\.$")
-RUNNING = re.compile(r"^127\.0\.10\.\d+ +KQ-A2  .{22}\[[#.]{20}\]( \S.*)?$")
+FAILED = re.compile(r"^(127\.0\.22\.\d) +KQ-B2  failed: Error : Device Type Wrong\.$")
+# Until a unit has named its model it shows "?"; the step column is never blank.
+RUNNING = re.compile(r"^127\.0\.22\.\d+ +(KQ-A2|\?    )  \S.{21}\[[#.]{20}\] \S.*$")
 PLAN = [r"Update set: model KQ-A2; an update sends:"] + [
     r"  .{22} %s +\d+ bytes" % re.escape(f) for f in ("FPGA5M.bin", "gamma.tbl", "LOGO.bmp")]
-SUMMARY = re.compile(r"^(127\.0\.10\.\d+) +(complete|failed) +\d+\.\ds  (.*)$")
+SUMMARY = re.compile(r"^(127\.0\.22\.\d+) +(complete|failed) +\d+\.\ds  (.*)$")
 
 # A moment is known by the header's counts (complete, failed, running, waiting); then the view
 # takes `rows` rows: the failed units, the running ones and a closing line.
@@ -78,15 +80,17 @@ def check_end(screen, status):
     while lines and not lines[-1]:
         lines.pop()
     problems = check_plan(lines[:len(PLAN)], "end: the first lines")
-    rest = lines[len(PLAN):] + ["", "", ""]
-    if not (HEADER.match(rest[0]) and rest[0].startswith("58 complete, 6 failed, 0 running") and
-            rest[1:3] == ["", "unit            result        duration  message"]):
-        problems.append("end: expected the last counts and the summary's head: %r" % rest[:3])
-    rows = [SUMMARY.match(l) for l in rest[3:-3]]
-    expected = [(r.group(1) in WRONG_MODEL and ("failed", "Error : Device Type Wrong.") or
-                 ("complete", "Update Complete.")) if r else None for r in rows]
-    if len(rows) != 64 or not all(rows) or [r.group(2, 3) for r in rows] != expected:
-        problems.append("end: the summary: %r" % rest[3:-3])
+    rest = lines[len(PLAN):] + [""]
+    if rest[:2] != ["", "unit            result        duration  message"]:
+        problems.append("end: expected the summary's head after the plan: %r" % rest[:2])
+    rows = [SUMMARY.match(l) for l in rest[2:-2]]
+    complete = ["127.0.22.%d" % n for n in range(7, 65)]
+    expected = [(a, "complete", "Update Complete.") for a in complete] + [
+        (a, "failed", "Error : Device Type Wrong.") for a in WRONG_MODEL]
+    if [r and r.group(1, 2, 3) for r in rows] != expected:
+        problems.append("end: the summary, complete units first: %r" % rest[2:-2])
+    if not (HEADER.match(rest[-2]) and rest[-2].startswith("58 complete, 6 failed, 0 running")):
+        problems.append("end: expected the counts last: %r" % rest[-2])
     return problems + ([] if status == 1 else ["end: exit status %s, not 1" % status])
 
 
@@ -138,7 +142,7 @@ def run(cli, kqunit, folder):
     try:
         for _ in range(150):  # until the last unit answers, at most 15 s
             try:
-                socket.create_connection(("127.0.10.64", 21), timeout=1).close()
+                socket.create_connection(("127.0.22.64", 21), timeout=1).close()
                 break
             except OSError:
                 time.sleep(0.1)

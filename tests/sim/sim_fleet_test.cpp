@@ -118,6 +118,14 @@ INSTANTIATE_TEST_SUITE_P(
                 {"127.0.14.102 KQ-A2 0 "},
                 "",
                 {"KQ-A2.01.02.45 telnet 3000 120000"}},
+        ArgsRow{"RepeatedOptionLastCountsAndCountsAreDecimal",
+                {"--address", "127.0.25.1", "--address", "127.0.25.2", "--store", "S",
+                 "--idle-timeout-s", "9", "--idle-timeout-s", "010", "--restart-refuse-ms", "0"},
+                {"127.0.25.2 KQ-A2 0 "},
+                "",
+                {"KQ-A2.01.02.45 telnet 0 10000"}},
+        ArgsRow{
+            "HexIsNoCount", {"--store", "S", "--restart-refuse-ms", "0x10"}, {}, "bad --restart"},
         ArgsRow{"HelpAsksForNothingElse", {"--help"}, {}, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 

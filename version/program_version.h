@@ -2,7 +2,7 @@
 // The programs' version as people and reports see it, from the same values as the Windows
 // program's version resource.
 
-#include "app/res/version.h"
+#include "version/version.h"
 
 #include <string>
 

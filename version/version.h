@@ -1,5 +1,6 @@
-// The program's version values: one source for the version resource of the Windows program and
-// for the built-in copy that the Linux build answers from.
+// The program's version values: one source for the version resource of the Windows program, for
+// the built-in copy that the Linux build answers from, and for --version of the tools. A room of
+// its own below all others, so that the platform layer and the simulated unit may read it.
 #pragma once
 
 #define KQ_FILE_VERSION_BINARY 2, 0, 0, 0
