@@ -39,15 +39,18 @@ same_list() {
     diff <(printf '%s\n' "${@:2}" | sort) <(sort <<<"$1")
 }
 
-# The Debian package: a Release build of its programs only, unpacked as a site host has it.
+# The Debian package: a Release build of its programs, unpacked as a site host has it. A new
+# build folder gets the programs only; one configured before (the test command's Release build,
+# which has built them already) keeps its other settings and its tests.
 DEB="$BUILD/kqvorlink_${VERSION}_amd64.deb"
 UNPACKED="$WORK/root"
 
 build_deb() {
-    local launcher=()
-    command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    local options=()
+    command -v ccache >/dev/null && options=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    [ -f "$BUILD/CMakeCache.txt" ] || options+=(-DKQ_TESTS=OFF)
     rm -f "$BUILD"/kqvorlink_*.deb
-    cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DKQ_TESTS=OFF "${launcher[@]}" &&
+    cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release "${options[@]}" &&
         cmake --build "$BUILD" -j2 &&
         (cd "$BUILD" && cpack -G DEB) &&
         dpkg-deb -x "$DEB" "$UNPACKED"
