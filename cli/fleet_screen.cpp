@@ -107,9 +107,7 @@ StepShown StepOf(const WindowState& window) {
 std::vector<size_t> SummaryOrder(const std::vector<UnitResult>& results) {
     const auto group = [&](size_t i) {
         const UnitResult result = results[i];
-        return result == UnitResult::Complete || result == UnitResult::Current ? 0
-               : result == UnitResult::Failed                                  ? 1
-                                                                               : 2;
+        return Done(result) ? 0 : result == UnitResult::Failed ? 1 : 2;
     };
     std::vector<size_t> order(results.size());
     std::iota(order.begin(), order.end(), size_t(0));
