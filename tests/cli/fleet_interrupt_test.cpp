@@ -85,7 +85,7 @@ INSTANTIATE_TEST_SUITE_P(
         InterruptRow{"UpdateAfterStopAfterFailures", 211, 4, true,
                      {"update", "--jobs", "2", "--stop-after-failures", "1"}, 1,
                      "\"result\": \"failed\"",
-                     "1 running unit(s) will finish; 2 unit(s) will not be started.",
+                     "1 running unit(s) will finish; 0 unit(s) will not be started.",
                      {"failed", "Device Type Wrong", "complete", "Update Complete.",
                       "not started", "(--stop-after-failures 1)", "not started",
                       "(--stop-after-failures 1)"}},

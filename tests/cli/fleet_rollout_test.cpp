@@ -78,7 +78,7 @@ TEST_F(FleetTest, InterruptEndsThePauseBeforeAFurtherAttemptAtOnce) {
     ASSERT_GT(cli, 0);
     ASSERT_FALSE(ReportedUnit(0, WaitingAfterOneAttempt).is_null());
     ASSERT_EQ(kill(cli, SIGINT), 0);
-    EXPECT_EQ(ExitWithin(cli, std::chrono::seconds(5)), 1) << ReadTextFile("interrupted.txt");
+    EXPECT_EQ(ExitWithin(cli, std::chrono::seconds(5)), 130) << ReadTextFile("interrupted.txt");
     const auto unit = nlohmann::json::parse(ReadTextFile("report.json"))["units"][0];
     EXPECT_EQ(unit["result"], "failed");
     EXPECT_EQ(unit["attempts"], 1);
