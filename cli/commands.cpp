@@ -283,7 +283,7 @@ int Update(const Options& options, RolloutRules rules, const UnitList& list, con
 std::string VersionOptionsError(Options& options) {
     for (std::optional<std::string>* text : {&options.skipVersion, &options.targetVersion}) {
         if (*text)
-            **text = ComparableVersion(**text);
+            **text = VersionAsShown(**text);
     }
     if (options.targetVersion && options.targetVersion->empty())
         return "--target-version needs a version text";

@@ -98,7 +98,7 @@ bool UnitRun::VersionAfterPasses() {
     std::lock_guard lock(m_mutex);
     m_final.status.clear();
     if (after.answered)
-        m_outcome.versionAfter = ComparableVersion(after.version);
+        m_outcome.versionAfter = VersionAsShown(after.version);
     if (!failure.empty()) {
         m_outcome.message = failure;
         m_outcome.messageKind = "stop";

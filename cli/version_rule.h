@@ -3,6 +3,7 @@
 // updated unit must report when it is asked again after "Update Complete.".
 
 #include "cli/check_unit.h"
+#include "cli/unit_text.h" // VersionAsShown: the one form in which versions are compared
 
 #include <optional>
 #include <string>
@@ -14,10 +15,6 @@ struct VersionRule {
     std::optional<std::string> target;  // what an updated unit must report afterwards
     bool readAfter = false;             // log in again after the update and read the version
 };
-
-// The one form in which version texts are compared and reported: as `check` prints them,
-// without trailing blanks.
-std::string ComparableVersion(const std::string& text);
 
 // Whether the unit counts as current (a unit of the set's model at the rule's version).
 bool IsCurrent(const VersionRule& rule, const CheckResult& check);
