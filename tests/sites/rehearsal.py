@@ -67,7 +67,7 @@ class Rehearsal:
                 os.path.dirname(args.kqunit), "kqvorlink-cli-scaled")), SCALE))
         os.chmod(scaled, 0o755)
         self.rollout = {"kqvorlink_set": cpu_set, "kqvorlink_cli": scaled,
-                        "kqvorlink_target_version": TARGET, "kqvorlink_waves": "1,100%"}
+                        "kqvorlink_target_version": TARGET}
 
     # --- what the steps do
 
@@ -244,7 +244,7 @@ def steps(r):
         for s in r.sites.sites:
             s.start_units("version-after keep\n")  # a set whose CPU program does not take
         state["before_canary"] = r.snapshot()
-        r.playbook("update.yml", extra=r.rollout)
+        r.playbook("update.yml", extra=dict(r.rollout, kqvorlink_waves="1,100%"))
 
     def switch_on_late():
         """Switches the late unit on once the run has tried it and waits to try it again."""
@@ -270,6 +270,7 @@ def steps(r):
             os.path.join(r.folder, "inventory-late.json"), r.group_vars,
             lambda s: ["%s-%s" % (FIRST, LAST)] + ([LATE] if s.name == LATE_SITE else []))
         r.playbook("update.yml", path, dict(r.rollout, kqvorlink_on_failed_check="update",
+                                            kqvorlink_jobs=32,  # every unit at once: no waits
                                             kqvorlink_retry_unanswered=8, kqvorlink_retry_delay=1),
                    during=switch_on_late)
 
