@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <map>
+#include <string_view>
 
 namespace cli {
 namespace {
@@ -121,22 +122,32 @@ std::string UnitText(const UpdateSet& set, const ReportedUnit& unit) {
     return indented;
 }
 
-// The whole update report around the units' texts. Waiting and running units are counted too,
-// but the summary gives only those that ended.
+// The whole update report around the units' texts, made in one piece of exactly its size: for a
+// large rig the report is megabytes, and a copy more of it is the largest part of the memory a
+// writing needs. Waiting and running units are counted too, but the summary gives only those
+// that ended.
 std::string Assembled(const UpdateSet& set, const ReportHead& head,
-                      std::map<UnitResult, size_t>& count, const std::vector<std::string>& units) {
+                      std::map<UnitResult, size_t>& count,
+                      const std::vector<const std::string*>& units) {
     json report = Head("update", set, head);
     report["target_version"] = Optional(head.targetVersion);
     report["summary"] = {{"complete", count[UnitResult::Complete]},
                          {"current", count[UnitResult::Current]},
                          {"failed", count[UnitResult::Failed]},
                          {"not_started", count[UnitResult::NotStarted]}};
-    std::string text = report.dump(2);
-    text.resize(text.size() - 2); // "\n}": the units go before the closing brace
-    text += ",\n  \"units\": [";
+    std::string top = report.dump(2);
+    top.resize(top.size() - 2); // "\n}": the units go before the closing brace
+    constexpr std::string_view kUnitsStart = ",\n  \"units\": [";
+    constexpr std::string_view kUnitsEnd = "\n  ]\n}\n";
+    size_t size = top.size() + kUnitsStart.size() + kUnitsEnd.size();
+    for (const std::string* unit : units)
+        size += unit->size() + 2;
+    std::string text;
+    text.reserve(size);
+    (text += top) += kUnitsStart;
     for (size_t i = 0; i < units.size(); ++i)
-        (text += i == 0 ? "\n" : ",\n") += units[i];
-    text += units.empty() ? "]\n}\n" : "\n  ]\n}\n";
+        (text += i == 0 ? "\n" : ",\n") += *units[i];
+    text += units.empty() ? "]\n}\n" : kUnitsEnd;
     return text;
 }
 
@@ -145,18 +156,20 @@ std::string Assembled(const UpdateSet& set, const ReportHead& head,
 std::string UpdateReport(const UpdateSet& set, const ReportHead& head,
                          const std::vector<ReportedUnit>& units) {
     std::vector<std::string> texts;
+    std::vector<const std::string*> inOrder;
     std::map<UnitResult, size_t> count;
+    texts.reserve(units.size());
     for (const ReportedUnit& unit : units) {
-        texts.push_back(UnitText(set, unit));
+        inOrder.push_back(&texts.emplace_back(UnitText(set, unit)));
         ++count[unit.state.outcome.result];
     }
-    return Assembled(set, head, count, texts);
+    return Assembled(set, head, count, inOrder);
 }
 
 std::string UpdateReportBuilder::Text(const UpdateSet& set, const ReportHead& head,
                                       const std::vector<std::unique_ptr<UnitRun>>& units) {
     m_kept.resize(units.size());
-    std::vector<std::string> texts;
+    std::vector<const std::string*> texts;
     texts.reserve(units.size());
     std::map<UnitResult, size_t> count;
     for (size_t i = 0; i < units.size(); ++i) {
@@ -175,7 +188,7 @@ std::string UpdateReportBuilder::Text(const UpdateSet& set, const ReportHead& he
                 kept.text = UnitText(set, unit);
             }
         }
-        texts.push_back(kept.text);
+        texts.push_back(&kept.text);
         ++count[kept.result];
     }
     return Assembled(set, head, count, texts);
