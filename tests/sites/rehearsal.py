@@ -10,7 +10,7 @@ at the reports and logs the controller got back and at Ansible's recap. Ends wit
     tests/sites/rehearsal.py --deb build/native/kqvorlink_2.0.0.0_amd64.deb --kqunit build/native/kqunit
 
 Run as root. The update set has no CPU program, so no unit restarts and a unit's run takes
-seconds.
+seconds; the last two plays' set has one, and kqvorlink-cli-scaled runs it at SCALE.
 """
 
 import argparse
@@ -41,6 +41,8 @@ REFUSE_LOGO = 'command "EXCM k_Lg" reply "550 Selector refused."\n'
 SCENARIO = "[%s]\nmodel KQ-B2\n[%s]\n%s" % (OTHER_MODEL, REFUSING, REFUSE_LOGO)
 SET_COMPONENTS = ["web0", "logo"]  # three small files; the logo is what one unit refuses
 PLAY_SECONDS = 150
+TARGET, SCALE = "KQ-A2.01.02.12", 0.25  # what the units report after the CPU program
+LATE, LATE_SITE = "127.0.29.10", "site2"  # switched on only once the run has tried it
 
 
 class Rehearsal:
@@ -58,10 +60,18 @@ class Rehearsal:
             os.path.join(folder, "inventory.json"), self.group_vars, lambda s: ["%s-%s" % (FIRST, LAST)])
         self.play = {}
         self.plays = []
+        cpu_set, scaled = os.path.join(folder, "set-cpu"), os.path.join(folder, "scaled-cli")
+        make_sample_set.make_set(cpu_set, only={"cpu"})
+        with open(scaled, "w") as f:
+            f.write('#!/bin/sh\nexec %s %s "$@"\n' % (os.path.abspath(args.scaled_cli or os.path.join(
+                os.path.dirname(args.kqunit), "kqvorlink-cli-scaled")), SCALE))
+        os.chmod(scaled, 0o755)
+        self.rollout = {"kqvorlink_set": cpu_set, "kqvorlink_cli": scaled,
+                        "kqvorlink_target_version": TARGET}
 
     # --- what the steps do
 
-    def playbook(self, name, inventory=None, extra=None):
+    def playbook(self, name, inventory=None, extra=None, during=None):
         cmd = ["ansible-playbook", "-i", inventory or self.inventory,
                os.path.join(ROOT, "ansible", "playbooks", name)]
         for key, value in (extra or {}).items():
@@ -75,7 +85,9 @@ class Rehearsal:
             play = subprocess.Popen(cmd, env=self.sites.environment(), stdout=log,
                                     stderr=subprocess.STDOUT, start_new_session=True)
             try:
-                rc = play.wait(PLAY_SECONDS)
+                if during:
+                    during()
+                rc = play.wait(max(1, PLAY_SECONDS - (time.monotonic() - started)))
             except subprocess.TimeoutExpired:
                 os.killpg(play.pid, signal.SIGKILL)
                 play.wait()
@@ -228,6 +240,50 @@ def steps(r):
                                         "kqvorlink_skip_version": state["version"]})
     current = {a: "current" for a in all_units}
 
+    def canary_play():
+        for s in r.sites.sites:
+            s.start_units("version-after keep\n")  # a set whose CPU program does not take
+        state["before_canary"] = r.snapshot()
+        r.playbook("update.yml", extra=dict(r.rollout, kqvorlink_waves="1,100%"))
+
+    def switch_on_late():
+        """Switches the late unit on once the run has tried it and waits to try it again."""
+        path = os.path.join(r.site(LATE_SITE).folder, "overlay", "var", "upper", "lib",
+                            "kqvorlink", "reports", "update-report.json")  # as the run goes
+        deadline = time.monotonic() + PLAY_SECONDS / 2
+        while time.monotonic() < deadline and "late_on" not in state:
+            try:
+                with open(path) as f:
+                    units = json.load(f)["units"]
+            except (OSError, ValueError, KeyError, TypeError):
+                units = []
+            if any(u.get("address") == LATE and u.get("result") == "waiting" and u.get("attempts")
+                   for u in units):
+                r.site(LATE_SITE).switch_on(LATE)
+                state["late_on"] = True
+            time.sleep(0.1)
+
+    def target_play():
+        for s in r.sites.sites:
+            s.start_units("")  # the version after the CPU program is the one it names
+        path = r.sites.write_inventory(
+            os.path.join(r.folder, "inventory-late.json"), r.group_vars,
+            lambda s: ["%s-%s" % (FIRST, LAST)] + ([LATE] if s.name == LATE_SITE else []))
+        r.playbook("update.yml", path, dict(r.rollout, kqvorlink_on_failed_check="update",
+                                            kqvorlink_jobs=32,  # every unit at once: no waits
+                                            kqvorlink_retry_unanswered=8, kqvorlink_retry_delay=1),
+                   during=switch_on_late)
+
+    def verified(site):
+        report, late = r.report(site), [LATE] if site == LATE_SITE else []
+        got = {u["address"]: (u["result"], u["version_after"]) for u in report["units"]}
+        return (report["target_version"] == TARGET and got == {
+            a: ("complete", TARGET) for a in all_units + late}, "got %s" % got)
+    sites = ("site1", "site2", "site3")
+    stopped = dict({a: "not started" for a in all_units}, **{FIRST: "failed"})
+    why = ["do not run %s after the update: %s: KQ-A2.01.02.45" % (TARGET, FIRST),
+           "wave 2 of 2 not started"]
+
     return [
         (documentation, [
             ("ansible-doc renders the module", lambda: (
@@ -235,7 +291,8 @@ def steps(r):
                 state["doc"].stdout[-300:])),
             ("every option is documented", lambda: doc_names(state["module"]["ARGUMENT_SPEC"])),
             ("every returned key is documented", lambda: doc_names(
-                ["report", "units", "summary", "not_complete", "would_update", "kept_logs"])),
+                ["report", "units", "summary", "not_complete", "would_update", "kept_logs",
+                 "version_mismatch"])),
         ]),
         (check_play, [
             ("check mode stores nothing on any unit",
@@ -301,6 +358,21 @@ def steps(r):
                 r.recap_is(site2={"failed": 1}), r.failure_names("site2", [SWITCHED_OFF]),
                 r.results("site2", dict(current, **{SWITCHED_OFF: "failed"}))])),
         ]),
+        (canary_play, [
+            ("a canary wave stops a set that does not take at one unit per site, naming why",
+             lambda: all_of([r.recap_is(**every({"failed": 1}))] + [
+                 r.results(s, stopped) for s in sites] + [r.failure_names(s, why) for s in sites])),
+            ("no other unit was sent anything",
+             lambda: r.unchanged_except(state["before_canary"], [FIRST])),
+        ]),
+        (target_play, [
+            ("every site is ok, the target version verified on every unit", lambda: all_of(
+                [r.recap_is(**every({"failed": 0, "unreachable": 0}))] + [
+                    verified(s) for s in sites])),
+            ("the unit switched on during the run is updated on a further attempt", lambda: (
+                "late_on" in state and r.report(LATE_SITE)["units"][-1]["attempts"] > 1,
+                "switched on: %s" % ("late_on" in state))),
+        ]),
     ]
 
 
@@ -313,6 +385,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--deb", required=True, help="the package to install on the site hosts")
     parser.add_argument("--kqunit", required=True, help="the simulated unit's program")
+    parser.add_argument("--scaled-cli", help="kqvorlink-cli-scaled (default: beside kqunit)")
     parser.add_argument("--keep", action="store_true", help="keep the temp folder")
     args = parser.parse_args()
     if os.geteuid() != 0:

@@ -64,6 +64,7 @@ class Site:
         self.scenario = scenario
         self.sites = sites
         self.fleet = None
+        self.switched_on = []  # units started later, one kqunit each
         self.sshd = None
         os.makedirs(self.store)
 
@@ -83,20 +84,28 @@ class Site:
     def start_units(self, scenario):
         """(Re)starts the site's kqunit fleet; the stores are kept."""
         stop(self.fleet)
+        self.fleet = self.kqunit(self.first, self.last, self.store, scenario)
+
+    def switch_on(self, address):
+        """Starts one more unit, as one switched on while its site is updated."""
+        self.switched_on.append(self.kqunit(address, address, os.path.join(self.store, address)))
+
+    def kqunit(self, first, last, store, scenario=""):
+        """A kqunit for first-last in the site's namespace, once its first and last listen."""
         cmd = ["ip", "netns", "exec", self.netns, self.sites.kqunit, "--address",
-               "%s-%s" % (self.first, self.last), "--store", self.store, "--strict",
-               "--idle-timeout-s", "900"]
+               "%s-%s" % (first, last), "--store", store, "--strict", "--idle-timeout-s", "900"]
         if scenario:
             path = os.path.join(self.folder, "scenario-%d.txt" % time.monotonic_ns())
             with open(path, "w") as f:
                 f.write(scenario)
             cmd += ["--scenario", path]
         log = open(os.path.join(self.folder, "units.txt"), "ab")
-        self.fleet = subprocess.Popen(cmd, stdout=log, stderr=subprocess.STDOUT)
+        units = subprocess.Popen(cmd, stdout=log, stderr=subprocess.STDOUT)
         log.close()
-        for address in (self.first, self.last):
+        for address in (first, last):
             if not wait_port(self.netns, address, 21, 10):
                 raise RuntimeError("%s: unit %s does not listen" % (self.name, address))
+        return units
 
     def start_host(self):
         key = os.path.join(self.folder, "host_key")
@@ -143,7 +152,8 @@ class Site:
 
     def close(self):
         stop(self.sshd)
-        stop(self.fleet)
+        for units in [self.fleet] + self.switched_on:
+            stop(units)
         # Sessions of the site host outlive its sshd; every process left in the namespace is
         # one of this site's.
         pids = subprocess.run(["ip", "netns", "pids", self.netns], stdout=subprocess.PIPE,

@@ -20,7 +20,9 @@ description:
     written on the site host outside the module's own temporary folder; the check report comes
     back as RV(check_report).
   - The task fails when any unit failed or was not started (in check mode, when any unit did
-    not answer), with a message that names those units and their messages. It also fails,
+    not answer), with a message that names those units and their messages, and when any unit
+    reports another version than O(target_version) after its update, naming those units and
+    the versions they gave. It also fails,
     naming the cause, whenever the program did not end its run normally (a signal, the time
     limit, a report whose C(end) is null, a program that is missing or cannot start, a
     refused command line).
@@ -58,6 +60,53 @@ options:
         C(current).
       - In check mode such a unit is not counted as one that would change.
     type: str
+  target_version:
+    description:
+      - The version text every unit must run after the run. A unit that already reports it is
+        left alone and reported as C(current), as with O(skip_version) (both may be given
+        only with the same text).
+      - Every unit the run updated is asked again for its version after the update, and
+        counts as complete only when it reports this text; the others are returned in
+        RV(version_mismatch) and fail the task.
+      - In check mode a unit that reports it is not counted as one that would change.
+    type: str
+    version_added: "1.2.0"
+  waves:
+    description:
+      - Start the units in waves of these cumulative sizes, counts or shares of the units in
+        the order given, for instance C(1,10%,100%) for a canary unit, then a tenth, then the
+        rest. A wave starts only when every unit of the wave before has ended.
+      - Waves split the units of this one site; Ansible's C(serial) splits the sites.
+    type: str
+    version_added: "1.2.0"
+  max_fail_percent:
+    description:
+      - Before each further wave, when more than this share (0 to 100) of the units that have
+        ended so far failed, no further wave starts and the rest are C(not started) (the
+        program's default is 0).
+    type: int
+    version_added: "1.2.0"
+  finish_by:
+    description:
+      - The end of the maintenance window, C(HH:MM) in the site host's local time (its next
+        occurrence) or an ISO 8601 date and time. A unit is started only when its expected
+        run ends before it; running units are never stopped.
+    type: str
+    version_added: "1.2.0"
+  retry_unanswered:
+    description:
+      - A unit whose connection was refused or timed out before its greeting (switched off,
+        restarting) is tried again later in the same run, at most this many more times
+        (0 to 20, the program's default is 0). A unit that answered and then failed is never
+        tried again.
+    type: int
+    version_added: "1.2.0"
+  retry_delay:
+    description:
+      - Seconds (1 to 300) before the first further attempt of O(retry_unanswered), doubled
+        for each one after, at most 300 (the program's default is 30).
+    type: int
+    version_added: "1.2.0"
   retry_from:
     description:
       - An earlier update report on the site host; only its units that did not complete are
@@ -85,6 +134,7 @@ options:
       - A running unit is never cut off in the middle of a write. After SIGTERM the module
         waits as long as a unit's run may take by the program's own bounds before it sends
         SIGKILL, so that only a program that no longer keeps its bounds is killed.
+      - The waits of O(retry_unanswered) count towards this limit.
       - That wait is every wait of a run at its bound (a component's write is answered within
         10 minutes, the unit is back 1 minute after its CPU program, every other reply comes
         within 1 minute, a connection attempt takes 20 s), 13005 s for the log-ins, two CPU
@@ -131,6 +181,17 @@ EXAMPLES = r"""
     set_dir: /var/lib/kqvorlink/set
     report: /var/lib/kqvorlink/reports/update-report.json
     skip_version: KQ-A2.01.02.50
+
+- name: A canary unit first, every unit verified, units switched off tried again
+  kqvorlink.fleet.kqvorlink_update:
+    units: [127.0.0.10-127.0.0.25]
+    set_dir: /var/lib/kqvorlink/set
+    report: /var/lib/kqvorlink/reports/update-report.json
+    target_version: KQ-A2.01.02.12
+    waves: "1,100%"
+    finish_by: "06:00"
+    retry_unanswered: 3
+    retry_delay: 60
 """
 
 RETURN = r"""
@@ -188,6 +249,16 @@ would_update:
   returned: in check mode
   type: list
   elements: str
+version_mismatch:
+  description:
+    - Addresses of the units that reported another version than the report's
+      C(target_version) when they were asked again after their update (C(version_after)).
+      Empty without O(target_version); a unit that did not answer that question is only in
+      RV(not_complete).
+  returned: when the program wrote an update report
+  type: list
+  elements: str
+  sample: [127.0.0.10]
 kept_logs:
   description: Paths of the logs the run kept on the site host.
   returned: when the program wrote an update report
@@ -220,6 +291,12 @@ ARGUMENT_SPEC = dict(
     jobs=dict(type="int"),
     stop_after_failures=dict(type="int"),
     skip_version=dict(type="str"),
+    target_version=dict(type="str"),
+    waves=dict(type="str"),
+    max_fail_percent=dict(type="int"),
+    finish_by=dict(type="str"),
+    retry_unanswered=dict(type="int"),
+    retry_delay=dict(type="int"),
     retry_from=dict(type="path"),
     keep_logs=dict(type="bool", default=False),
     log_dir=dict(type="path"),
@@ -229,7 +306,8 @@ ARGUMENT_SPEC = dict(
 
 # Bounds the argument spec has no word for (lowest, highest or None), checked with it before
 # anything runs.
-BOUNDS = dict(jobs=(1, 256), stop_after_failures=(1, None), timeout=(1, None))
+BOUNDS = dict(jobs=(1, 256), stop_after_failures=(1, None), timeout=(1, None),
+              max_fail_percent=(0, 100), retry_unanswered=(0, 20), retry_delay=(1, 300))
 
 # The reports this module reads, as docs/schema/<kind>-report.schema.json in the program's
 # source describes them: (kind, schema) -> the summary's counts. A new schema is a new row.
@@ -337,10 +415,10 @@ def build_command(module, program, report_path, units):
             cmd.append("--log-dir=" + p["log_dir"])
         if p["keep_logs"]:
             cmd.append("--keep-logs")
-        if p["stop_after_failures"] is not None:
-            cmd.append("--stop-after-failures=%d" % p["stop_after_failures"])
-        if p["skip_version"] is not None:
-            cmd.append("--skip-version=" + p["skip_version"])
+        for name in ("stop_after_failures", "max_fail_percent", "retry_unanswered",
+                     "retry_delay", "skip_version", "target_version", "waves", "finish_by"):
+            if p[name] is not None:
+                cmd.append("--%s=%s" % (name.replace("_", "-"), p[name]))
         if p["retry_from"]:
             cmd.append("--retry-from=" + p["retry_from"])
     return cmd + ["--"] + units
@@ -399,26 +477,34 @@ def judge_update(report, result, module):
     """Fills `result` from an update report; what failed, as a list of messages."""
     units = report["units"]
     bad = [u for u in units if not unit_done(u)]
+    # Judged here too, not only by the unit's result: a unit said to be complete that runs
+    # another version is no complete unit.
+    target = report.get("target_version")
+    other = [u for u in units if target is not None and isinstance(u.get("version_after"), str)
+             and u["version_after"] != target]
     result.update(
         units=units, summary=report["summary"],
         not_complete=[u["address"] for u in bad],
+        version_mismatch=[u["address"] for u in other],
         kept_logs=[u["log"] for u in units if u.get("log_kept") and isinstance(u.get("log"), str)],
         changed=any(u.get("result") == "complete" for u in units),
     )
+    problems = ["%d unit(s) do not run %s after the update: %s" % (len(other), target, named(
+        other, lambda u: u["version_after"]))] if other else []
     if not bad:
-        return []
+        return problems
     return ["%d of %d unit(s) did not complete: %s" % (len(bad), len(units), named(
-        bad, lambda u: "%s (%s)" % (u.get("result"), u.get("message"))))]
+        bad, lambda u: "%s (%s)" % (u.get("result"), u.get("message"))))] + problems
 
 
 def judge_check(report, result, module):
     """Fills `result` from a check report; what failed, as a list of messages."""
     units = report["units"]
-    skip = module.params["skip_version"]
+    kept = (module.params["skip_version"], module.params["target_version"])
     silent = [u for u in units if u.get("answered") is not True]
     other = [u for u in units if u.get("answered") is True and u.get("model_matches") is not True]
     would = [u for u in units if u.get("answered") is True and u.get("model_matches") is True
-             and u.get("version") != skip and u.get("components")]
+             and u.get("version") not in kept and u.get("components")]
     result.update(
         check_report=report, units=units, summary=report["summary"],
         not_complete=[u["address"] for u in silent + other],
@@ -485,7 +571,8 @@ def main():
         if not retry and not units:
             # Nothing left to retry: no unit is contacted, and the last report stays as it is.
             module.exit_json(changed=False, units=[], summary={}, not_complete=[],
-                             would_update=[], kept_logs=[], report=p["retry_from"],
+                             would_update=[], version_mismatch=[], kept_logs=[],
+                             report=p["retry_from"],
                              msg="every unit of %s completed" % p["retry_from"])
         if module.check_mode:
             units = retry + [u for u in units if u not in retry]

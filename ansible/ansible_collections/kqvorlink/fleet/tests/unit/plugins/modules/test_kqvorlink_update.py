@@ -26,6 +26,7 @@ UNITS = ["127.0.26.%d" % n for n in range(10, 14)]
 CLEAN, REFUSING, OTHER, SILENT = UNITS[:2], UNITS[2], UNITS[3], "127.0.26.20"
 SCENARIO = '[%s]\ncommand "EXCM k_Lg" reply "550 Selector refused." always\n[%s]\nmodel KQ-B2\n'
 GRACE = 5  # the program's own bound after SIGTERM, shortened
+BEFORE, AFTER = "KQ-A2.01.02.45", "KQ-A2.01.02.50"  # the units' version; one they never reach
 
 sys.path[:0] = [os.path.join(FLEET, "plugins", "modules"), os.path.join(ROOT, "sim")]
 import kqvorlink_update as mod  # noqa: E402
@@ -72,9 +73,24 @@ def update(tmp_path, site, **args):
      dict(failed=True, not_complete=[REFUSING, CLEAN[0]]), ["not started"]),
     (dict(units=UNITS, jobs=1, timeout=1), dict(failed=True),
      ["time limit of 1 s ran out", "SIGTERM", "not started"]),
-], ids=["clean units", "refused logo, other model", "stop after failure", "time limit"])
+    (dict(units=CLEAN, target_version=AFTER), dict(failed=True, version_mismatch=CLEAN),
+     ["2 unit(s) do not run %s after the update: %s: %s" % (AFTER, CLEAN[0], BEFORE)]),
+    (dict(units=CLEAN, target_version=BEFORE), dict(failed=False, changed=False,
+                                                    version_mismatch=[]), []),
+    (dict(units=[REFUSING, CLEAN[0]], waves="1,100%"), dict(not_complete=[REFUSING, CLEAN[0]]),
+     ["wave 2 of 2 not started"]),
+    (dict(units=[CLEAN[0], REFUSING, CLEAN[1]], waves="2,100%", max_fail_percent=50),
+     dict(not_complete=[REFUSING]), []),
+    (dict(units=CLEAN, finish_by=lambda: time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(
+        time.time() + 25))), dict(not_complete=CLEAN), ["would end after"]),  # 31 s a unit
+    (dict(units=[SILENT], retry_unanswered=1, retry_delay=1, timeout=20),
+     dict(failed=True, attempts=[2]), [SILENT + ": failed"]),
+], ids=["clean units", "refused logo, other model", "stop after failure", "time limit",
+        "target not reached", "target held already", "canary wave", "wave within budget",
+        "window too short", "unanswered tried again"])
 def test_update_of_real_units(tmp_path, site, args, want, said):
-    result = update(tmp_path, site, **args)
+    result = update(tmp_path, site, **{k: v() if callable(v) else v for k, v in args.items()})
+    result["attempts"] = [u.get("attempts") for u in result.get("units", [])]
     assert {k: result.get(k) for k in want} == want, result["msg"]
     assert all(s in result["msg"] for s in said) and "killed" not in result["msg"], result["msg"]
 
@@ -95,9 +111,9 @@ def test_retry_from_the_report_itself_and_check_of_both(tmp_path, site):
     assert mod.identity(report) == kept and not os.path.exists(tmp_path / "none")
 
 
-def made(kind="update", results=("complete",), end="2026-12-08T01:00:00", **top):
+def made(kind="update", results=("complete",), end="2026-12-08T01:00:00", after=None, **top):
     units = [dict(address="127.0.26.%d" % (30 + i), result=r, answered=r == "complete",
-                  model_matches=True, message=r) for i, r in enumerate(results)]
+                  model_matches=True, message=r, version_after=after) for i, r in enumerate(results)]
     summary = {k: 0 for k in mod.REPORT_SCHEMAS[(kind, 1)]}
     return dict(dict(schema=1, report=kind, start=end, end=end, summary=summary, units=units),
                 **top)
@@ -113,6 +129,8 @@ FAILURES = [
     ("no units", CP, made(results=()), "lists no unit"),
     ("interrupted", EXIT1, made(results=("complete", "not started")), "1 of 2.*31: not started"),
     ("exit 1, all done", EXIT1, made(), "exit status 1"),
+    ("complete at another version", CP, made(schema=2, target_version=AFTER, after=BEFORE),
+     "1 unit.* do not run %s after the update: 127.0.26.30: %s" % (AFTER, BEFORE)),
     ("no JSON", CP, "{", "cannot be read"),
     ("silent unit in check", CP, made("check", results=("silent",)), "did not answer", CHECK),
     ("crash in check", ABORT, None, "ended by SIGABRT.*wrote no report", CHECK),
