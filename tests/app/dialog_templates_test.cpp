@@ -187,7 +187,8 @@ class ScriptReader {
     // (WS_TABSTOP, WS_GROUP) are left out; the statement's own implied style (CTEXT is centred,
     // DEFPUSHBUTTON the default button) is added, as the data file writes it.
     ControlTemplate Control(const std::string& line) const {
-        auto [keyword, f] = SplitStatement(line);
+        auto [keyword, fields] = SplitStatement(line);
+        const auto& f = fields; // a name the lambdas below may capture (clang 14: no bindings)
         ControlTemplate c{};
         c.visible = true;
         std::vector<std::string> words;

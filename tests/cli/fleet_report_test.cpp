@@ -68,8 +68,9 @@ TEST_P(StagedRunTest, RunsOnlyTheUnitsItShouldAndReportsTheRest) {
             std::find(row.contacted.begin(), row.contacted.end(), n) != row.contacted.end();
         EXPECT_EQ(!unit->Commands().empty(), contacted) << at(n);
     }
-    if (!row.contacted.empty()) // else the hand-written report is left as it was
+    if (!row.contacted.empty()) { // else the hand-written report is left as it was
         EXPECT_EQ(ValidatorStatus("update-report.schema.json", "report.json"), 0) << report.dump(1);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -210,8 +211,9 @@ TEST_F(FleetTest, ReportOnlyMovesForwardAndAKillLosesNothingOlderThanASecond) {
     const auto report = nlohmann::json::parse(ReadTextFile("link.json"));
     EXPECT_TRUE(report["end"].is_null());
     for (int i = 0; i < kUnits; ++i) {
-        if (loggedOut[size_t(i)] && *loggedOut[size_t(i)] < killed - std::chrono::seconds(1))
+        if (loggedOut[size_t(i)] && *loggedOut[size_t(i)] < killed - std::chrono::seconds(1)) {
             EXPECT_EQ(report["units"][size_t(i)]["result"], "complete") << i;
+        }
     }
     EXPECT_TRUE(std::filesystem::is_symlink("link.json")) << "the link shows the report";
 }

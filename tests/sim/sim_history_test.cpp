@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "sim/history.h"
+#include "tests/support/sanitizers.h"
 #include "tests/support/sim_test_support.h"
 
 namespace {
@@ -13,11 +14,7 @@ using namespace simtest;
 
 // AddressSanitizer holds freed memory back in its quarantine: there resident memory tells
 // nothing about what the unit keeps.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kResidentMemoryTells = false;
-#else
-constexpr bool kResidentMemoryTells = true;
-#endif
+constexpr bool kResidentMemoryTells = !testsupport::kAddressSanitizer;
 
 // The resident memory of this process, in KiB.
 long ResidentKiB() {

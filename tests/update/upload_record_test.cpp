@@ -2,6 +2,7 @@
 // read straight behind the header, and the files that cannot become a record.
 
 #include "tests/support/run_test_support.h"
+#include "tests/support/sanitizers.h"
 #include "update/load_update_file.h"
 #include "update/upload_check.h"
 #include "update/upload_record.h"
@@ -30,11 +31,7 @@ void LimitAddressSpace() {
     ::setrlimit(RLIMIT_AS, &limit);
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressLimitWorks = false;
-#else
-constexpr bool kAddressLimitWorks = true;
-#endif
+constexpr bool kAddressLimitWorks = !testsupport::kAddressSanitizer;
 
 } // namespace
 
