@@ -20,10 +20,11 @@
 #   benchmarks; timing at full speed).
 # - The plain suite, the package's rows, the rehearsal and the Wine tests mostly wait (on scaled
 #   pauses, on Ansible, on the window), so they run beside the next CPU-bound build rather than
-#   after it; their output is printed whole once they have ended. So does the suite under the
-#   sanitizers, beside the Windows build and the fuzzing. Every test that starts a unit
-#   has an address of its own and each of them runs in a network namespace of its own, so they
-#   do not meet. The builds themselves run one after the other, each on both cores.
+#   after it; their output is printed whole once they have ended. So do the collection's tests
+#   and the suite under the sanitizers. Every test that starts a unit has an address of its own
+#   and each of them runs in a network namespace of its own, so they do not meet. The builds run
+#   one after the other, each on both cores, except the Windows build and the fuzz targets'
+#   build, which run together: both link large programs on one core.
 # - No source is compiled twice with the same flags: the Windows programs share their objects,
 #   and the package is made from the Release build's programs.
 set -uo pipefail
@@ -273,12 +274,29 @@ release_checks() {
     section "multi-site rehearsal (Ansible)" run_sites
 }
 
+# The collection's tests wait on Ansible far more than they compute.
+collection_checks() {
+    section "Ansible collection (unit and sanity tests)" run_collection
+}
+
 # The suite under the sanitizers.
 sanitizer_checks() {
     section "native tests under the sanitizers (ctest)" run_ctest "$SANITIZED"
 }
 
-# What needs the Windows build (the Wine tests also the Release build's kqunit).
+# The Windows build and what needs it (the Wine tests also the Release build's kqunit). The
+# build runs beside the fuzz targets' build: each leaves a core idle while it links, and the two
+# together end about when the longer alone would.
+windows_build_and_checks() {
+    section "Windows build" build_windows
+    if [ -f "$WINDOWS/KQVorlink.exe" ]; then
+        windows_checks
+    else
+        skip "Windows archive" "no KQVorlink.exe"
+        skip "Windows tests and end-to-end tests (Wine)" "no KQVorlink.exe"
+    fi
+}
+
 windows_checks() {
     if [ -f "$WINDOWS/kqvorlink-cli.exe" ]; then
         section "Windows archive" run_package_test zip "$WINDOWS"
@@ -304,7 +322,7 @@ else
         skip "$name" "no kqtests or kqunit from the Release build"
     done
 fi
-section "Ansible collection (unit and sanity tests)" run_collection
+beside collection_checks
 
 section "sanitizer build (address, undefined)" build_sanitized
 if [ -f "$SANITIZED/CTestTestfile.cmake" ] && [ -x "$SANITIZED/kqtests" ]; then
@@ -313,14 +331,7 @@ else
     skip "native tests under the sanitizers (ctest)" "no kqtests from the sanitizer build"
 fi
 
-section "Windows build" build_windows
-if [ -f "$WINDOWS/KQVorlink.exe" ]; then
-    beside windows_checks
-else
-    skip "Windows archive" "no KQVorlink.exe"
-    skip "Windows tests and end-to-end tests (Wine)" "no KQVorlink.exe"
-fi
-
+beside windows_build_and_checks
 section "fuzzing (libFuzzer, clang)" run_fuzz
 
 for checks in "${BESIDE[@]}"; do
