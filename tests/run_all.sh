@@ -23,8 +23,8 @@
 #   after it; their output is printed whole once they have ended. So do the collection's tests
 #   and the suite under the sanitizers. Every test that starts a unit has an address of its own
 #   and each of them runs in a network namespace of its own, so they do not meet. The builds run
-#   one after the other, each on both cores, except the Windows build and the fuzz targets'
-#   build, which run together: both link large programs on one core.
+#   one after the other, each on both cores, and so does the fuzzing: the Windows build beside
+#   the fuzz targets' build made the fuzzing's 30 s of each target a time of fewer runs.
 # - No source is compiled twice with the same flags: the Windows programs share their objects,
 #   and the package is made from the Release build's programs.
 set -uo pipefail
@@ -284,19 +284,7 @@ sanitizer_checks() {
     section "native tests under the sanitizers (ctest)" run_ctest "$SANITIZED"
 }
 
-# The Windows build and what needs it (the Wine tests also the Release build's kqunit). The
-# build runs beside the fuzz targets' build: each leaves a core idle while it links, and the two
-# together end about when the longer alone would.
-windows_build_and_checks() {
-    section "Windows build" build_windows
-    if [ -f "$WINDOWS/KQVorlink.exe" ]; then
-        windows_checks
-    else
-        skip "Windows archive" "no KQVorlink.exe"
-        skip "Windows tests and end-to-end tests (Wine)" "no KQVorlink.exe"
-    fi
-}
-
+# What needs the Windows build (the Wine tests also the Release build's kqunit).
 windows_checks() {
     if [ -f "$WINDOWS/kqvorlink-cli.exe" ]; then
         section "Windows archive" run_package_test zip "$WINDOWS"
@@ -331,7 +319,14 @@ else
     skip "native tests under the sanitizers (ctest)" "no kqtests from the sanitizer build"
 fi
 
-beside windows_build_and_checks
+section "Windows build" build_windows
+if [ -f "$WINDOWS/KQVorlink.exe" ]; then
+    beside windows_checks
+else
+    skip "Windows archive" "no KQVorlink.exe"
+    skip "Windows tests and end-to-end tests (Wine)" "no KQVorlink.exe"
+fi
+
 section "fuzzing (libFuzzer, clang)" run_fuzz
 
 for checks in "${BESIDE[@]}"; do
