@@ -1,5 +1,6 @@
 #include "commands.h"
 
+#include "icon_kind.h"
 #include "json_line.h"
 #include "program_windows.h"
 #include "text_fit.h"
@@ -285,8 +286,11 @@ const std::map<std::string, std::function<std::string(const Args&)>>& Commands()
              });
              if (!box)
                  return Fail("no box");
-             // Let the box finish painting before its icon is read from the screen.
-             Sleep(150);
+             // A box that has just opened reaches the screen a little later, under load much
+             // later: wait, at most 5 s, until its icon (if it has one) can be told.
+             WaitFor(5000, [box] {
+                 return ReadIcon(FindIconControl(box)).kind != "unknown" ? box : HWND{};
+             });
              return BoxJson(box, FindMainWindow());
          }},
         {"press-box",

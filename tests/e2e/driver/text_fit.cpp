@@ -148,6 +148,32 @@ std::string Measure(HDC dc, HWND control, bool bold) {
         .Text();
 }
 
+bool IsMeasured(HWND control) {
+    return IsWindowVisible(control) && IsTextStatic(control) && !TextOf(control).empty();
+}
+
+// A window that has just opened is not on the screen at once: the program paints it when it
+// gets to it, and Wine copies the painted surface to the display later still. Wait, at most
+// timeoutMs, until every measured text that is more than blanks has ink, so that a text without
+// ink afterwards is one that was never drawn.
+void WaitUntilTextsAreOnScreen(HWND dialog, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        bool allInked = true;
+        for (HWND control : ChildrenOf(dialog)) {
+            const std::string text = TextOf(control);
+            if (IsMeasured(control) && text.find_first_not_of(" \t\r\n") != std::string::npos &&
+                InkColumns(control).second < 0) {
+                allInked = false;
+                break;
+            }
+        }
+        if (allInked || GetTickCount() - start >= timeoutMs)
+            return;
+        Sleep(50);
+    }
+}
+
 } // namespace
 
 std::string TextFit(HWND dialog, const FontPlan& plan) {
@@ -158,9 +184,10 @@ std::string TextFit(HWND dialog, const FontPlan& plan) {
         return Fail("cannot create the fonts to measure with");
     HGDIOBJ original = SelectObject(dc.get(), templateFont.get());
     const POINT base = BaseUnits(dc.get());
+    WaitUntilTextsAreOnScreen(dialog, 5000);
     std::vector<std::string> texts;
     for (HWND control : ChildrenOf(dialog)) {
-        if (!IsWindowVisible(control) || !IsTextStatic(control) || TextOf(control).empty())
+        if (!IsMeasured(control))
             continue;
         const bool bold = plan.boldControls.count(GetDlgCtrlID(control)) != 0;
         SelectObject(dc.get(), bold ? boldFont.get() : templateFont.get());
