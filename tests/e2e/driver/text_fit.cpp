@@ -152,26 +152,15 @@ bool IsMeasured(HWND control) {
     return IsWindowVisible(control) && IsTextStatic(control) && !TextOf(control).empty();
 }
 
-// A window that has just opened is not on the screen at once: the program paints it when it
-// gets to it, and Wine copies the painted surface to the display later still. Wait, at most
-// timeoutMs, until every measured text that is more than blanks has ink, so that a text without
-// ink afterwards is one that was never drawn.
-void WaitUntilTextsAreOnScreen(HWND dialog, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    for (;;) {
-        bool allInked = true;
-        for (HWND control : ChildrenOf(dialog)) {
-            const std::string text = TextOf(control);
-            if (IsMeasured(control) && text.find_first_not_of(" \t\r\n") != std::string::npos &&
-                InkColumns(control).second < 0) {
-                allInked = false;
-                break;
-            }
-        }
-        if (allInked || GetTickCount() - start >= timeoutMs)
-            return;
-        Sleep(50);
+// Whether every measured text that is more than blanks has ink on the screen.
+bool TextsAreOnScreen(HWND dialog) {
+    for (HWND control : ChildrenOf(dialog)) {
+        const std::string text = TextOf(control);
+        if (IsMeasured(control) && text.find_first_not_of(" \t\r\n") != std::string::npos &&
+            InkColumns(control).second < 0)
+            return false;
     }
+    return true;
 }
 
 } // namespace
@@ -184,7 +173,10 @@ std::string TextFit(HWND dialog, const FontPlan& plan) {
         return Fail("cannot create the fonts to measure with");
     HGDIOBJ original = SelectObject(dc.get(), templateFont.get());
     const POINT base = BaseUnits(dc.get());
-    WaitUntilTextsAreOnScreen(dialog, 5000);
+    // A window that has just opened is not on the screen at once: the program paints it when it
+    // gets to it, and Wine copies the painted surface to the display later still. Wait, at most
+    // 5 s, so that a text without ink afterwards is one that was never drawn.
+    WaitFor(5000, [dialog] { return TextsAreOnScreen(dialog) ? dialog : HWND{}; });
     std::vector<std::string> texts;
     for (HWND control : ChildrenOf(dialog)) {
         if (!IsMeasured(control))
