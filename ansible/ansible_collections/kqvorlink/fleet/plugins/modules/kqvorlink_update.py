@@ -282,6 +282,8 @@ import signal
 import subprocess
 
 from ansible.module_utils.basic import AnsibleModule
+from ansible_collections.kqvorlink.fleet.plugins.module_utils.kqvorlink_reports import (
+    REPORT_SCHEMAS, read_report, unit_done, version_given, version_in_report)
 
 
 ARGUMENT_SPEC = dict(
@@ -309,15 +311,6 @@ ARGUMENT_SPEC = dict(
 BOUNDS = dict(jobs=(1, 256), stop_after_failures=(1, None), timeout=(1, None),
               max_fail_percent=(0, 100), retry_unanswered=(0, 20), retry_delay=(1, 300))
 
-# The reports this module reads, as docs/schema/<kind>-report.schema.json in the program's
-# source describes them: (kind, schema) -> the summary's counts. A new schema is a new row.
-REPORT_SCHEMAS = {
-    ("update", 1): ("complete", "current", "failed", "not_started"),
-    # 2 added the units' version_after and attempts, and target_version
-    ("update", 2): ("complete", "current", "failed", "not_started"),
-    ("check", 1): ("answered", "not_answered", "model_matches"),
-}
-
 # A unit's run at every bound of the program (link/socket_exchange.h), in seconds: what a unit
 # that is running when SIGTERM comes may still take. A command's send may stall for a minute
 # and its reply take another; a write is answered within 10 minutes.
@@ -338,48 +331,6 @@ def longest_unit_run(set_dir):
     except OSError:
         files = []
     return _FIXED + _PER_FILE * len(files)
-
-
-def unit_done(unit):
-    """A unit is done when its update report's result is "complete" or "current" (the "result"
-    of docs/schema/update-report.schema.json); every other result, and a unit of a run that was
-    cut off ("running", "waiting"), is to be run again."""
-    return isinstance(unit, dict) and unit.get("result") in ("complete", "current")
-
-
-def report_problem(report, kind):
-    """Why `report` is no report of `kind` this module can read, or None."""
-    if not isinstance(report, dict):
-        return "is no JSON object"
-    key = (report.get("report"), report.get("schema"))
-    # Only a whole number (not true) may name a schema; a list would not even hash.
-    whole = isinstance(key[1], int) and not isinstance(key[1], bool)
-    counts = REPORT_SCHEMAS.get(key) if whole and key[0] == kind else None
-    if counts is None:
-        return "is no %s report of a known schema (report %r, schema %r)" % (
-            kind, report.get("report"), report.get("schema"))
-    units, summary = report.get("units"), report.get("summary")
-    if not isinstance(summary, dict) or any(k not in summary for k in counts):
-        return "has no summary"
-    if not isinstance(units, list) or not all(
-            isinstance(u, dict) and isinstance(u.get("address"), str) for u in units):
-        return "has no list of units with addresses"
-    if not units:
-        return "lists no unit"
-    if "end" not in report:
-        return "has no end"
-    return None
-
-
-def read_report(path, kind):
-    """(report, None) or (None, why it cannot be used)."""
-    try:
-        with open(path, "rb") as f:
-            report = json.loads(f.read().decode("utf-8"))
-    except (OSError, ValueError, RecursionError) as e:
-        return None, "%s cannot be read (%s)" % (path, e)
-    problem = report_problem(report, kind)
-    return (None, "%s %s" % (path, problem)) if problem else (report, None)
 
 
 def units_to_retry(module, retry_from):
@@ -479,9 +430,9 @@ def judge_update(report, result, module):
     bad = [u for u in units if not unit_done(u)]
     # Judged here too, not only by the unit's result: a unit said to be complete that runs
     # another version is no complete unit.
-    target = report.get("target_version")
+    target = version_in_report(report.get("target_version"))
     other = [u for u in units if target is not None and isinstance(u.get("version_after"), str)
-             and u["version_after"] != target]
+             and version_in_report(u["version_after"]) != target]
     result.update(
         units=units, summary=report["summary"],
         not_complete=[u["address"] for u in bad],
@@ -489,7 +440,8 @@ def judge_update(report, result, module):
         kept_logs=[u["log"] for u in units if u.get("log_kept") and isinstance(u.get("log"), str)],
         changed=any(u.get("result") == "complete" for u in units),
     )
-    problems = ["%d unit(s) do not run %s after the update: %s" % (len(other), target, named(
+    problems = ["%d unit(s) do not run %s after the update: %s" % (len(other), report[
+        "target_version"], named(
         other, lambda u: u["version_after"]))] if other else []
     if not bad:
         return problems
@@ -500,11 +452,13 @@ def judge_update(report, result, module):
 def judge_check(report, result, module):
     """Fills `result` from a check report; what failed, as a list of messages."""
     units = report["units"]
-    kept = (module.params["skip_version"], module.params["target_version"])
+    # Compared as the program compares them: the unit's bytes, without trailing blanks.
+    kept = [version_given(module.params[n]) for n in ("skip_version", "target_version")
+            if module.params[n] is not None]
     silent = [u for u in units if u.get("answered") is not True]
     other = [u for u in units if u.get("answered") is True and u.get("model_matches") is not True]
     would = [u for u in units if u.get("answered") is True and u.get("model_matches") is True
-             and u.get("version") not in kept and u.get("components")]
+             and version_in_report(u.get("version")) not in kept and u.get("components")]
     result.update(
         check_report=report, units=units, summary=report["summary"],
         not_complete=[u["address"] for u in silent + other],

@@ -28,7 +28,9 @@ SCENARIO = '[%s]\ncommand "EXCM k_Lg" reply "550 Selector refused." always\n[%s]
 GRACE = 5  # the program's own bound after SIGTERM, shortened
 BEFORE, AFTER = "KQ-A2.01.02.45", "KQ-A2.01.02.50"  # the units' version; one they never reach
 
-sys.path[:0] = [os.path.join(FLEET, "plugins", "modules"), os.path.join(ROOT, "sim")]
+# The module imports its module_utils from the collection, as Ansible ships them with it.
+sys.path[:0] = [os.path.join(FLEET, "plugins", "modules"), os.path.join(ROOT, "sim"),
+                os.path.join(ROOT, "ansible")]
 import kqvorlink_update as mod  # noqa: E402
 import make_sample_set  # noqa: E402
 
