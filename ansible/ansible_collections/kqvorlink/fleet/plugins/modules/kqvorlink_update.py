@@ -305,8 +305,7 @@ import time
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.kqvorlink.fleet.plugins.module_utils.kqvorlink_reports import (
-    REPORT_SCHEMAS, read_report, unit_done, unit_sent_components, version_given,
-    version_in_report)
+    read_report, unit_done, unit_sent_components, version_given, version_in_report)
 from ansible_collections.kqvorlink.fleet.plugins.module_utils.kqvorlink_rollout import (
     finish_by_moment, local_iso, waves_problem)
 

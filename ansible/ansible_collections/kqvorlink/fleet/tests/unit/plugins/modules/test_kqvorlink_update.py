@@ -39,6 +39,8 @@ import make_sample_set  # noqa: E402
 import yaml  # noqa: E402
 from ansible_collections.kqvorlink.fleet.plugins.filter.finish_by_at import (  # noqa: E402
     finish_by_at)
+from ansible_collections.kqvorlink.fleet.plugins.module_utils.kqvorlink_reports import (  # noqa
+    REPORT_SCHEMAS)
 
 # Clock times are local: the site host's for the program and the module, the controller's for
 # the role. Neither is taken for UTC.
@@ -130,7 +132,7 @@ def test_retry_from_the_report_itself_and_check_of_both(tmp_path, site):
 def made(kind="update", results=("complete",), end="2026-12-08T01:00:00", after=None, **top):
     units = [dict(address="127.0.26.%d" % (30 + i), result=r, answered=r == "complete",
                   model_matches=True, message=r, version_after=after) for i, r in enumerate(results)]
-    summary = {k: 0 for k in mod.REPORT_SCHEMAS[(kind, 1)]}
+    summary = {k: 0 for k in REPORT_SCHEMAS[(kind, 1)]}
     return dict(dict(schema=1, report=kind, start=end, end=end, summary=summary, units=units),
                 **top)
 
