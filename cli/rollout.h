@@ -92,7 +92,7 @@ class Rollout {
     size_t m_wave = 0;
     size_t m_nextNew = 0;
     size_t m_running = 0;
-    size_t m_ended = 0, m_failed = 0;
+    size_t m_tested = 0, m_failed = 0; // units that ended after being sent the set; failed
     bool m_stopped = false;
     std::string m_stopNotice;
     std::string m_givenUpReason;
