@@ -164,8 +164,8 @@ SetTraits TraitsOf(const UpdateSet& set) {
 }
 
 uint64_t EstimateMs(const SetTraits& set) {
-    return kLogInMs + uint64_t(set.cpuPasses) * kRestartMs +
-           uint64_t(set.steps) * kStepMs + (set.defaultSetting ? kDefaultSettingMs : 0) +
+    return kLogInMs + uint64_t(set.cpuPasses) * kRestartMs + uint64_t(set.steps) * kStepMs +
+           (set.defaultSetting ? kDefaultSettingMs : 0) +
            (set.bytes * 1000 + kBytesPerSecond - 1) / kBytesPerSecond;
 }
 
@@ -176,10 +176,10 @@ FinishTime ParseFinishTime(const std::string& text, int64_t nowEpochSeconds) {
 FinishTime LocalFinishTime(int64_t epochSeconds) {
     const std::tm local = LocalFields(epochSeconds);
     // The offset is what the local fields, read as UTC, are ahead of the moment.
-    const int64_t offset = DaysFromCivil(local.tm_year + 1900, unsigned(local.tm_mon + 1),
-                                         unsigned(local.tm_mday)) *
-                               86400 +
-                           local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec - epochSeconds;
+    const int64_t offset =
+        DaysFromCivil(local.tm_year + 1900, unsigned(local.tm_mon + 1), unsigned(local.tm_mday)) *
+            86400 +
+        local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec - epochSeconds;
     const int64_t offsetMinutes = (offset < 0 ? -offset : offset) / 60;
     char shown[40], iso[48], nextDay[40];
     std::strftime(shown, sizeof shown, local.tm_sec ? "%Y-%m-%d %H:%M:%S" : "%Y-%m-%d %H:%M",

@@ -13,7 +13,7 @@ namespace cli {
 struct WavePlan {
     // Cumulative: wave i ends once ends[i] units in all have been sent the set (or none is left).
     std::vector<size_t> ends;
-    std::string error;        // why the list cannot be used (then ends is empty)
+    std::string error; // why the list cannot be used (then ends is empty)
 };
 
 // The waves of `units` units from a list of cumulative sizes, each a count ("10") or a share of
