@@ -82,6 +82,7 @@ FinishTime NearestClockTime(const std::string& text, int64_t now) {
         !Digits(text, 3, 2, minute) || hour > 23 || minute > 59)
         return Unusable(text);
     const std::tm today = LocalFields(now);
+    const auto away = [now](int64_t moment) { return moment > now ? moment - now : now - moment; };
     std::optional<int64_t> best;
     for (int days = -1; days <= 1; ++days) {
         std::tm date = today;
@@ -96,9 +97,7 @@ FinishTime NearestClockTime(const std::string& text, int64_t now) {
         const auto moment = LocalMoment(date);
         if (!moment)
             continue;
-        const int64_t distance = *moment > now ? *moment - now : now - *moment;
-        const int64_t bestDistance = best ? (*best > now ? *best - now : now - *best) : 0;
-        if (!best || distance < bestDistance || (distance == bestDistance && *moment > now))
+        if (!best || away(*moment) < away(*best) || (away(*moment) == away(*best) && *moment > now))
             best = moment;
     }
     return best ? LocalFinishTime(*best) : Unusable(text);
