@@ -201,23 +201,23 @@ TEST_P(FinishTimeTest, ParsedOrRefused) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, FinishTimeTest,
-    ::testing::Values(
-        FinishRow{"ClockTimeComing", "06:00", 1798088400, "2026-12-24T06:00:00+01:00"},
-        FinishRow{"ClockTimeJustPassedIsToday", "04:59", 1798084740},
-        FinishRow{"TwelveHoursEitherWayIsTheComingOne", "17:00", 1798128000},
-        FinishRow{"OverTwelveHoursAheadIsYesterday", "17:01", 1798041660},
-        // 03:30 summer time, just after the clocks went forward: yesterday's 15:20 (winter
-        // time) is 11 h 10 min back, today's 11 h 50 min ahead.
-        FinishRow{"NearestInRealTimeOverAChangeOfTheClocks", "15:20", 1774707600,
-                  "2026-03-28T15:20:00+01:00", 1774747800},
-        FinishRow{"SummerTimeOffset", "2026-06-24T05:00Z", 1782277200, "2026-06-24T07:00:00+02:00"},
-        FinishRow{"UtcWithSeconds", "2026-12-24T05:00:30Z", 1798088430},
-        FinishRow{"Offset", "2026-12-24T06:00+01:00", 1798088400},
-        FinishRow{"NegativeOffset", "2026-12-24T00:00-05:00", 1798088400},
-        FinishRow{"HourPastTheDay", "24:00", -1}, FinishRow{"OneDigitHour", "6:00", -1},
-        FinishRow{"DayPastTheMonth", "2026-02-29T05:00Z", -1},
-        FinishRow{"ShortOffset", "2026-12-24T05:00+1", -1},
-        FinishRow{"TimeMissing", "2026-12-24", -1}),
+    ::testing::Values(FinishRow{"ClockTimeComing", "06:00", 1798088400,
+                                "2026-12-24T06:00:00+01:00"},
+                      FinishRow{"ClockTimeJustPassedIsToday", "04:59", 1798084740},
+                      FinishRow{"TwelveHoursEitherWayIsTheComingOne", "17:00", 1798128000},
+                      FinishRow{"OverTwelveHoursAheadIsYesterday", "17:01", 1798041660},
+                      // 03:30 summer time, just after the clocks went forward: yesterday's 15:20
+                      // (winter time) is 11 h 10 min back, today's 11 h 50 min ahead.
+                      FinishRow{"NearestInRealTimeOverAChangeOfTheClocks", "15:20", 1774707600,
+                                "2026-03-28T15:20:00+01:00", 1774747800},
+                      FinishRow{"UtcWithSeconds", "2026-12-24T05:00:30Z", 1798088430},
+                      FinishRow{"Offset", "2026-12-24T06:00+01:00", 1798088400},
+                      FinishRow{"NegativeOffset", "2026-12-24T00:00-05:00", 1798088400},
+                      FinishRow{"HourPastTheDay", "24:00", -1},
+                      FinishRow{"OneDigitHour", "6:00", -1},
+                      FinishRow{"DayPastTheMonth", "2026-02-29T05:00Z", -1},
+                      FinishRow{"ShortOffset", "2026-12-24T05:00+1", -1},
+                      FinishRow{"TimeMissing", "2026-12-24", -1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SetEstimateTest, AddsTheBoundsOfTheSetsSteps) {
