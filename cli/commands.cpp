@@ -100,7 +100,7 @@ void SayCutOff(std::FILE* err, const std::vector<std::unique_ptr<UnitRun>>& unit
 
 int Check(const Options& options, const UnitList& units, const UpdateSet& set, ReportFile& report,
           std::FILE* out, std::FILE* err) {
-    ReportHead head{std::filesystem::current_path().string(), LocalIsoTime(), "", ""};
+    ReportHead head{std::filesystem::current_path().string(), LocalIsoTime(), "", "", ""};
     if (const std::string error = FirstReportError(report, CheckReport(set, head, {}, {}));
         !error.empty())
         return UsageError(err, error);
@@ -185,12 +185,15 @@ int Update(const Options& options, RolloutRules rules, const UnitList& list, con
     }
 
     ReportHead head{std::filesystem::current_path().string(), LocalIsoTime(), "",
-                    options.targetVersion.value_or("")};
+                    options.targetVersion.value_or(""),
+                    rules.window ? rules.window->Time().iso : ""};
     UpdateReportBuilder builder; // here, then only on the writer's thread
     if (const std::string error = FirstReportError(report, builder.Text(set, head, units));
         !error.empty())
         return UsageError(err, error);
     PrintPlan(out, set);
+    if (const std::string line = PlanLine(rules); !line.empty())
+        std::fprintf(out, "%s\n", line.c_str());
 
     // One writer writes the report as the run goes; the units only say that it changed.
     std::mutex headMutex; // the run's end is set here while the writer reads the head

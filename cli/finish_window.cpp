@@ -2,19 +2,23 @@
 
 #include "app/res/resource.h"
 #include "cli/update_set.h"
+#include "link/socket_exchange.h"
+#include "update/component_table.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <set>
 
 namespace cli {
 namespace {
 
-constexpr uint64_t kCleanUpMs = 1000;
-constexpr uint64_t kConnectMs = 20 * 1000;
-constexpr uint64_t kRestartMs = 60 * 1000 + 2000 + kConnectMs;
+constexpr uint64_t kLogInMs = kAddressCleanUpWaitMs + kConnectAttemptMs;
+constexpr uint64_t kRestartMs =
+    uint64_t(kCpuRestartPauses) * kCpuRestartPauseMs + kQuietPeriodMs + kConnectAttemptMs;
+// The estimate's own allowances: a step's selector, writing and pauses; the default setting.
 constexpr uint64_t kStepMs = 5000;
 constexpr uint64_t kDefaultSettingMs = 3000;
 constexpr uint64_t kBytesPerSecond = 1024 * 1024;
@@ -55,36 +59,48 @@ std::optional<int64_t> LocalMoment(std::tm wanted) {
 }
 
 FinishTime Unusable(const std::string& text) {
-    return {0, "",
-            "'" + text + "': give HH:MM (local time) or an ISO 8601 date and time such as " +
-                "2026-12-24T06:00 (local) or 2026-12-24T05:00Z"};
+    FinishTime time;
+    time.error = "'" + text + "': give HH:MM (local time) or an ISO 8601 date and time such as " +
+                 "2026-12-24T06:00 (local) or 2026-12-24T05:00Z";
+    return time;
 }
 
-// "HH:MM", its next occurrence after now.
-FinishTime NextClockTime(const std::string& text, int64_t now) {
+std::tm LocalFields(int64_t moment) {
+    const std::time_t time = std::time_t(moment);
+    std::tm local{};
+    if (const std::tm* fields = std::localtime(&time))
+        local = *fields;
+    return local;
+}
+
+// "HH:MM", its occurrence nearest to now: yesterday's, today's or tomorrow's (a day may lack
+// that time when the clocks go forward); the distance is real time, so a change of the clocks
+// counts.
+FinishTime NearestClockTime(const std::string& text, int64_t now) {
     int hour = 0, minute = 0;
     if (text.size() != 5 || !Digits(text, 0, 2, hour) || text[2] != ':' ||
         !Digits(text, 3, 2, minute) || hour > 23 || minute > 59)
         return Unusable(text);
-    const std::time_t nowTime = std::time_t(now);
-    std::tm day{};
-    if (const std::tm* local = std::localtime(&nowTime))
-        day = *local;
-    day.tm_hour = hour;
-    day.tm_min = minute;
-    day.tm_sec = 0;
-    // Today's, else tomorrow's (a day may lack that time when the clocks go forward).
-    for (int i = 0; i < 3; ++i, ++day.tm_mday) {
-        std::tm normal = day;
-        normal.tm_isdst = -1;
-        std::mktime(&normal); // the date of "today + i", month ends handled
-        normal.tm_hour = hour;
-        normal.tm_min = minute;
-        normal.tm_sec = 0;
-        if (const auto moment = LocalMoment(normal); moment && *moment > now)
-            return {*moment, text, ""};
+    const std::tm today = LocalFields(now);
+    const auto away = [now](int64_t moment) { return moment > now ? moment - now : now - moment; };
+    std::optional<int64_t> best;
+    for (int days = -1; days <= 1; ++days) {
+        std::tm date = today;
+        date.tm_mday += days;
+        date.tm_hour = 12;
+        date.tm_min = date.tm_sec = 0;
+        date.tm_isdst = -1;
+        if (std::mktime(&date) == std::time_t(-1)) // the date, month ends handled
+            continue;
+        date.tm_hour = hour;
+        date.tm_min = minute;
+        const auto moment = LocalMoment(date);
+        if (!moment)
+            continue;
+        if (!best || away(*moment) < away(*best) || (away(*moment) == away(*best) && *moment > now))
+            best = moment;
     }
-    return Unusable(text);
+    return best ? LocalFinishTime(*best) : Unusable(text);
 }
 
 FinishTime IsoTime(const std::string& text) {
@@ -103,7 +119,6 @@ FinishTime IsoTime(const std::string& text) {
     if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59)
         return Unusable(text);
     const std::string zone = text.substr(at);
-    const std::string shown = text.substr(0, 10) + " " + text.substr(11, at - 11) + zone;
     if (zone.empty()) {
         std::tm local{};
         local.tm_year = year - 1900;
@@ -113,7 +128,7 @@ FinishTime IsoTime(const std::string& text) {
         local.tm_min = minute;
         local.tm_sec = second;
         if (const auto moment = LocalMoment(local))
-            return {*moment, shown, ""};
+            return LocalFinishTime(*moment);
         return Unusable(text);
     }
     int offsetHours = 0, offsetMinutes = 0;
@@ -127,7 +142,7 @@ FinishTime IsoTime(const std::string& text) {
                     : DaysFromCivil(year + 1, 1, 1)) <= days)
         return Unusable(text); // the 31st of a short month
     const int64_t offset = (zone[0] == '-' ? -1 : 1) * (offsetHours * 3600 + offsetMinutes * 60);
-    return {days * 86400 + hour * 3600 + minute * 60 + second - offset, shown, ""};
+    return LocalFinishTime(days * 86400 + hour * 3600 + minute * 60 + second - offset);
 }
 
 } // namespace
@@ -148,13 +163,38 @@ SetTraits TraitsOf(const UpdateSet& set) {
 }
 
 uint64_t EstimateMs(const SetTraits& set) {
-    return kCleanUpMs + kConnectMs + uint64_t(set.cpuPasses) * kRestartMs +
-           uint64_t(set.steps) * kStepMs + (set.defaultSetting ? kDefaultSettingMs : 0) +
+    return kLogInMs + uint64_t(set.cpuPasses) * kRestartMs + uint64_t(set.steps) * kStepMs +
+           (set.defaultSetting ? kDefaultSettingMs : 0) +
            (set.bytes * 1000 + kBytesPerSecond - 1) / kBytesPerSecond;
 }
 
 FinishTime ParseFinishTime(const std::string& text, int64_t nowEpochSeconds) {
-    return text.size() == 5 ? NextClockTime(text, nowEpochSeconds) : IsoTime(text);
+    return text.size() == 5 ? NearestClockTime(text, nowEpochSeconds) : IsoTime(text);
+}
+
+FinishTime LocalFinishTime(int64_t epochSeconds) {
+    const std::tm local = LocalFields(epochSeconds);
+    // The offset is what the local fields, read as UTC, are ahead of the moment.
+    const int64_t offset =
+        DaysFromCivil(local.tm_year + 1900, unsigned(local.tm_mon + 1), unsigned(local.tm_mday)) *
+            86400 +
+        local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec - epochSeconds;
+    const int64_t offsetMinutes = (offset < 0 ? -offset : offset) / 60;
+    char shown[40], iso[48], nextDay[40];
+    std::strftime(shown, sizeof shown, local.tm_sec ? "%Y-%m-%d %H:%M:%S" : "%Y-%m-%d %H:%M",
+                  &local);
+    std::strftime(iso, sizeof iso, "%Y-%m-%dT%H:%M:%S", &local);
+    std::snprintf(iso + std::strlen(iso), sizeof iso - std::strlen(iso), "%c%02d:%02d",
+                  offset < 0 ? '-' : '+', int(offsetMinutes / 60), int(offsetMinutes % 60));
+    std::tm next = local;
+    next.tm_mday += 1;
+    next.tm_hour = 12; // the date only: a day later whatever the clocks do
+    next.tm_isdst = -1;
+    std::mktime(&next);
+    next.tm_hour = local.tm_hour;
+    next.tm_min = local.tm_min;
+    std::strftime(nextDay, sizeof nextDay, "%Y-%m-%dT%H:%M", &next);
+    return {epochSeconds, shown, iso, nextDay, ""};
 }
 
 FinishWindow::FinishWindow(FinishTime time, uint64_t estimateRealMs)

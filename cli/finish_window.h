@@ -1,12 +1,14 @@
 #pragma once
 // A maintenance window that is kept (--finish-by TIME): a unit starts only when its run is
-// expected to end before TIME. Running units are never stopped for it.
+// expected to end before TIME. Running units are never stopped for it; a window that has closed
+// starts no unit at all.
 //
 // The expected duration of a unit's run is the longest run of a unit that completed with this set
-// in this run. Before any has, it is this conservative estimate from the set, in protocol time:
-//   1 s of address clean-up and 20 s for the FTP connection and log-in;
+// in this run. Before any has, it is this conservative estimate from the set, in protocol time,
+// from the run's own bounds (update/component_table.h, link/socket_exchange.h):
+//   the wait after the address clean-up and one connection attempt for the FTP log-in;
 //   per pass of the CPU program (two when a unit may need two, that is a version-5 program):
-//     the 60 s restart wait, 2 s of quiet period and 20 s to connect again;
+//     the restart's pauses, the quiet period and one connection attempt again;
 //   per component step 5 s (selector, the unit's writing, the step's pauses);
 //   3 s for the default setting when the set asks for it;
 //   the bytes an update sends (the CPU program once per pass) at 1 MiB/s.
@@ -32,13 +34,18 @@ uint64_t EstimateMs(const SetTraits& set);
 
 struct FinishTime {
     int64_t epochSeconds = 0; // the moment, seconds since 1970 UTC
-    std::string shown;        // as the operator wrote it, for messages ("06:00")
+    std::string shown;        // local date and time, for messages ("2026-12-08 06:00")
+    std::string iso;          // for the report, with the offset ("2026-12-08T06:00:00+01:00")
+    std::string nextDay;      // the same local clock time a day later ("2026-12-09T06:00")
     std::string error;        // why TIME is unusable (then the rest is unset)
 };
 
-// "HH:MM" (local time, its next occurrence after `now`) or an ISO 8601 date and time
-// "YYYY-MM-DDTHH:MM[:SS]" (local time) with an optional "Z" or "+HH:MM"/"-HH:MM" offset.
+// "HH:MM" (local time, its occurrence nearest to `now`, before or after it; twelve hours either
+// way is the coming one) or an ISO 8601 date and time "YYYY-MM-DDTHH:MM[:SS]" (local time) with
+// an optional "Z" or "+HH:MM"/"-HH:MM" offset.
 FinishTime ParseFinishTime(const std::string& text, int64_t nowEpochSeconds);
+// The moment in the local time zone; shown, iso and nextDay filled in.
+FinishTime LocalFinishTime(int64_t epochSeconds);
 
 class FinishWindow {
   public:
@@ -51,8 +58,9 @@ class FinishWindow {
     uint64_t ExpectedMs() const { return Measured() ? m_measuredMs : m_estimateMs; }
     // Whether a unit started at nowEpochMs (real time since 1970) is expected to end in time.
     bool Fits(int64_t nowEpochMs) const;
-    const std::string& Shown() const { return m_time.shown; }
-    // "until 06:00, 4:12 per unit (estimated from the set)", for the live view's header.
+    bool Closed(int64_t nowEpochMs) const { return nowEpochMs >= m_time.epochSeconds * 1000; }
+    const FinishTime& Time() const { return m_time; }
+    // "until 2026-12-08 06:00, 4:12 per unit (estimated from the set)", for the live view.
     std::string HeaderText() const;
 
   private:

@@ -131,6 +131,7 @@ std::string Assembled(const UpdateSet& set, const ReportHead& head,
                       const std::vector<const std::string*>& units) {
     json report = Head("update", set, head);
     report["target_version"] = Optional(head.targetVersion);
+    report["finish_by"] = Optional(head.finishBy);
     report["summary"] = {{"complete", count[UnitResult::Complete]},
                          {"current", count[UnitResult::Current]},
                          {"failed", count[UnitResult::Failed]},

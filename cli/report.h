@@ -24,6 +24,7 @@ struct ReportHead {
     std::string started;
     std::string ended;         // empty while the run goes on (null in the report)
     std::string targetVersion; // update: --target-version; empty: none (null)
+    std::string finishBy;      // update: the window's end, ISO 8601 with offset; empty: none
 };
 
 // One unit as the update report gives it.

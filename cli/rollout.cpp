@@ -19,13 +19,16 @@ Rollout::Rollout(size_t units, RolloutRules rules, RolloutEvents events)
     : m_rules(std::move(rules)), m_window(m_rules.window), m_events(std::move(events)),
       m_units(units) {}
 
-// A further attempt that has fallen due comes first (it has waited), then the wave's next unit.
+// A further attempt that has fallen due comes first (it has waited), then the wave's next unit:
+// while the units sent the set, running or waiting for a further attempt are fewer than the
+// wave's size (a unit that turns out current leaves its place to the next).
 std::optional<size_t> Rollout::Candidate(uint64_t nowMs) const {
     for (const size_t i : m_pending) {
         if (m_units[i].dueMs <= nowMs)
             return i;
     }
-    if (!m_rules.waves.empty() && m_nextNew < m_rules.waves[m_wave])
+    if (!m_rules.waves.empty() && m_nextNew < m_units.size() &&
+        m_tested + m_running + m_pending.size() < m_rules.waves[m_wave])
         return m_nextNew;
     return std::nullopt;
 }
@@ -36,13 +39,24 @@ Rollout::Pick Rollout::Next(RolloutNow now) {
         if (m_stopped)
             return {m_running == 0 ? Pick::Kind::Done : Pick::Kind::Wait};
         if (const std::optional<size_t> unit = Candidate(now.monotonicMs)) {
+            // A window that closed before the run began: the operator may have meant the next
+            // day's, and is told how to say so.
+            if (m_window && m_nextNew == 0 && m_window->Closed(now.epochMs)) {
+                const FinishTime& time = m_window->Time();
+                StopLocked("The window closed at " + time.shown,
+                           "Not started: the window closed at " + time.shown +
+                               "; for the next day's, give the date: --finish-by " + time.nextDay +
+                               ".",
+                           "the window closed at " + time.shown);
+                continue;
+            }
             if (m_window && !m_window->Fits(now.epochMs)) {
                 // Until a unit has completed the estimate is the set's, which a real run may
                 // well beat: wait for the first that completes before giving up on the rest.
                 if (!m_window->Measured() && m_running > 0)
                     return {Pick::Kind::Wait};
-                const std::string after = "would end after " + m_window->Shown();
-                StopLocked("The window closes at " + m_window->Shown(),
+                const std::string after = "would end after " + m_window->Time().shown;
+                StopLocked("The window closes at " + m_window->Time().shown,
                            "Not started: " + after + " (" + ClockDuration(m_window->ExpectedMs()) +
                                " per unit).",
                            after);
@@ -63,11 +77,11 @@ Rollout::Pick Rollout::Next(RolloutNow now) {
             due = std::min(due.value_or(m_units[i].dueMs), m_units[i].dueMs);
         if (due || m_running > 0)
             return {Pick::Kind::Wait, 0, due.value_or(0)};
-        // Every unit of the wave has ended.
-        if (m_wave + 1 >= m_rules.waves.size())
+        // The wave has ended: it tested as many units as its size, or no unit is left.
+        if (m_nextNew >= m_units.size() || m_wave + 1 >= m_rules.waves.size())
             return {Pick::Kind::Done};
-        if (BudgetSpent(m_ended, m_failed, m_rules.maxFailPercent)) {
-            const std::string why = WaveStoppedText(m_wave + 1, m_rules.waves.size(), m_ended,
+        if (BudgetSpent(m_tested, m_failed, m_rules.maxFailPercent)) {
+            const std::string why = WaveStoppedText(m_wave + 1, m_rules.waves.size(), m_tested,
                                                     m_failed, m_rules.maxFailPercent);
             StopLocked(why, why + ".", why);
             continue;
@@ -96,7 +110,7 @@ void Rollout::Ended(size_t index, RunEnd end, uint64_t realMs, RolloutNow now) {
     }
     unit.state = State::Ended;
     unit.failed = end == RunEnd::Failed || end == RunEnd::Unanswered;
-    ++m_ended;
+    m_tested += end == RunEnd::Current ? 0 : 1;
     m_failed += unit.failed ? 1 : 0;
     if (end == RunEnd::Complete && m_window)
         m_window->UnitCompleted(realMs);
@@ -128,7 +142,7 @@ void Rollout::StopLocked(const std::string& notice, const std::string& notStarte
             if (m_events.notStarted)
                 m_events.notStarted(i, notStartedText);
         } else if (unit.state == State::RetryPending) {
-            ++m_ended;
+            ++m_tested;
             ++m_failed;
             unit.failed = true;
             if (m_events.givenUp)

@@ -63,7 +63,7 @@ class Rollout {
     // for a further attempt stay failed.
     void Stop(const std::string& notStartedText, const std::string& givenUpReason);
 
-    // "wave 2/3 | until 06:00, 4:12 per unit (...)"; empty when neither applies.
+    // "wave 2/3 | until 2026-12-08 06:00, 4:12 per unit (...)"; empty when neither applies.
     std::string HeaderText() const;
     // What stopped the roll-out before every unit could start ("" when nothing did), and how
     // many units it left not started.
@@ -92,7 +92,7 @@ class Rollout {
     size_t m_wave = 0;
     size_t m_nextNew = 0;
     size_t m_running = 0;
-    size_t m_ended = 0, m_failed = 0;
+    size_t m_tested = 0, m_failed = 0; // units that ended after being sent the set; failed
     bool m_stopped = false;
     std::string m_stopNotice;
     std::string m_givenUpReason;

@@ -23,24 +23,28 @@ void AddRolloutOptions(CLI::App& update, RolloutOptions& options) {
     // A number of a range, which the help names with its default.
     const auto ranged = [&](const char* name, unsigned& value, const std::string& text,
                             unsigned low, unsigned high) {
-        update
+        return update
             .add_option(name, value,
                         text + " (" + std::to_string(low) + "-" + std::to_string(high) +
                             ", default " + std::to_string(value) + ")")
             ->check(CLI::Range(low, high));
     };
-    update
-        .add_option("--waves", options.waves,
-                    "start the units in waves of these cumulative sizes, counts or shares "
-                    "(e.g. 1,10%,100%); a wave starts when every unit of the one before has "
-                    "ended")
-        ->type_name("LIST");
+    CLI::Option* waves =
+        update
+            .add_option("--waves", options.waves,
+                        "start the units in waves of these cumulative sizes, counts or shares "
+                        "(e.g. 1,10%,100%) of units sent the set; a wave starts when every unit "
+                        "of the one before has ended")
+            ->type_name("LIST");
+    // A budget is weighed only between waves: without them it would be ignored.
     ranged("--max-fail-percent", options.maxFailPercent,
-           "start no further wave once more than P % of the units ended so far failed", 0, 100);
+           "start no further wave once more than P % of the units sent the set so far failed", 0,
+           100)
+        ->needs(waves);
     update
         .add_option("--finish-by", options.finishBy,
                     "start a unit only if it is expected to end before TIME: HH:MM (local, "
-                    "its next occurrence) or an ISO 8601 date and time")
+                    "its occurrence nearest to now) or an ISO 8601 date and time")
         ->type_name("TIME");
     ranged("--retry-unanswered", options.retryUnanswered,
            "try a unit that did not answer (connection refused or timed out before the "
@@ -67,13 +71,25 @@ std::string MakeRolloutRules(const RolloutOptions& options, size_t units,
         FinishTime time = ParseFinishTime(options.finishBy, now / 1000);
         if (!time.error.empty())
             return "--finish-by " + time.error;
-        if (time.epochSeconds * 1000 <= now)
-            return "--finish-by '" + options.finishBy + "': that time has passed";
         const uint64_t estimate = EstimateMs(TraitsOf(set));
         rules.window.emplace(std::move(time), platform::ScaledMs(uint32_t(
                                                   std::min<uint64_t>(estimate, UINT32_MAX))));
     }
     return "";
+}
+
+std::string PlanLine(const RolloutRules& rules) {
+    std::string line;
+    if (rules.waves.size() > 1) {
+        line = "waves: ";
+        for (size_t i = 0; i < rules.waves.size(); ++i)
+            line += (i ? ", " : "") + std::to_string(rules.waves[i]);
+        line += " units (budget " + std::to_string(rules.maxFailPercent) +
+                " % of the units sent the set)";
+    }
+    if (rules.window)
+        line += (line.empty() ? "" : "; ") + rules.window->HeaderText();
+    return line.empty() ? line : "Roll-out: " + line;
 }
 
 RolloutNow RolloutClock() {

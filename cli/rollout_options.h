@@ -30,6 +30,10 @@ void AddRolloutOptions(CLI::App& update, RolloutOptions& options);
 std::string MakeRolloutRules(const RolloutOptions& options, size_t units,
                              unsigned stopAfterFailures, const UpdateSet& set, RolloutRules& rules);
 
+// The rules as the plan shows them before the run ("Roll-out: waves: 5, 10 units (budget ...);
+// until 2026-12-08 06:00, ..."); empty when the run has one wave and no window.
+std::string PlanLine(const RolloutRules& rules);
+
 // The moment for the roll-out's decisions.
 RolloutNow RolloutClock();
 

@@ -28,14 +28,13 @@ WavePlan PlanWaves(const std::string& list, size_t units) {
         size_t value = 0;
         if (!ParseCount(item, value) || value == 0 || (share && value > 100))
             return {{},
-                    "'" + list.substr(0, comma) + "': each size is a number of units (1 or " +
-                        "more) or a share from 1% to 100%"};
+                    std::string("'").append(list, 0, comma) +
+                        "': each size is a number of units (1 or more) or a share from 1% to "
+                        "100%"};
         const size_t size = share ? (value * units + 99) / 100 : value;
+        // A size that adds no unit (past the units, or a share that rounds to fewer units than
+        // a size before it) is dropped: one list fits a site of any size.
         const size_t before = plan.ends.empty() ? 0 : plan.ends.back();
-        if (size < before)
-            return {{},
-                    "'" + list + "': the sizes add up (each one counts the units of every " +
-                        "wave so far), so none may be smaller than the one before"};
         if (std::min(size, units) > before)
             plan.ends.push_back(std::min(size, units));
     }
@@ -44,15 +43,15 @@ WavePlan PlanWaves(const std::string& list, size_t units) {
     return plan;
 }
 
-bool BudgetSpent(size_t ended, size_t failed, unsigned percent) {
-    return failed * 100 > size_t(percent) * ended;
+bool BudgetSpent(size_t tested, size_t failed, unsigned percent) {
+    return failed * 100 > size_t(percent) * tested;
 }
 
-std::string WaveStoppedText(size_t next, size_t waves, size_t ended, size_t failed,
+std::string WaveStoppedText(size_t next, size_t waves, size_t tested, size_t failed,
                             unsigned percent) {
     return "wave " + std::to_string(next + 1) + " of " + std::to_string(waves) +
-           " not started: " + std::to_string(failed) + " of " + std::to_string(ended) +
-           " unit(s) failed, budget " + std::to_string(percent) + " %";
+           " not started: " + std::to_string(failed) + " of " + std::to_string(tested) +
+           " unit(s) sent the set failed, budget " + std::to_string(percent) + " %";
 }
 
 } // namespace cli

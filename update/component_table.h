@@ -40,6 +40,10 @@ inline int CpuProgramPasses(int cpuFileVersion, int deviceVersion) {
     return (cpuFileVersion == 5 && deviceVersion < 5) ? 2 : 1;
 }
 
+// Before its first connection a run clears the cached hardware address of the unit and waits this
+// long for the clean-up to take effect.
+constexpr uint32_t kAddressCleanUpWaitMs = 1000;
+
 // After the CPU program the unit restarts: the run waits kCpuRestartPauses pauses of
 // kCpuRestartPauseMs, then makes up to kReconnectAttempts connection attempts.
 constexpr uint32_t kCpuRestartPauseMs = 6000;

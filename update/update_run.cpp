@@ -55,7 +55,7 @@ int LockUnit(CUpdaterDlg& dlg, const std::string& address, platform::SingleInsta
 int PrepareAddresses(CUpdaterDlg& dlg, const std::string& address) {
     // The unit may have been swapped for another at the same address.
     platform::StartArpCleanup(address);
-    platform::SleepMs(1000);
+    platform::SleepMs(kAddressCleanUpWaitMs);
 
     dlg.WriteLog("Local Host Name get", "");
     char hostName[256] = {};

@@ -130,7 +130,11 @@ INSTANTIATE_TEST_SUITE_P(
         BadArguments{"SkipVersionOtherThanTarget",
                      {"update", "--skip-version", "A", "--target-version", "B", "127.0.23.21"},
                      "differ",
-                     "127.0.23.21"}),
+                     "127.0.23.21"},
+        BadArguments{"BudgetWithoutWaves",
+                     {"update", "--max-fail-percent", "10", "127.0.23.22"},
+                     "--waves",
+                     "127.0.23.22"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct GoodUnits {

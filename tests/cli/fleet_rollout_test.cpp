@@ -1,8 +1,9 @@
 // Roll-out control against simulated units on 127.0.24.N, in real time: further attempts for a
 // unit that did not answer (and none for one that failed), an interrupt that ends the pause
-// before one, and a window too short for any unit.
+// before one, and a window too short for any unit or closed already.
 
 #include "tests/cli/fleet_fixture.h"
+#include "tests/support/scoped_time_zone.h"
 
 #include <ctime>
 
@@ -87,21 +88,49 @@ TEST_F(FleetTest, InterruptEndsThePauseBeforeAFurtherAttemptAtOnce) {
         << unit.dump();
 }
 
-TEST_F(FleetTest, WindowTooShortForAnyUnitStartsNone) {
+struct WindowRow {
+    const char* name;
+    int closesInSeconds;
+    const char* message; // what every unit is told
+    int firstUnit;       // this one and the next
+};
+
+void PrintTo(const WindowRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class FleetWindowTest : public FleetTest, public ::testing::WithParamInterface<WindowRow> {};
+
+// Given as a local date and time in a zone half an hour off the hour; the report gives it back
+// with its offset and the output with its date.
+TEST_P(FleetWindowTest, NoUnitStarts) {
+    const ScopedTimeZone zone("<+0530>-5:30");
     platform::SetTimeScale(1.0); // the set's estimate as the product makes it: over two minutes
-    std::vector<sim::Unit*> units{&AddUnitAt(Unit(23)), &AddUnitAt(Unit(24))};
-    const std::time_t inAMinute = std::time(nullptr) + 60;
-    char finishBy[32] = {};
-    std::strftime(finishBy, sizeof finishBy, "%Y-%m-%dT%H:%M:%S", std::localtime(&inAMinute));
-    EXPECT_EQ(
-        Cli({"update", "--finish-by", finishBy, "--report", "report.json", Unit(23), Unit(24)}), 1);
+    const int first = GetParam().firstUnit;
+    std::vector<sim::Unit*> units{&AddUnitAt(Unit(first)), &AddUnitAt(Unit(first + 1))};
+    const std::time_t closes = std::time(nullptr) + GetParam().closesInSeconds;
+    char finishBy[32] = {}, shown[32] = {};
+    std::strftime(finishBy, sizeof finishBy, "%Y-%m-%dT%H:%M:%S", std::localtime(&closes));
+    std::strftime(shown, sizeof shown, "until %Y-%m-%d %H:%M", std::localtime(&closes));
+    EXPECT_EQ(Cli({"update", "--finish-by", finishBy, "--report", "report.json", Unit(first),
+                   Unit(first + 1)}),
+              1);
+    EXPECT_NE(ReadTextFile("cli-output.txt").find(shown), std::string::npos);
     const auto report = nlohmann::json::parse(ReadTextFile("report.json"));
+    EXPECT_EQ(report["finish_by"], std::string(finishBy) + "+05:30");
+    EXPECT_EQ(ValidatorStatus("update-report.schema.json", "report.json"), 0);
     for (size_t i = 0; i < 2; ++i) {
         EXPECT_EQ(report["units"][i]["result"], "not started");
-        EXPECT_NE(report["units"][i]["message"].get<std::string>().find("would end after"),
+        EXPECT_NE(report["units"][i]["message"].get<std::string>().find(GetParam().message),
                   std::string::npos);
         EXPECT_TRUE(units[i]->Commands().empty());
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, FleetWindowTest,
+    ::testing::Values(WindowRow{"TooShortForAnyUnit", 60, "would end after", 23},
+                      WindowRow{"ClosedBeforeTheRun", -60, "the window closed at", 25}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include "cli/rollout.h"
 #include "cli/waves.h"
+#include "tests/support/scoped_time_zone.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +22,7 @@ struct RolloutRow {
     std::string waves;
     unsigned budget, stopAfter, retries;
     std::map<size_t, std::vector<RunEnd>> ends; // each attempt's end; else Complete
-    std::string results;                        // per unit: result letter and attempts
+    std::string results;                        // per unit: result letter (K: current) and attempts
     std::string why;                            // what the first unit not started was told
     int64_t windowMs = 0;                       // the window closes then (0: none)
     std::string header = {};                    // the header at the end, when given
@@ -45,7 +46,8 @@ TEST_P(RolloutTest, StartsAndStopsWhatTheRulesSay) {
                             30,
                             std::nullopt};
     if (row.windowMs)
-        rules.window.emplace(cli::FinishTime{row.windowMs / 1000, "06:00", ""}, 60000);
+        rules.window.emplace(
+            cli::FinishTime{row.windowMs / 1000, "06:00", "", "2026-12-09T06:00", ""}, 60000);
     std::vector<char> result(row.units, '-');
     std::string why;
     std::vector<uint64_t> delays;
@@ -78,7 +80,7 @@ TEST_P(RolloutTest, StartsAndStopsWhatTheRulesSay) {
             const auto& ends = row.ends.count(unit) ? row.ends.at(unit) : std::vector<RunEnd>{};
             const size_t attempt = attempts[unit]++;
             const RunEnd how = attempt < ends.size() ? ends[attempt] : RunEnd::Complete;
-            result[unit] = how == RunEnd::Complete ? 'C' : 'F';
+            result[unit] = how == RunEnd::Complete ? 'C' : how == RunEnd::Current ? 'K' : 'F';
             rollout.Ended(unit, how, kRunMs, {now, int64_t(now)});
         } else {
             now = std::max(now, pick.untilMs);
@@ -96,16 +98,20 @@ TEST_P(RolloutTest, StartsAndStopsWhatTheRulesSay) {
     }
 }
 
-const RunEnd F = RunEnd::Failed, U = RunEnd::Unanswered, C = RunEnd::Complete;
+const RunEnd F = RunEnd::Failed, U = RunEnd::Unanswered, C = RunEnd::Complete, K = RunEnd::Current;
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Rows, RolloutTest, ::testing::Values(
     RolloutRow{"FailingFirstWaveStopsTheRest", 6, 4, "1,50%,100%", 0, 0, 0, {{0, {F}}},
-               "F1 N0 N0 N0 N0 N0", "wave 2 of 3 not started: 1 of 1 unit(s) failed, budget 0 %."},
+               "F1 N0 N0 N0 N0 N0",
+               "wave 2 of 3 not started: 1 of 1 unit(s) sent the set failed, budget 0 %."},
+    RolloutRow{"CurrentCanaryLeavesItsPlaceToTheNextUnit", 4, 1, "1,100%", 0, 0, 0,
+               {{0, {K}}, {1, {F}}, {2, {F}}, {3, {F}}}, "K1 F1 N0 N0",
+               "wave 2 of 2 not started: 1 of 1 unit(s) sent the set failed"},
     RolloutRow{"HalfBudgetLetsAWaveWithOneFailureOfFourGoOn", 8, 8, "4,100%", 50, 0, 0,
                {{1, {F}}}, "C1 F1 C1 C1 C1 C1 C1 C1", ""},
     RolloutRow{"NoBudgetStopsAfterOneFailureOfFour", 8, 8, "4,100%", 0, 0, 0, {{1, {F}}},
-               "C1 F1 C1 C1 N0 N0 N0 N0", "wave 2 of 2 not started: 1 of 4 unit(s) failed"},
+               "C1 F1 C1 C1 N0 N0 N0 N0", "wave 2 of 2 not started: 1 of 4 unit(s) sent"},
     RolloutRow{"StopAfterFailuresCountsAcrossWaves", 6, 1, "2,100%", 100, 2, 0,
                {{1, {F}}, {2, {F}}}, "C1 F1 F1 N0 N0 N0", "Not started: 2 unit(s) had failed"},
     RolloutRow{"UnansweredUnitIsTriedAgainUntilItAnswers", 2, 2, "", 0, 0, 2, {{0, {U, U, C}}},
@@ -117,6 +123,11 @@ INSTANTIATE_TEST_SUITE_P(Rows, RolloutTest, ::testing::Values(
     RolloutRow{"WindowTooShortForAnyUnitStartsNone", 2, 2, "", 0, 0, 0, {}, "N0 N0",
                "Not started: would end after 06:00 (1:00 per unit).", 59000,
                "until 06:00, 1:00 per unit (estimated from the set)"},
+    RolloutRow{"ClosedWindowStartsNoneAndSaysHowToMeanTheNextDay", 2, 2, "", 0, 0, 0, {},
+               "N0 N0",
+               "Not started: the window closed at 06:00; for the next day's, give the date: "
+               "--finish-by 2026-12-09T06:00.",
+               -1000},
     RolloutRow{"MeasuredRunsLetMoreUnitsIntoTheWindow", 12, 1, "1,100%", 0, 0, 0, {},
                "C1 C1 C1 C1 C1 C1 C1 C1 C1 C1 N0 N0", "Not started: would end after 06:00 (0:10",
                100000, "wave 2/2 | until 06:00, 0:10 per unit (the longest so far)"}),
@@ -157,15 +168,17 @@ INSTANTIATE_TEST_SUITE_P(
         WavesRow{"SharesThatAddNoUnitAreDropped", "1,10%,100%", 4, {1, 4}},
         WavesRow{"RestMakeALastWave", "2", 5, {2, 5}}, WavesRow{"NoListOneWave", "", 5, {5}},
         WavesRow{"SizesPastTheUnitsAreCut", "3,50", 5, {3, 5}},
-        WavesRow{"ShrinkingSizeRefused", "10,5", 20, {}}, WavesRow{"ZeroRefused", "0,100%", 20, {}},
-        WavesRow{"ShareAboveAllRefused", "101%", 20, {}},
+        WavesRow{"ShareRoundedBelowAnEarlierCountIsRaised", "5,25%,100%", 10, {5, 10}},
+        WavesRow{"ZeroRefused", "0,100%", 20, {}}, WavesRow{"ShareAboveAllRefused", "101%", 20, {}},
         WavesRow{"EmptyItemRefused", "1,,100%", 20, {}}, WavesRow{"SignRefused", "-1", 20, {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct FinishRow {
     const char* name;
     std::string text;
-    int64_t epoch; // -1: refused; 0: HH:MM, within the next day
+    int64_t epoch;                   // -1: refused
+    std::string iso = {};            // as the report gives it, when given
+    int64_t now = 1798088400 - 3600; // 2026-12-24T04:00Z, 05:00 in Central Europe
 };
 
 void PrintTo(const FinishRow& row, std::ostream* out) {
@@ -175,24 +188,28 @@ void PrintTo(const FinishRow& row, std::ostream* out) {
 class FinishTimeTest : public ::testing::TestWithParam<FinishRow> {};
 
 TEST_P(FinishTimeTest, ParsedOrRefused) {
-    const int64_t now = 1798088400 - 3600; // 2026-12-24T04:00Z
-    const cli::FinishTime time = cli::ParseFinishTime(GetParam().text, now);
+    const ScopedTimeZone zone("CET-1CEST,M3.5.0,M10.5.0/3");
+    const cli::FinishTime time = cli::ParseFinishTime(GetParam().text, GetParam().now);
     EXPECT_EQ(time.error.empty(), GetParam().epoch >= 0) << time.error;
-    if (GetParam().epoch > 0) {
+    if (GetParam().epoch >= 0) {
         EXPECT_EQ(time.epochSeconds, GetParam().epoch);
     }
-    if (GetParam().epoch == 0) {
-        EXPECT_GT(time.epochSeconds, now);
-        EXPECT_LE(time.epochSeconds,
-                  now + 86400 + 3600); // a day, one more hour when clocks go back
+    if (!GetParam().iso.empty()) {
+        EXPECT_EQ(time.iso, GetParam().iso);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, FinishTimeTest,
-    ::testing::Values(FinishRow{"ClockTimeNextOccurrence", "06:00", 0},
-                      FinishRow{"ClockTimeJustPassedIsTomorrow", "03:59", 0},
-                      FinishRow{"Utc", "2026-12-24T05:00Z", 1798088400},
+    ::testing::Values(FinishRow{"ClockTimeComing", "06:00", 1798088400,
+                                "2026-12-24T06:00:00+01:00"},
+                      FinishRow{"ClockTimeJustPassedIsToday", "04:59", 1798084740},
+                      FinishRow{"TwelveHoursEitherWayIsTheComingOne", "17:00", 1798128000},
+                      FinishRow{"OverTwelveHoursAheadIsYesterday", "17:01", 1798041660},
+                      // 03:30 summer time, just after the clocks went forward: yesterday's 15:20
+                      // (winter time) is 11 h 10 min back, today's 11 h 50 min ahead.
+                      FinishRow{"NearestInRealTimeOverAChangeOfTheClocks", "15:20", 1774707600,
+                                "2026-03-28T15:20:00+01:00", 1774747800},
                       FinishRow{"UtcWithSeconds", "2026-12-24T05:00:30Z", 1798088430},
                       FinishRow{"Offset", "2026-12-24T06:00+01:00", 1798088400},
                       FinishRow{"NegativeOffset", "2026-12-24T00:00-05:00", 1798088400},

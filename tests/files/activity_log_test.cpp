@@ -5,6 +5,7 @@
 #include "platform/dialog.h"
 #include "platform/file.h"
 #include "platform/headless/desktop.h"
+#include "tests/support/scoped_time_zone.h"
 #include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -18,30 +19,6 @@
 namespace {
 
 const std::string kStampPattern = R"(\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2})";
-
-// Runs a test body with TZ set to a fixed zone and restores the old zone afterwards.
-class ScopedTimeZone {
-  public:
-    explicit ScopedTimeZone(const char* zone) {
-        if (const char* old = std::getenv("TZ")) {
-            m_hadOld = true;
-            m_old = old;
-        }
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~ScopedTimeZone() {
-        if (m_hadOld)
-            setenv("TZ", m_old.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-  private:
-    bool m_hadOld = false;
-    std::string m_old;
-};
 
 std::string StampOf(std::time_t t, bool local) {
     std::tm tm{};
