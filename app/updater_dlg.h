@@ -10,6 +10,7 @@
 // worker's changes to controls are carried to the dialog's thread by the platform layer. The
 // shared integers are atomics so that the two threads see each other's writes; nothing locks.
 
+#include "app/run_record.h"
 #include "files/activity_log.h"
 #include "link/reply_buffer.h"
 #include "platform/dialog.h"
@@ -182,6 +183,8 @@ class CUpdaterDlg : public platform::CDialog {
     std::shared_ptr<ComponentStore> m_pComponents;
     bool m_bLabelsShown = true;   // the blink phase: starts shown, carries over between runs
     std::string m_strDeviceModel; // the model the unit named this run (a front end shows it)
+    std::string m_strUnitVersion; // its version text at the last identification (UnitVersionText)
+    RunRecord m_record;           // what the unit confirmed this run (a front end reports it)
     std::atomic<int> m_nUnitContact{kContactNone}; // of the current (or last) run
 
   private:

@@ -53,7 +53,7 @@ CheckResult CheckUnit(const std::string& address, const UpdateSet& set, const Ch
         return check;
     }
     check.model = modelText;
-    check.version = VersionAsShown(VersionTextWithoutLineEnd(versionText.data()));
+    check.version = VersionAsShown(run.m_strUnitVersion);
     check.modelMatches = std::strncmp(set.Model().c_str(), modelText, kModelLength) == 0;
     check.cpuPasses = set.CpuPasses(ParseDeviceVersion(versionText.data()));
     return check;

@@ -7,7 +7,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <algorithm>
 #include <map>
 #include <string_view>
 
@@ -38,17 +37,12 @@ json Head(const char* kind, const UpdateSet& set, const ReportHead& head) {
             {"end", Optional(head.ended)}};
 }
 
-// The components the unit was sent: all of the plan after a complete run; after a failure only
-// those whose step had ended before the failing one (the step in progress counts as not sent).
-json SentComponents(const UpdateSet& set, const UnitOutcome& outcome, const WindowState& window,
-                    int& cpuPasses) {
-    std::vector<int> finished = window.finishedLabels;
-    if (outcome.result == UnitResult::Failed && !outcome.updateComplete && !finished.empty())
-        finished.pop_back();
-    cpuPasses = int(std::count(finished.begin(), finished.end(), IDC_STEP1));
+// The components the unit was sent: those whose write it took (a file component's write
+// answered, the CPU program's unit back after its restart), in the order of the plan.
+json SentComponents(const UpdateSet& set, const RunFacts& facts) {
     json sent = json::array();
     for (const PlannedFile& file : set.Plan()) {
-        if (std::find(finished.begin(), finished.end(), file.labelId) != finished.end())
+        if (facts.Writes(file.step) > 0)
             sent.push_back(Component(file));
     }
     return sent;
@@ -56,21 +50,19 @@ json SentComponents(const UpdateSet& set, const UnitOutcome& outcome, const Wind
 
 json UpdateUnit(const UpdateSet& set, const ReportedUnit& unit) {
     const UnitOutcome& outcome = unit.state.outcome;
-    const WindowState& window = unit.state.window;
-    int cpuPasses = 0;
-    json sent = SentComponents(set, outcome, window, cpuPasses);
+    const RunFacts& facts = unit.state.facts;
     // Only a run that went to the dialog's update has a log.
     const bool logged = outcome.result != UnitResult::NotStarted &&
                         outcome.result != UnitResult::Waiting &&
                         outcome.result != UnitResult::Current;
     return {
         {"address", Text(unit.address)},
-        {"model", window.versionKnown ? Text(set.Model()) : json(nullptr)},
-        {"version_before",
-         window.versionKnown ? Text(VersionAsShown(window.firstVersionLine)) : json(nullptr)},
+        {"model", facts.version ? Text(set.Model()) : json(nullptr)},
+        {"version_before", facts.version ? Text(VersionAsShown(*facts.version)) : json(nullptr)},
         {"version_after", outcome.versionAfter ? Text(*outcome.versionAfter) : json(nullptr)},
-        {"components", sent},
-        {"cpu_passes", cpuPasses},
+        {"components", SentComponents(set, facts)},
+        {"components_acknowledged", facts.ComponentsAcknowledged()},
+        {"cpu_passes", facts.Writes(kStepCpu)},
         {"result", ResultName(outcome.result)},
         {"message", Text(outcome.message)},
         {"message_kind", Optional(outcome.messageKind)},
@@ -180,11 +172,8 @@ std::string UpdateReportBuilder::Text(const UpdateSet& set, const ReportHead& he
         const UnitResult result = units[i]->Result();
         if (!kept.made || result != kept.result || result == UnitResult::Running) {
             const ReportedUnit unit{units[i]->Address(), units[i]->LogPath(), units[i]->Snapshot()};
-            const WindowState& window = unit.state.window;
-            const Kept now{true, unit.state.outcome.result, window.finishedLabels.size(),
-                           window.versionKnown, ""};
-            if (!kept.made || now.result != kept.result ||
-                now.finishedSteps != kept.finishedSteps || now.versionKnown != kept.versionKnown) {
+            const Kept now{true, unit.state.outcome.result, unit.state.facts.notes, ""};
+            if (!kept.made || now.result != kept.result || now.notes != kept.notes) {
                 kept = now;
                 kept.text = UnitText(set, unit);
             }

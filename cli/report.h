@@ -37,8 +37,8 @@ struct ReportedUnit {
 std::string UpdateReport(const UpdateSet& set, const ReportHead& head,
                          const std::vector<ReportedUnit>& units);
 // The update report of every unit's state now, written again and again during a run. A unit's
-// text is made anew only when what the report shows of it has changed (its result, a step that
-// ended, its version text), so a writing costs little more than copying the text.
+// text is made anew only when what the report shows of it has changed (its result, a reply of the
+// unit that the run recorded), so a writing costs little more than copying the text.
 class UpdateReportBuilder {
   public:
     std::string Text(const UpdateSet& set, const ReportHead& head,
@@ -49,8 +49,7 @@ class UpdateReportBuilder {
     struct Kept {
         bool made = false;
         UnitResult result = UnitResult::Waiting;
-        size_t finishedSteps = 0;
-        bool versionKnown = false;
+        unsigned notes = 0; // RunFacts::notes
         std::string text;
     };
     std::vector<Kept> m_kept;

@@ -79,9 +79,7 @@ bool UnitRun::AlreadyCurrent() {
         return false;
     m_outcome.message = "Version " + check.version + " is current; not updated.";
     m_outcome.messageKind = "information";
-    m_final.firstVersionLine = check.version;
-    m_final.versionLine = check.version;
-    m_final.versionKnown = true;
+    m_finalFacts.version = check.version;
     return true;
 }
 
@@ -124,8 +122,12 @@ void UnitRun::MarkRunning() {
     m_result = UnitResult::Running;
 }
 
+bool UnitRun::LogExists() const {
+    return platform::RegularFileSize(m_logPath.c_str()).has_value();
+}
+
 void UnitRun::Ended(UnitResult result) {
-    const bool logKept = platform::RegularFileSize(m_logPath.c_str()).has_value();
+    const bool logKept = LogExists();
     std::lock_guard lock(m_mutex);
     m_logKept = logKept;
     m_outcome.end = LocalIsoTime();
@@ -170,11 +172,11 @@ void UnitRun::Run() {
         m_unanswered = result != kRunOk && m_dialog->m_nUnitContact == kContactTried;
         // Only what the report needs stays: a fleet's memory must not grow with its units.
         m_final = window;
+        m_finalFacts = m_dialog->m_record.Facts();
         if (!m_dialog->m_strDeviceModel.empty())
             m_model = m_dialog->m_strDeviceModel;
         m_dialog.reset();
         m_window = nullptr;
-        m_outcome.updateComplete = result == kRunOk;
     }
     // A unit that may be tried again waits for it without ever being seen as failed.
     if (m_unanswered && m_outcome.attempts <= m_retryUnanswered) {
@@ -198,6 +200,8 @@ void UnitRun::MarkFailed(const std::string& why) {
         std::lock_guard lock(m_mutex);
         if (m_window)
             m_final = m_window->State();
+        if (m_dialog)
+            m_finalFacts = m_dialog->m_record.Facts();
         m_dialog.reset(); // its connections close
         m_window = nullptr;
         m_outcome.message = "Error : the run ended unexpectedly: " + why;
@@ -220,7 +224,9 @@ void UnitRun::AwaitRetry(uint64_t delayMs) {
 }
 
 void UnitRun::GiveUp(const std::string& why) {
+    const bool logKept = LogExists(); // the unanswered attempts' log
     std::lock_guard lock(m_mutex);
+    m_logKept = logKept;
     m_outcome.message = m_lastFailure + " Not tried again: " + why + ".";
     m_outcome.end = LocalIsoTime();
     m_result = UnitResult::Failed;
@@ -235,7 +241,8 @@ UnitOutcome UnitRun::Outcome() const {
 
 UnitSnapshot UnitRun::Snapshot() const {
     std::lock_guard lock(m_mutex);
-    UnitSnapshot snapshot{m_outcome, m_window ? m_window->State() : m_final, m_logKept};
+    UnitSnapshot snapshot{m_outcome, m_dialog ? m_dialog->m_record.Facts() : m_finalFacts,
+                          m_logKept};
     snapshot.outcome.result = m_result;
     // A running unit's log is being written.
     if (m_result == UnitResult::Running)
@@ -250,15 +257,11 @@ WindowState UnitRun::Window() const {
 
 std::string UnitRun::Model() const {
     std::lock_guard lock(m_mutex);
-    // While the run goes on its dialog is the worker's; a unit whose version line is shown has
+    // While the run goes on its dialog is the worker's; a unit whose version is recorded has
     // named the set's model, a unit of another model ends its run at once.
-    if (m_model.empty() && m_window && m_window->Identified())
+    if (m_model.empty() && m_dialog && m_dialog->m_record.VersionKnown())
         return m_set.Model();
     return m_model;
-}
-
-std::string UnitRun::VersionBefore() const {
-    return Window().firstVersionLine;
 }
 
 } // namespace cli

@@ -36,14 +36,13 @@ struct UnitOutcome {
     std::string start, end;                  // local times, ISO 8601 (of the first attempt's start)
     double seconds = 0;                      // of the last attempt
     unsigned attempts = 0;                   // runs that went to the unit
-    bool updateComplete = false;             // the run said "Update Complete."
     std::optional<std::string> versionAfter; // read after the update (the comparable form)
 };
 
 // Everything the report says of a unit, taken at one moment.
 struct UnitSnapshot {
     UnitOutcome outcome;
-    WindowState window;
+    RunFacts facts; // what the unit confirmed in its last run
     bool logKept = false;
 };
 
@@ -87,8 +86,6 @@ class UnitRun {
     WindowState Window() const; // what the run shows now (empty before it starts)
     // The model the unit named itself, empty until it has answered.
     std::string Model() const;
-    // The unit's version text before the update, empty when it was not read.
-    std::string VersionBefore() const;
 
   private:
     // Whether the unit is at the version to skip; if so its outcome is set.
@@ -97,6 +94,7 @@ class UnitRun {
     // then says why).
     bool VersionAfterPasses();
     void Ended(UnitResult result);
+    bool LogExists() const;
 
     const std::string m_address;
     const UpdateSet& m_set;
@@ -108,7 +106,8 @@ class UnitRun {
     UnitWindow* m_window = nullptr;
     std::unique_ptr<CUpdaterDlg> m_dialog;
     WindowState m_final;
-    std::string m_model; // as the unit named itself, once the run has ended
+    RunFacts m_finalFacts; // the record of the last run, once its dialog is gone
+    std::string m_model;   // as the unit named itself, once the run has ended
     std::atomic<UnitResult> m_result{UnitResult::Waiting};
     std::atomic<bool> m_unanswered{false};
     UnitOutcome m_outcome;

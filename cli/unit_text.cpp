@@ -9,8 +9,7 @@ std::string WithoutLineEnd(std::string text) {
 }
 
 std::string VersionAsShown(std::string text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' ||
-                             text.back() == '\t'))
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
         text.pop_back();
     return text;
 }

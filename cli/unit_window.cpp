@@ -25,23 +25,11 @@ WindowState UnitWindow::State() const {
     return m_state;
 }
 
-bool UnitWindow::Identified() const {
-    std::lock_guard lock(m_mutex);
-    return m_state.identified;
-}
-
 void UnitWindow::SetItemText(int id, const std::string& text) {
     std::lock_guard lock(m_mutex);
     m_texts[id] = text;
     if (id == IDC_STATUS)
         m_state.status = text;
-    if (id == IDC_VERSION_LINE) {
-        m_state.identified = true;
-        m_state.versionLine = text;
-        if (!m_state.versionKnown)
-            m_state.firstVersionLine = text;
-        m_state.versionKnown = true;
-    }
 }
 
 std::string UnitWindow::GetItemText(int id) {
@@ -53,9 +41,6 @@ std::string UnitWindow::GetItemText(int id) {
 void UnitWindow::ShowItem(int id, bool show) {
     std::lock_guard lock(m_mutex);
     m_hidden[id] = !show;
-    // Without a blink timer a label is shown again only when its step has ended.
-    if (show && id != IDC_STATUS)
-        m_state.finishedLabels.push_back(id);
 }
 
 bool UnitWindow::IsItemVisible(int id) {

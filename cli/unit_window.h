@@ -18,26 +18,21 @@ struct BoxShown {
     std::string kind;
 };
 
-// What the view shows of a unit at one moment.
+// What the view shows of a unit at one moment. What the unit confirmed is not read from here
+// but from the run's record (CUpdaterDlg::m_record).
 struct WindowState {
     // The status line ("downloading..."), as set since the current step began or the last one
     // ended: the dialog leaves a step's last status in place until the next step sets its own.
     std::string status;
-    std::string versionLine; // the unit's version text once it is known
-    bool identified = false; // the unit named the set's model (its version line was shown)
-    int boldLabel = 0;       // the label of the step in progress (0: none)
-    int lastLabel = 0;       // that label, or between steps the last step's (0: none yet)
+    int boldLabel = 0; // the label of the step in progress (0: none)
+    int lastLabel = 0; // that label, or between steps the last step's (0: none yet)
     uint32_t barHigh = 0, barPos = 0;
-    std::vector<int> finishedLabels; // labels shown again after their step, in order
     std::vector<BoxShown> boxes;
-    std::string firstVersionLine; // the version text as the unit first told it
-    bool versionKnown = false;    // it has been told (it may be empty)
 };
 
 class UnitWindow final : public platform::DialogHost {
   public:
     WindowState State() const;
-    bool Identified() const; // State().identified, without copying the rest
 
     int RunModal() override { return -1; } // a unit's run has no modal loop
     void EndDialog(int) override {}

@@ -37,7 +37,7 @@ UpdateSet::UpdateSet()
     for (const ComponentRow& row : ComponentRows()) {
         for (const std::string& name : ComponentFiles(*m_found, row)) {
             const uint64_t bytes = platform::RegularFileSize(name.c_str()).value_or(0);
-            m_plan.push_back({row.labelId, ComponentName(row.labelId), name, bytes});
+            m_plan.push_back({row.labelId, row.step, ComponentName(row.labelId), name, bytes});
         }
     }
 }

@@ -14,6 +14,7 @@ namespace cli {
 
 struct PlannedFile {
     int labelId;           // the component's step label
+    int step;              // its step code (UpdateStep)
     std::string component; // "CPU Program", "Web 0 Data", ...
     std::string file;
     uint64_t bytes;

@@ -18,6 +18,7 @@ int CUpdaterDlg::IdentifyDevice(char* modelText, char* versionText) {
     // At most 65,532 characters and the zero: the reply less its code and separator.
     const std::string version = UnameVersionText(uname.Text());
     std::memcpy(versionText, version.c_str(), version.size() + 1);
+    m_strUnitVersion = UnitVersionText(uname.Bytes());
     return 1;
 }
 

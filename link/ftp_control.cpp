@@ -83,6 +83,7 @@ int CUpdaterDlg::ConnectFtp(int attempts) {
         return 2;
     }
 
+    m_record.VersionTold(m_strUnitVersion);
     const std::string shown = VersionTextWithoutLineEnd(versionText.data());
     std::memcpy(m_szDeviceVersion, shown.c_str(), shown.size() + 1);
     SetDlgItemText(IDC_VERSION_LINE, m_szDeviceVersion);

@@ -42,6 +42,18 @@ std::string VersionTextWithoutLineEnd(const char* versionText) {
     return length >= 2 ? std::string(versionText, length - 2) : std::string();
 }
 
+std::string UnitVersionText(std::string_view reply) {
+    constexpr size_t kCodeAndSeparator = 4;
+    if (reply.size() <= kCodeAndSeparator)
+        return std::string();
+    std::string_view text = reply.substr(kCodeAndSeparator);
+    if (text.size() >= 2 && text.substr(text.size() - 2) == "\r\n")
+        text.remove_suffix(2);
+    else if (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.remove_suffix(1);
+    return std::string(text);
+}
+
 int ParseDeviceVersion(const char* versionTextWithLineEnd) {
     // Three tokens cut the way strtok(".") cuts them; the rest starts behind the '.' that ended
     // the third one.

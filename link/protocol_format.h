@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // "PORT a,b,c,d,p1,p2\r\n": the four bytes of an address given in network byte order, in dotted
 // order, then the port (host order) divided by 256 and modulo 256, all without leading zeros.
@@ -24,6 +25,11 @@ std::string UnameVersionText(const char* reply);
 // The version text as shown and logged: without its last two characters (the line end); empty
 // for a text of fewer than two characters.
 std::string VersionTextWithoutLineEnd(const char* versionText);
+
+// The unit's version text as a front end compares and reports it: every byte of the reply to
+// "EXCM uname" behind the three-digit code and the character after it, NUL bytes included, less
+// the one line end that closes it (CR LF, LF or CR); empty when the reply is no longer than that.
+std::string UnitVersionText(std::string_view reply);
 
 // The two-digit version number behind the third '.'-separated token of a version text (runs of
 // '.' count as one separator, leading '.' are skipped); 0 when those two characters are not both

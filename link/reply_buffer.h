@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <string_view>
 
 class ReplyBuffer {
   public:
@@ -13,7 +14,11 @@ class ReplyBuffer {
     ReplyBuffer() : m_data(new char[kReplyCapacity + 1]) { m_data[0] = '\0'; }
     char* Data() { return m_data.get(); }
     const char* Text() const { return m_data.get(); }
+    // Every byte received, NUL bytes included (Text() ends at the first of them).
+    std::string_view Bytes() const { return {m_data.get(), m_length}; }
+    void SetLength(size_t length) { m_length = length; }
 
   private:
     std::unique_ptr<char[]> m_data;
+    size_t m_length = 0;
 };

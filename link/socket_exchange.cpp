@@ -73,6 +73,7 @@ int CUpdaterDlg::ReceiveReply(const platform::Socket& socket, ReplyBuffer& buffe
         return 1;
     }
     buffer.Data()[received] = '\0';
+    buffer.SetLength(static_cast<size_t>(received));
     if (received > 0)
         m_nUnitContact = kContactAnswered;
     WriteLog(buffer.Text(), receivedLength, "PC <- Device");

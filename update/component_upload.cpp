@@ -75,7 +75,11 @@ int UploadRecord(CUpdaterDlg& dlg, const ComponentRow& row, const std::string& n
                  const RecordBuffer& record, int showProgress) {
     dlg.WriteLog(FormatCaption(row.captionFormat, name), "");
     dlg.WriteLog(RecordLogText(record.Record(), record.RecordLength()), "PC -> Device");
-    return dlg.SendFileOverData(record.Record(), record.RecordLength(), name.c_str(), showProgress);
+    if (dlg.SendFileOverData(record.Record(), record.RecordLength(), name.c_str(), showProgress) !=
+        0)
+        return 1;
+    dlg.m_record.UploadAcknowledged(row.step); // the unit answered the transfer's end
+    return 0;
 }
 
 int UploadFiles(CUpdaterDlg& dlg, const ComponentRow& row, const std::vector<std::string>& names) {
@@ -127,6 +131,7 @@ int UpdateFileComponent(CUpdaterDlg& dlg, const ComponentRow& row) {
     // The unit answers only once it has written the component.
     if (dlg.Exchange(dlg.m_sockCtrl, "EXCM u_soft\r\n", reply, 0, ReplyWait::Writing) != 0)
         return fail();
+    dlg.m_record.Written(row.step);
     dlg.SetProgressPos(IDC_PROGRESS, 2);
     platform::SleepMs(kPauseMs);
 

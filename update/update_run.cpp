@@ -99,6 +99,8 @@ int UpdateCpuProgram(CUpdaterDlg& dlg) {
                          [&] { return dlg.UpdateComponent(kStepCpu); });
         if (result == kRunOk)
             result = dlg.ConnectFtp(kReconnectAttempts); // the step has closed both connections
+        if (result == kRunOk)
+            dlg.m_record.Written(kStepCpu); // the unit is back after writing it
     }
     return result;
 }
@@ -132,6 +134,7 @@ int CUpdaterDlg::RunUpdate() {
     platform::SingleInstanceLock unitLock;
     m_strDeviceModel.clear(); // a run names the unit it reached, never an earlier run's
     m_nUnitContact = kContactNone;
+    m_record.Clear();
     int result = ReadAddressFields(*this, address);
     if (result == kRunOk)
         result = LockUnit(*this, address, unitLock);

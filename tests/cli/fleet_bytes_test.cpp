@@ -2,6 +2,8 @@
 // 127.0.20.N: `check --report` and `update --report` of the unit and a clean one beside it.
 // Nothing crashes, the clean unit completes, and both reports meet their schemas.
 
+#include "cli/report_text.h"
+
 #include "tests/cli/fleet_fixture.h"
 
 namespace {
@@ -74,6 +76,11 @@ TEST_P(UnitBytesTest, ReportsKeepEveryByteAndTheOtherUnitCompletes) {
         const std::string message = updated["units"][0]["message"];
         EXPECT_EQ(message.substr(0, 12), "550 \\x80\\x81");
         EXPECT_EQ(message.substr(message.size() - 8), "\\xFE\\xFF") << "no line end";
+    }
+    if (Where(where) == Where::VersionReply) { // NUL, CR and LF inside kept: only the end goes
+        const std::string version = cli::ReportText("KQ-A2.01.02." + kBytes[group]);
+        EXPECT_EQ(checked["units"][0]["version"], version);
+        EXPECT_EQ(updated["units"][0]["version_before"], version);
     }
 }
 

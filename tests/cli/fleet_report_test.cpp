@@ -285,7 +285,16 @@ INSTANTIATE_TEST_SUITE_P(
         SchemaRow{"CheckReport", 54, {"check"}, "check-report.schema.json", {}, 0},
         SchemaRow{"UpdateReportWithUnknownResultIsRejected", 58, kSkipCurrent,
                   "update-report.schema.json",
-                  [](nlohmann::json& r) { r["units"][1]["result"] = "done"; }, 1}),
+                  [](nlohmann::json& r) { r["units"][1]["result"] = "done"; }, 1},
+        SchemaRow{"UnitWithATargetVersionIsRejected", 150, kSkipCurrent,
+                  "update-report.schema.json",
+                  [](nlohmann::json& r) { r["units"][0]["target_version"] = nullptr; }, 1},
+        SchemaRow{"CheckReportOfASchemaNothingWritesIsRejected",
+                  154,
+                  {"check"},
+                  "check-report.schema.json",
+                  [](nlohmann::json& r) { r["schema"] = 2; },
+                  1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

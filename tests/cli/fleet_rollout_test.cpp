@@ -86,6 +86,8 @@ TEST_F(FleetTest, InterruptEndsThePauseBeforeAFurtherAttemptAtOnce) {
     EXPECT_NE(unit["message"].get<std::string>().find("Not tried again: the run was interrupted"),
               std::string::npos)
         << unit.dump();
+    EXPECT_TRUE(std::filesystem::exists(unit["log"].get<std::string>()));
+    EXPECT_EQ(unit["log_kept"], true) << "its log says what the attempt met";
 }
 
 struct WindowRow {

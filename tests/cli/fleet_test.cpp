@@ -35,19 +35,24 @@ TEST_F(FleetTest, OneUnitReceivesTheSameCommandsAndRecordsFromTheCliAsFromTheDia
     ExpectWholeSet(viaCli);
 }
 
-// How two of sixteen units fail, and what their outcome says.
+// How three of sixteen units fail, what their outcome says and what they took.
 struct FailingUnit {
     int n;
     const char* model;
     const char* refusedCommand; // null: none
     const char* message;
     const char* kind;
+    size_t components; // written
+    int acknowledged;  // uploads acknowledged, written or not
+    int cpuPasses;
 };
 
-TEST_F(FleetTest, FleetOfSixteenCompletesFourteenAndReportsTheTwoThatFailed) {
+TEST_F(FleetTest, FleetOfSixteenCompletesThirteenAndReportsTheThreeThatFailed) {
     const FailingUnit failing[] = {
-        {25, "KQ-B2", nullptr, "Error : Device Type Wrong.", "stop"},
-        {27, "KQ-A2", "EXCM k_Sd", "550 Shading data refused.", "warning"},
+        {25, "KQ-B2", nullptr, "Error : Device Type Wrong.", "stop", 0, 0, 0},
+        {27, "KQ-A2", "EXCM k_Sd", "550 Shading data refused.", "warning", 4, 4, 1},
+        // The first write of a file component (the 5M FPGA program, after the CPU program).
+        {29, "KQ-A2", "EXCM u_soft", "550 Not written.", "warning", 1, 2, 1},
     };
     std::map<int, const FailingUnit*> failingByN;
     for (const FailingUnit& f : failing)
@@ -57,9 +62,9 @@ TEST_F(FleetTest, FleetOfSixteenCompletesFourteenAndReportsTheTwoThatFailed) {
         if (const auto it = failingByN.find(n); it != failingByN.end()) {
             config.model = it->second->model;
             if (it->second->refusedCommand) {
-                config.faults.push_back(
-                    FaultOf(sim::Fault::Trigger::Command, it->second->refusedCommand,
-                            sim::Fault::Action::Reply, "550 Shading data refused."));
+                config.faults.push_back(FaultOf(sim::Fault::Trigger::Command,
+                                                it->second->refusedCommand,
+                                                sim::Fault::Action::Reply, it->second->message));
             }
         }
         AddUnit(n, config);
@@ -74,8 +79,8 @@ TEST_F(FleetTest, FleetOfSixteenCompletesFourteenAndReportsTheTwoThatFailed) {
 
     const auto report = nlohmann::json::parse(ReadTextFile("report.json"));
     ASSERT_EQ(report["units"].size(), 16u);
-    EXPECT_EQ(report["summary"]["complete"], 14);
-    EXPECT_EQ(report["summary"]["failed"], 2);
+    EXPECT_EQ(report["summary"]["complete"], 13);
+    EXPECT_EQ(report["summary"]["failed"], 3);
     for (int n = 20; n < 36; ++n) {
         const auto& unit = report["units"][size_t(n - 20)];
         EXPECT_EQ(unit["address"], FleetAddress(n));
@@ -84,12 +89,16 @@ TEST_F(FleetTest, FleetOfSixteenCompletesFourteenAndReportsTheTwoThatFailed) {
             EXPECT_EQ(unit["result"], "failed") << n;
             EXPECT_EQ(unit["message"], it->second->message) << n;
             EXPECT_EQ(unit["message_kind"], it->second->kind) << n;
+            EXPECT_EQ(unit["components"].size(), it->second->components) << n;
+            EXPECT_EQ(unit["components_acknowledged"], it->second->acknowledged) << n;
+            EXPECT_EQ(unit["cpu_passes"], it->second->cpuPasses) << n;
             EXPECT_TRUE(std::filesystem::exists(log)) << "a failed unit keeps its log";
         } else {
             EXPECT_EQ(unit["result"], "complete") << n;
             EXPECT_EQ(unit["message"], "Update Complete.");
             EXPECT_EQ(unit["version_before"], "KQ-A2.01.02.45");
             EXPECT_EQ(unit["components"].size(), 6u);
+            EXPECT_EQ(unit["components_acknowledged"], 6);
             EXPECT_EQ(unit["cpu_passes"], 1);
             EXPECT_FALSE(std::filesystem::exists(log)) << "a complete unit's log is deleted";
             ExpectWholeSet(*m_units[size_t(n - 20)]);

@@ -87,7 +87,15 @@ INSTANTIATE_TEST_SUITE_P(
                    "Update Complete.", nullptr, 1},
         VersionRow{"TargetIsCheckedWithoutCpuProgram", 8, "", false, kTarget, "failed",
                    "version after the update is KQ-A2.01.02.45, not KQ-A2.01.02.12",
-                   "KQ-A2.01.02.45", 3}),
+                   "KQ-A2.01.02.45", 3},
+        // A line end of LF alone or CR alone is no part of the version; the byte before it is.
+        VersionRow{"LfAloneEndsTheVersionTextAfterItsLastByte", 40,
+                   "version \"KQ-A2.01.02.120\\n\"", false, kTarget, "failed",
+                   "version after the update is KQ-A2.01.02.120, not KQ-A2.01.02.12",
+                   "KQ-A2.01.02.120", 3},
+        VersionRow{"CrAloneEndsTheVersionTextAfterItsLastByte", 41,
+                   "command \"EXCM uname\" raw \"200 KQ-A2.01.02.12\\r\" always", false, kTarget,
+                   "current", "Version KQ-A2.01.02.12 is current; not updated.", nullptr, 1}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 

@@ -73,8 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         t[2].empty() ? cli::UnitResult::Running
                      : static_cast<cli::UnitResult>(static_cast<uint8_t>(t[2][0]) % 6);
     unit.state.outcome.message = t[3];
-    unit.state.window.firstVersionLine = t[2];
-    unit.state.window.versionKnown = true;
+    unit.state.facts.version = t[2];
     const auto updateReport = nlohmann::json::parse(cli::UpdateReport(set, head, {unit}));
     const auto& updated = updateReport["units"][0];
     FUZZ_CHECK(Undo(updated["version_before"]) == cli::VersionAsShown(t[2]));
