@@ -34,9 +34,14 @@ struct FullOutput {
         }
         if (theirs < 0)
             return;
+        // Until full even after a pause (a terminal moves what was written on a moment later).
         fcntl(theirs, F_SETFL, O_NONBLOCK);
-        const std::string filler(1024, '.');
-        for (int i = 0; i < 1024 && write(theirs, filler.data(), filler.size()) > 0; ++i) {
+        const std::string filler(256, '.');
+        for (int round = 0, took = 1; round < 50 && took > 0; ++round) {
+            took = 0;
+            while (took < 4096 && write(theirs, filler.data(), filler.size()) > 0)
+                ++took;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         fcntl(theirs, F_SETFL, 0);
     }
