@@ -87,12 +87,10 @@ void SayReportFailed(std::FILE* err, const ReportFile& report, const std::string
 }
 
 // The units that an imminent ending cuts off, named while there is time.
-void SayCutOff(std::FILE* err, const std::vector<std::unique_ptr<UnitRun>>& units) {
+void SayCutOff(std::FILE* err, const std::vector<std::string>& addresses) {
     std::string running;
-    for (const auto& unit : units) {
-        if (unit->Result() == UnitResult::Running)
-            running += " " + unit->Address();
-    }
+    for (const std::string& address : addresses)
+        running += " " + address;
     std::fprintf(err, "kqvorlink-cli: the program is being ended; still running:%s\n",
                  running.empty() ? " none" : running.c_str());
     std::fflush(err);
@@ -108,28 +106,74 @@ int Check(const Options& options, const UnitList& units, const UpdateSet& set, R
     std::vector<CheckResult> results(units.addresses.size());
     size_t notContacted = results.size(); // the units from here on, after an interrupt
     bool interrupted = false;
+    // The pool's threads fill in the results; the report is written from them by the thread that
+    // ends last, or at once when the program is about to be ended.
+    std::mutex resultsMutex;
+    std::vector<bool> checked(results.size());
+    const auto keep = [&](size_t i, const auto& change) {
+        const std::lock_guard lock(resultsMutex);
+        change(results[i]);
+        checked[i] = true;
+    };
+    // The units still being checked go into `cutOff`.
+    const auto writeReport = [&](size_t first, std::vector<std::string>& cutOff) {
+        std::unique_lock lock(resultsMutex);
+        std::vector<CheckResult> now = results;
+        for (size_t i = 0; i < now.size(); ++i) {
+            if (i >= first) {
+                now[i].message = "Not contacted: the run was interrupted.";
+            } else if (!checked[i]) {
+                now[i].message = "Cut off: the program was ended during the check.";
+                cutOff.push_back(units.addresses[i]);
+            }
+        }
+        head.ended = LocalIsoTime();
+        const ReportHead ended = head;
+        lock.unlock();
+        return !report.Wanted() || report.Write(CheckReport(set, ended, units.addresses, now));
+    };
+    bool reportWritten = true;
     RunPool(results.size(), options.jobs,
-            {[&](size_t i) { results[i] = CheckUnit(units.addresses[i], set); },
-             [&](size_t running, size_t first) {
+            {[&](size_t i) {
+                 CheckResult result = CheckUnit(units.addresses[i], set);
+                 keep(i, [&](CheckResult& r) { r = std::move(result); });
+             },
+             [&](size_t, size_t first) {
                  notContacted = first;
                  interrupted = true;
+             },
+             [] {},
+             {},
+             [&](size_t i, const std::string& why) {
+                 keep(i, [&](CheckResult& r) {
+                     r.message = "Error : the check ended unexpectedly: " + why;
+                 });
+             },
+             {},
+             [&](size_t running, size_t first) {
                  std::fprintf(out,
                               "Interrupted. %zu unit(s) being checked will finish; %zu unit(s) "
                               "will not be contacted.\n",
                               running, results.size() - first);
                  std::fflush(out);
+                 if (platform::EndingImminent()) {
+                     // Windows ends the process in seconds: the report is written now.
+                     std::vector<std::string> cutOff;
+                     if (!writeReport(first, cutOff))
+                         SayReportFailed(err, report, report.Error());
+                     SayCutOff(err, cutOff);
+                     platform::ReadyToEnd();
+                 }
              },
-             [] {},
-             {},
-             [&](size_t i, const std::string& why) {
-                 results[i].message = "Error : the check ended unexpectedly: " + why;
+             [&] {
+                 std::vector<std::string> none;
+                 reportWritten = writeReport(notContacted, none);
              }});
     bool allGood = true;
     for (size_t i = 0; i < results.size(); ++i) {
-        CheckResult& r = results[i];
+        const CheckResult& r = results[i];
         const char* address = units.addresses[i].c_str();
         if (i >= notContacted) {
-            r.message = "Not contacted: the run was interrupted.";
             std::fprintf(out, "%-16s not contacted: the run was interrupted\n", address);
             allGood = false;
             continue;
@@ -149,8 +193,7 @@ int Check(const Options& options, const UnitList& units, const UpdateSet& set, R
         std::fprintf(out, "\n");
         allGood = allGood && r.modelMatches;
     }
-    head.ended = LocalIsoTime();
-    if (report.Wanted() && !report.Write(CheckReport(set, head, units.addresses, results))) {
+    if (!reportWritten) {
         SayReportFailed(err, report, report.Error());
         return 1;
     }
@@ -213,6 +256,7 @@ int Update(const Options& options, RolloutRules rules, const UnitList& list, con
             writer->Changed();
     };
     bool interrupted = false;
+    size_t notStarted = 0; // by the interrupt
     FleetView view(out, terminal);
     Rollout rollout(units.size(), std::move(rules),
                     {[&](size_t i, const std::string& why) { units[i]->MarkNotStarted(why); },
@@ -227,23 +271,14 @@ int Update(const Options& options, RolloutRules rules, const UnitList& list, con
                  rollout.Ended(i, EndOf(*units[i]), platform::NowMs() - began, RolloutClock());
                  reportChanged();
              },
-             [&](size_t running, size_t) {
+             [&](size_t, size_t) {
                  interrupted = true;
-                 const size_t waiting =
+                 notStarted =
                      size_t(std::count_if(units.begin(), units.end(), [](const auto& unit) {
                          return unit->Result() == UnitResult::Waiting;
                      }));
                  rollout.Stop("Not started: the run was interrupted.", "the run was interrupted");
                  reportChanged();
-                 view.Interrupted(running, waiting);
-                 if (platform::EndingImminent()) {
-                     // Windows ends the process in seconds: the running units are cut off.
-                     // The report is written a last time now (nothing is written after this).
-                     if (writer)
-                         writer->Finish();
-                     SayCutOff(err, units);
-                     platform::ReadyToEnd();
-                 }
              },
              [&] {
                  view.SetNote(rollout.HeaderText());
@@ -256,7 +291,31 @@ int Update(const Options& options, RolloutRules rules, const UnitList& list, con
                  rollout.Ended(i, EndOf(*units[i]), 0, RolloutClock());
                  reportChanged();
              },
-             [&] { return rollout.Next(RolloutClock()); }});
+             [&] { return rollout.Next(RolloutClock()); },
+             [&](size_t running, size_t) {
+                 view.Interrupted(running, notStarted);
+                 if (platform::EndingImminent()) {
+                     // Windows ends the process in seconds: the running units are cut off.
+                     // The report is written a last time now (nothing is written after this).
+                     if (writer)
+                         writer->Finish();
+                     std::vector<std::string> running;
+                     for (const auto& unit : units) {
+                         if (unit->Result() == UnitResult::Running)
+                             running.push_back(unit->Address());
+                     }
+                     SayCutOff(err, running);
+                     platform::ReadyToEnd();
+                 }
+             },
+             [&] {
+                 // The run's end reaches the report now, whatever the output is doing.
+                 {
+                     const std::lock_guard lock(headMutex);
+                     head.ended = LocalIsoTime();
+                 }
+                 reportChanged();
+             }});
     view.SetNote(rollout.HeaderText());
     view.Refresh(units);
     if (const std::string notice = rollout.StopNotice(); !notice.empty())
@@ -264,11 +323,6 @@ int Update(const Options& options, RolloutRules rules, const UnitList& list, con
                     " unit(s) not started.");
     view.Summary(units);
 
-    // The run's end goes into the last writing, which the writer's thread makes.
-    {
-        const std::lock_guard lock(headMutex);
-        head.ended = LocalIsoTime();
-    }
     const bool reportWritten = !writer || writer->Finish();
     if (interrupted)
         return kInterruptedStatus;

@@ -30,24 +30,26 @@ bool ReportWriter::Finish() {
     m_wake.notify_one();
     if (m_thread.joinable())
         m_thread.join();
-    return !m_anyFailed;
+    return !m_failing;
 }
 
 void ReportWriter::WriteOnce() {
     // Nothing may leave this thread: a report that cannot be built is a report not written.
     std::string why;
     try {
-        if (m_file.Write(m_snapshot()))
+        if (m_file.Write(m_snapshot())) {
+            m_failing = false;
             return;
+        }
         why = m_file.Error();
     } catch (const std::exception& e) {
         why = e.what();
     } catch (...) {
         why = "unknown error";
     }
-    if (!m_anyFailed)
+    if (!m_failing)
         m_failed(why);
-    m_anyFailed = true;
+    m_failing = true;
 }
 
 void ReportWriter::Loop() {

@@ -21,7 +21,8 @@ class ReportWriter {
     static constexpr unsigned kGapMs = 200; // at most five writes a second
 
     // snapshot: the whole report text of the state now (called on the writer's thread).
-    // failed: told once, on the writer's thread, when a write failed first, with why.
+    // failed: told on the writer's thread, with why, when a write fails after none had or after
+    // one that succeeded.
     ReportWriter(ReportFile& file, std::function<std::string()> snapshot,
                  std::function<void(const std::string& why)> failed);
     ReportWriter(const ReportWriter&) = delete;
@@ -30,8 +31,9 @@ class ReportWriter {
 
     // Something in the report has changed (any thread, cheap).
     void Changed();
-    // Writes the state now a last time and ends the thread. false when any write of the run
-    // failed.
+    // Writes the state now a last time and ends the thread. false when the last write failed
+    // (a write that succeeds clears the failures before it: the report on disk is whole and
+    // newest again).
     bool Finish();
 
   private:
@@ -45,7 +47,7 @@ class ReportWriter {
     std::condition_variable m_wake;
     bool m_changed = false;
     bool m_finishing = false;
-    bool m_anyFailed = false; // only the writer's thread touches it until it is joined
+    bool m_failing = false; // only the writer's thread touches it until it is joined
     std::thread m_thread;
 };
 

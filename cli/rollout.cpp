@@ -92,6 +92,8 @@ Rollout::Pick Rollout::Next(RolloutNow now) {
 
 void Rollout::Ended(size_t index, RunEnd end, uint64_t realMs, RolloutNow now) {
     std::lock_guard lock(m_mutex);
+    if (index >= m_units.size() || m_units[index].state != State::Running)
+        return; // told twice (what followed the first end threw): that end stands
     Unit& unit = m_units[index];
     --m_running;
     if (end == RunEnd::Unanswered && unit.attempts <= m_rules.retryUnanswered) {

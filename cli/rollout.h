@@ -58,6 +58,7 @@ class Rollout {
     Rollout(size_t units, RolloutRules rules, RolloutEvents events);
 
     Pick Next(RolloutNow now);
+    // A unit that is not running (its end was told already) is left as it is.
     void Ended(size_t unit, RunEnd end, uint64_t realMs, RolloutNow now);
     // No further unit starts (an interrupt): units that never ran are not started, those waiting
     // for a further attempt stay failed.

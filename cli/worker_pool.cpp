@@ -44,8 +44,47 @@ void RunPool(size_t units, unsigned jobs, const PoolCallbacks& callbacks, unsign
     size_t exited = 0;
     bool stopped = false;
     bool interrupted = false;
+    bool shown = false;
+    size_t runningThen = 0, firstNotStarted = 0; // when the interrupt was seen
+    const size_t threadCount = std::min<size_t>(jobs, units);
 
+    // What a callback throws stops further starts; the first is thrown on once every running
+    // unit has ended, so that no pool thread is left behind. Under the lock.
+    std::exception_ptr failure;
+    const auto fail = [&](std::exception_ptr error) {
+        if (!failure)
+            failure = error;
+        stopped = true;
+        changed.notify_all();
+    };
+    // Under the lock, on whichever thread comes first.
+    const auto lookAtInterrupt = [&] {
+        if (interrupted || !platform::InterruptRequested())
+            return;
+        interrupted = stopped = true;
+        runningThen = running;
+        firstNotStarted = callbacks.next ? units : next;
+        changed.notify_all();
+        try {
+            if (callbacks.interrupt)
+                callbacks.interrupt(runningThen, firstNotStarted);
+        } catch (...) {
+            fail(std::current_exception());
+        }
+    };
+    // Without the lock.
+    const auto guarded = [&](const auto& call) {
+        try {
+            call();
+        } catch (...) {
+            const std::lock_guard lock(mutex);
+            fail(std::current_exception());
+        }
+    };
     const auto pick = [&]() -> PoolPick {
+        lookAtInterrupt(); // a signal that came before the pool began counts too
+        if (stopped)
+            return {};
         if (callbacks.next)
             return callbacks.next();
         if (callbacks.startNoMore && callbacks.startNoMore())
@@ -54,10 +93,19 @@ void RunPool(size_t units, unsigned jobs, const PoolCallbacks& callbacks, unsign
             return {};
         return {PoolPick::Kind::Start, next++};
     };
+    const auto ended = [&] {
+        if (callbacks.ended)
+            guarded(callbacks.ended);
+    };
     const auto worker = [&] {
         std::unique_lock lock(mutex);
-        while (!stopped) {
-            const PoolPick what = pick();
+        for (;;) {
+            PoolPick what;
+            try {
+                what = pick();
+            } catch (...) {
+                fail(std::current_exception());
+            }
             if (what.kind == PoolPick::Kind::Done)
                 break;
             if (what.kind == PoolPick::Kind::Wait) {
@@ -76,45 +124,48 @@ void RunPool(size_t units, unsigned jobs, const PoolCallbacks& callbacks, unsign
             --running;
             changed.notify_all();
         }
-        ++exited;
+        const bool last = ++exited == threadCount;
         changed.notify_all();
+        lock.unlock();
+        if (last)
+            ended();
+    };
+    // Sees the interrupt within a tick while every pool thread is at a unit and the calling
+    // thread is held up by its output.
+    const auto watcher = [&] {
+        std::unique_lock lock(mutex);
+        while (exited < threadCount) {
+            lookAtInterrupt();
+            changed.wait_for(lock, std::chrono::milliseconds(tickMs));
+        }
     };
     std::vector<std::thread> threads;
     {
         const platform::InterruptsKeptFromNewThreads onlyHere;
-        const size_t count = std::min<size_t>(jobs, units);
-        for (size_t i = 0; i < count; ++i)
+        for (size_t i = 0; i < threadCount; ++i)
             threads.emplace_back(worker);
+        threads.emplace_back(watcher);
     }
+    if (threadCount == 0)
+        ended();
 
-    // What the calling thread's own callbacks throw stops further starts; it is thrown on once
-    // every running unit has ended, so that no pool thread is left behind.
-    std::exception_ptr failure;
-    const auto guarded = [&](const auto& call) {
-        if (failure)
-            return;
-        try {
-            call();
-        } catch (...) {
-            failure = std::current_exception();
-        }
-    };
     std::unique_lock lock(mutex);
     for (;;) {
-        if (!interrupted && platform::InterruptRequested()) {
-            interrupted = stopped = true;
-            guarded([&] { callbacks.interrupt(running, callbacks.next ? units : next); });
-            changed.notify_all();
+        lookAtInterrupt();
+        const bool failed = failure != nullptr;
+        if (interrupted && !shown && !failed && callbacks.interruptShown) {
+            shown = true;
+            lock.unlock();
+            guarded([&] { callbacks.interruptShown(runningThen, firstNotStarted); });
+            lock.lock();
         }
-        if (failure && !stopped) {
-            stopped = true;
-            changed.notify_all();
-        }
-        if (exited == threads.size())
+        if (exited == threadCount)
             break;
-        lock.unlock();
-        guarded(callbacks.tick);
-        lock.lock();
+        if (!failed) {
+            lock.unlock();
+            guarded(callbacks.tick);
+            lock.lock();
+        }
         changed.wait_for(lock, std::chrono::milliseconds(tickMs));
     }
     lock.unlock();

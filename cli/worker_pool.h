@@ -1,6 +1,8 @@
 #pragma once
 // At most `jobs` units at a time, on as many threads, until every unit has run or an interrupt
 // (or startNoMore) has stopped the rest from starting. Units already running always finish.
+// Each thread looks at the interrupt itself before it starts a unit, so that none starts after
+// it whatever the calling thread is doing (its output may be blocked for good).
 
 #include <cstddef>
 #include <cstdint>
@@ -19,7 +21,8 @@ struct PoolPick {
 struct PoolCallbacks {
     std::function<void(size_t unit)> run; // on a pool thread
     // Once, when the interrupt is first seen (also after startNoMore has stopped the starts):
-    // `running` units are at work, units from `first` on never start.
+    // `running` units are at work, units from `first` on never start. On the thread that saw
+    // it, a pool thread or the calling one, under the pool's lock: it must not wait for output.
     std::function<void(size_t running, size_t first)> interrupt;
     std::function<void()> tick; // on the calling thread
     // Asked before each unit starts; once true no further unit starts (the rest stay as they
@@ -31,6 +34,12 @@ struct PoolCallbacks {
     // Chooses what a free thread does (under the pool's lock), instead of the units in order;
     // Done once nothing is left to start. `first` of interrupt is then the number of units.
     std::function<PoolPick()> next;
+    // After interrupt, with the same numbers, on the calling thread: what a person is told of
+    // it. May be empty.
+    std::function<void(size_t running, size_t first)> interruptShown;
+    // Once no unit runs and none will start: on the pool thread that ended last (the calling
+    // thread when there was none), whatever the calling thread is doing. May be empty.
+    std::function<void()> ended;
 };
 
 // Returns once every pool thread has ended; interrupts are looked at and tick is called every

@@ -32,7 +32,8 @@ bool AppendToFile(const char* name, const void* data, size_t length);
 // Writes a file anew so that it is never seen half written: the bytes go to a temporary file of
 // a name of its own in the same folder (NAME.tmp-<process>-<count>), reach the disk, and then take
 // the name in one step, replacing the file that had it. false when any part failed (LastFileError()
-// set); the file that had the name is then as it was.
+// set); the file that had the name is then as it was. On Windows a reader holding that file open
+// keeps it from being replaced: that is tried again for up to 2 s before it fails.
 bool ReplaceFileWhole(const char* name, const void* data, size_t length);
 
 // Reads an existing file whole (read-only, read sharing). nullopt when it cannot be opened

@@ -18,6 +18,25 @@ bool IsDirectory(DWORD attributes) {
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+// Gives `from` the name `to`, replacing the file that has it. A reader that holds that file open
+// without delete sharing (an editor, a virus scanner) refuses the replacing for as long as it
+// holds it: tried again for up to kHeldFileWaitMs before the refusal stands.
+constexpr DWORD kHeldFileWaitMs = 2000;
+constexpr DWORD kHeldFileRetryMs = 50;
+bool ReplaceName(const char* from, const char* to) {
+    const ULONGLONG giveUp = ::GetTickCount64() + kHeldFileWaitMs;
+    for (;;) {
+        if (::MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0)
+            return true;
+        const DWORD error = ::GetLastError();
+        const bool held = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+                          error == ERROR_LOCK_VIOLATION;
+        if (!held || ::GetTickCount64() >= giveUp)
+            return false;
+        ::Sleep(kHeldFileRetryMs);
+    }
+}
+
 } // namespace
 
 uint32_t LastFileError() {
@@ -177,8 +196,7 @@ bool ReplaceFileWhole(const char* name, const void* data, size_t length) {
     DWORD err = ::GetLastError();
     ::CloseHandle(file);
     // A replacing rename: the old report stays whole until the new one has its name.
-    if (ok && ::MoveFileExA(temporary.c_str(), name,
-                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
+    if (ok && !ReplaceName(temporary.c_str(), name)) {
         err = ::GetLastError();
         ok = false;
     }

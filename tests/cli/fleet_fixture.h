@@ -117,17 +117,22 @@ class FleetTest : public RunTest {
     std::vector<std::unique_ptr<sim::Unit>> m_units;
 };
 
-// Starts kqvorlink-cli as a process of its own (real time), output and errors into a file.
-inline pid_t StartCli(const std::vector<std::string>& args, const std::string& output) {
+// Starts kqvorlink-cli as a process of its own (real time), output and errors into a file, or
+// into outputFd when one is given.
+inline pid_t StartCli(const std::vector<std::string>& args, const std::string& output,
+                      int outputFd = -1) {
     const std::string program =
         (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "kqvorlink-cli").string();
     std::vector<std::string> all{program};
     all.insert(all.end(), args.begin(), args.end());
     const pid_t pid = fork();
     if (pid == 0) {
-        std::FILE* out = std::freopen(output.c_str(), "w", stdout);
-        if (out)
+        if (outputFd >= 0) {
+            dup2(outputFd, STDOUT_FILENO);
+            dup2(outputFd, STDERR_FILENO);
+        } else if (std::FILE* out = std::freopen(output.c_str(), "w", stdout)) {
             dup2(fileno(out), STDERR_FILENO);
+        }
         std::vector<char*> argv;
         for (std::string& arg : all)
             argv.push_back(arg.data());

@@ -2,7 +2,10 @@
 // killed midway, a report that cannot be rewritten, and real reports checked against their
 // schemas.
 
+#include "cli/report_writer.h"
 #include "tests/cli/fleet_fixture.h"
+
+#include <atomic>
 
 namespace {
 
@@ -234,6 +237,24 @@ TEST_F(FleetTest, ReportThatCannotBeRewrittenMidRunIsSaidAndEndsWithStatusOne) {
     EXPECT_EQ(WEXITSTATUS(status), 1);
     EXPECT_NE(ReadTextFile("lost.txt").find("the report cannot be written to"), std::string::npos)
         << ReadTextFile("lost.txt");
+}
+
+// A place that takes the report again (a reader let go of it, a share came back): that write
+// clears the failure before it, and the run's report is whole.
+TEST_F(FleetTest, ReportWrittenAgainAfterAFailureCountsAsWritten) {
+    std::filesystem::create_directory("out");
+    cli::ReportFile file("out/report.json");
+    std::atomic<int> told{0};
+    cli::ReportWriter writer(
+        file, [] { return std::string("first"); }, [&](const std::string&) { ++told; });
+    std::filesystem::remove_all("out");
+    writer.Changed();
+    for (int i = 0; i < 250 && told == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_EQ(told, 1);
+    std::filesystem::create_directory("out");
+    EXPECT_TRUE(writer.Finish());
+    EXPECT_EQ(ReadTextFile("out/report.json"), "first");
 }
 
 // Real reports of a small fleet (one unit complete, one failing, one current, one that does not

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <map>
 
@@ -26,6 +27,7 @@ struct RolloutRow {
     std::string why;                            // what the first unit not started was told
     int64_t windowMs = 0;                       // the window closes then (0: none)
     std::string header = {};                    // the header at the end, when given
+    std::vector<size_t> endedTwice = {};        // units whose end is told a second time
 };
 
 void PrintTo(const RolloutRow& row, std::ostream* out) {
@@ -81,7 +83,10 @@ TEST_P(RolloutTest, StartsAndStopsWhatTheRulesSay) {
             const size_t attempt = attempts[unit]++;
             const RunEnd how = attempt < ends.size() ? ends[attempt] : RunEnd::Complete;
             result[unit] = how == RunEnd::Complete ? 'C' : how == RunEnd::Current ? 'K' : 'F';
-            rollout.Ended(unit, how, kRunMs, {now, int64_t(now)});
+            const auto tellings =
+                1 + std::count(row.endedTwice.begin(), row.endedTwice.end(), unit);
+            for (std::ptrdiff_t told = 0; told < tellings; ++told)
+                rollout.Ended(unit, how, kRunMs, {now, int64_t(now)});
         } else {
             now = std::max(now, pick.untilMs);
         }
@@ -130,7 +135,10 @@ INSTANTIATE_TEST_SUITE_P(Rows, RolloutTest, ::testing::Values(
                -1000},
     RolloutRow{"MeasuredRunsLetMoreUnitsIntoTheWindow", 12, 1, "1,100%", 0, 0, 0, {},
                "C1 C1 C1 C1 C1 C1 C1 C1 C1 C1 N0 N0", "Not started: would end after 06:00 (0:10",
-               100000, "wave 2/2 | until 06:00, 0:10 per unit (the longest so far)"}),
+               100000, "wave 2/2 | until 06:00, 0:10 per unit (the longest so far)"},
+    // The second end is dropped: counted again it would stop the rest and keep a run open.
+    RolloutRow{"SecondEndOfAUnitChangesNothing", 4, 1, "", 0, 2, 0, {{0, {F}}}, "F1 C1 C1 C1",
+               "", 0, "", {0}}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -40,6 +41,29 @@ TEST(Win32File, AFileLockedWithoutWriteSharingRefusesTheEntry) {
     EXPECT_EQ(LastFileError(), uint32_t(ERROR_SHARING_VIOLATION));
     ::CloseHandle(locker);
     EXPECT_EQ(Read("b.log"), "kept\r\n");
+}
+
+// A reader that holds the report without delete sharing (an editor, a virus scanner) keeps it
+// from being replaced: the new report waits up to 2 s for it, then the refusal stands.
+TEST(Win32File, AReportHeldByAReaderIsReplacedOnceItLetsGoWithinTwoSeconds) {
+    WinTempFolder folder;
+    ASSERT_TRUE(ReplaceFileWhole("r.json", "old", 3));
+    const auto hold = [] {
+        return ::CreateFileA("r.json", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    HANDLE reader = hold();
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    const ULONGLONG began = ::GetTickCount64();
+    EXPECT_FALSE(ReplaceFileWhole("r.json", "new", 3));
+    EXPECT_GE(::GetTickCount64() - began, 1900u);
+    std::thread letGo([&] {
+        ::Sleep(500);
+        ::CloseHandle(reader);
+    });
+    EXPECT_TRUE(ReplaceFileWhole("r.json", "new", 3));
+    letGo.join();
+    EXPECT_EQ(Read("r.json"), "new");
 }
 
 TEST(Win32File, MissingFileReportsCodeTwoWithTheSystemText) {
