@@ -30,4 +30,19 @@ template <typename SystemAddr> SockAddrIn FromSockaddr(const SystemAddr& sin) {
     return a;
 }
 
+// One end of a connection, ours or the peer's, as the system's `query` (getsockname or
+// getpeername) tells it of `handle`: the backend names the system's address records, the
+// generic one among them, and the type it counts their size in. False when the system says no,
+// its error left where the system keeps it.
+template <typename SystemAddr, typename SystemGenericAddr, typename Length, typename Query,
+          typename Handle>
+bool QueryEnd(Query query, Handle handle, SockAddrIn& out) {
+    SystemAddr sin{};
+    Length len = sizeof sin;
+    if (query(handle, reinterpret_cast<SystemGenericAddr*>(&sin), &len) != 0)
+        return false;
+    out = FromSockaddr(sin);
+    return true;
+}
+
 } // namespace platform

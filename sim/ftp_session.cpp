@@ -10,7 +10,7 @@
 #include <cerrno>
 
 #include "sim/command_line.h"
-#include "sim/line_reader.h"
+#include "sim/line_receiver.h"
 
 namespace sim {
 
@@ -98,27 +98,16 @@ void FtpSession::Run() {
     }
     m_pace = {};
 
-    LineReader reader;
-    char buffer[4096];
-    while (m_open && m_core.WaitReadable(m_control.Get(), -1) == UnitCore::Wait::Ready) {
-        long n = net::ReceiveSome(m_control.Get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EAGAIN) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        m_core.Touch();
-        reader.Feed(buffer, static_cast<size_t>(n));
-        while (m_open && reader.HasLine()) {
-            const std::string raw = reader.PopLine();
+    ReceiveLines(
+        m_core, m_control.Get(), m_open,
+        [](const char* data, size_t length) { return std::string(data, length); },
+        [&](const std::string& raw) {
             if (m_silent) {
                 m_core.Note(ReadCommandLine(raw, m_core.Config().strict).text);
             } else {
                 Handle(raw);
             }
-        }
-    }
+        });
 }
 
 bool FtpSession::Reply(const std::string& text) {

@@ -1,9 +1,7 @@
 #include "sim/telnet_session.h"
 
-#include <cerrno>
-
 #include "sim/command_line.h"
-#include "sim/line_reader.h"
+#include "sim/line_receiver.h"
 
 namespace sim {
 
@@ -76,28 +74,18 @@ void TelnetSession::Run() {
     if (!cfg.telnetGreeting.empty() && !m_silent) {
         Send(WithLineEnd(cfg.telnetGreeting));
     }
-    LineReader reader;
-    char buffer[4096];
-    while (m_open && m_core.WaitReadable(m_conn.Get(), -1) == UnitCore::Wait::Ready) {
-        long n = net::ReceiveSome(m_conn.Get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EAGAIN) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        m_core.Touch();
-        const std::string text = Filter(buffer, static_cast<size_t>(n));
-        if (!m_answers.empty() && cfg.telnetOptionAnswers && !m_silent) {
-            m_core.Sleep(m_answerDelayMs);
-            Send(m_answers);
-        }
-        m_answers.clear();
-        reader.Feed(text.data(), text.size());
-        while (m_open && reader.HasLine()) {
-            HandleLine(reader.PopLine());
-        }
-    }
+    ReceiveLines(
+        m_core, m_conn.Get(), m_open,
+        [&](const char* data, size_t length) {
+            std::string text = Filter(data, length);
+            if (!m_answers.empty() && cfg.telnetOptionAnswers && !m_silent) {
+                m_core.Sleep(m_answerDelayMs);
+                Send(m_answers);
+            }
+            m_answers.clear();
+            return text;
+        },
+        [&](const std::string& raw) { HandleLine(raw); });
 }
 
 std::string TelnetSession::Filter(const char* data, size_t length) {

@@ -267,21 +267,13 @@ bool Listen(const Socket& s) {
 }
 
 bool GetSockName(const Socket& s, SockAddrIn& out) {
-    sockaddr_in sin{};
-    socklen_t len = sizeof sin;
-    if (::getsockname(Fd(s), reinterpret_cast<sockaddr*>(&sin), &len) != 0)
-        return FailWithErrno(false);
-    out = FromSockaddr(sin);
-    return true;
+    return QueryEnd<sockaddr_in, sockaddr, socklen_t>(::getsockname, Fd(s), out) ||
+           FailWithErrno(false);
 }
 
 bool GetPeerName(const Socket& s, SockAddrIn& out) {
-    sockaddr_in sin{};
-    socklen_t len = sizeof sin;
-    if (::getpeername(Fd(s), reinterpret_cast<sockaddr*>(&sin), &len) != 0)
-        return FailWithErrno(false);
-    out = FromSockaddr(sin);
-    return true;
+    return QueryEnd<sockaddr_in, sockaddr, socklen_t>(::getpeername, Fd(s), out) ||
+           FailWithErrno(false);
 }
 
 Socket AcceptWithin(const Socket& listening, uint32_t timeoutMs, SockAddrIn& peer) {

@@ -136,21 +136,11 @@ bool Listen(const Socket& s) {
 }
 
 bool GetSockName(const Socket& s, SockAddrIn& out) {
-    sockaddr_in sin{};
-    int len = sizeof sin;
-    if (::getsockname(Sock(s), reinterpret_cast<sockaddr*>(&sin), &len) != 0)
-        return false;
-    out = FromSockaddr(sin);
-    return true;
+    return QueryEnd<sockaddr_in, sockaddr, int>(::getsockname, Sock(s), out);
 }
 
 bool GetPeerName(const Socket& s, SockAddrIn& out) {
-    sockaddr_in sin{};
-    int len = sizeof sin;
-    if (::getpeername(Sock(s), reinterpret_cast<sockaddr*>(&sin), &len) != 0)
-        return false;
-    out = FromSockaddr(sin);
-    return true;
+    return QueryEnd<sockaddr_in, sockaddr, int>(::getpeername, Sock(s), out);
 }
 
 Socket AcceptWithin(const Socket& listening, uint32_t timeoutMs, SockAddrIn& peer) {

@@ -38,17 +38,12 @@ class KeepaliveTest : public RunTest, public ::testing::WithParamInterface<Keepa
 
 TEST_P(KeepaliveTest, ConnectionCarriesKeepaliveOfAboutHalfAMinute) {
     const KeepaliveCase& c = GetParam();
-    m_subnet = 4;
     sim::UnitConfig config;
-    config.restartRefuseMs = 200;
     Fault held = FaultOf(Fault::Trigger::Command, c.heldCommand, Fault::Action::Delay);
     held.delayMs = 400;
     held.occurrence = c.occurrence;
     config.faults.push_back(held);
-    sim::Unit& unit = StartUnit(c.n, config);
-    if (*c.cpuFile != '\0')
-        WriteBytes(c.cpuFile, PatternBytes(500, c.n));
-    Open();
+    sim::Unit& unit = OpenOneStep(c.n, c.cpuFile, 500, config);
 
     int on = -1, idle = -1, interval = -1, count = -1;
     m_whileRunning = [&] {

@@ -3,6 +3,7 @@
 // opened headless on it as a person would start the program there, a simulated unit on
 // 127.0.0.N, and a press of Update after a loopback address has been typed.
 
+#include "files/param_file.h"
 #include "platform/file.h"
 
 #include "tests/support/link_test_support.h"
@@ -69,6 +70,23 @@ class RunTest : public LoopbackTest {
         m_dialog = std::make_unique<CUpdaterDlg>();
         m_runner = std::make_unique<headless::DialogRunner>(*m_dialog);
         return m_runner->View();
+    }
+
+    // The opening of a run that watches one step: a unit on 127.0.4.n that is back 200 ms after
+    // its restart (with `config`'s faults and version), `file` in the folder (`size` bytes of a
+    // pattern seeded by n; the parameter file asks for the default setting alone; "" for none),
+    // and the program started there.
+    sim::Unit& OpenOneStep(int n, const std::string& file, size_t size,
+                           sim::UnitConfig config = {}) {
+        m_subnet = 4;
+        config.restartRefuseMs = 200;
+        sim::Unit& unit = StartUnit(n, std::move(config));
+        if (file == kParamFileName)
+            WriteTextFile(file, "KQ-A2  Update\nA\nD\n");
+        else if (!file.empty())
+            WriteBytes(file, PatternBytes(size, n));
+        Open();
+        return unit;
     }
 
     // Types the four fields as a person would; the default 192.168.010.002 is never run.

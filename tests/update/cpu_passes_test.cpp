@@ -22,13 +22,9 @@ class CpuPassesTest : public RunTest, public ::testing::WithParamInterface<Passe
 
 TEST_P(CpuPassesTest, ProgramGoesAsOftenAsTheVersionsAsk) {
     const PassesCase& c = GetParam();
-    m_subnet = 4;
     sim::UnitConfig config;
-    config.restartRefuseMs = 200;
     config.versionText = c.versionText;
-    sim::Unit& unit = StartUnit(c.n, config);
-    WriteBytes(c.cpuFile, PatternBytes(3000, c.n));
-    Open();
+    sim::Unit& unit = OpenOneStep(c.n, c.cpuFile, 3000, config);
 
     ASSERT_EQ(RunAgainst(c.n), RunEnd::Complete) << BoxTexts();
     const auto commands = unit.Commands();

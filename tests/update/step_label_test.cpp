@@ -13,7 +13,7 @@ namespace {
 struct LabelCase {
     int n; // the unit's address 127.0.4.n
     int label;
-    const char* file;     // "" for the default-setting step
+    const char* file;     // the parameter file for the default-setting step
     const char* lastSeen; // the step's last command as the unit sees it
 };
 
@@ -25,21 +25,15 @@ class StepLabelTest : public RunTest, public ::testing::WithParamInterface<Label
 
 TEST_P(StepLabelTest, LabelHiddenByTheBlinkIsShownAgainAfterItsStep) {
     const LabelCase& c = GetParam();
-    m_subnet = 4;
     sim::UnitConfig config;
-    config.restartRefuseMs = 200;
     // The unit takes its time to write, so that the label can blink off meanwhile.
     for (const char* command : {"EXCM u_soft", "EXCM w_stupall"}) {
         Fault slow = FaultOf(Fault::Trigger::Command, command, Fault::Action::Delay);
         slow.delayMs = 600;
         config.faults.push_back(slow);
     }
-    sim::Unit& unit = StartUnit(c.n, config);
-    if (*c.file != '\0')
-        WriteBytes(c.file, PatternBytes(500, c.n));
-    else
-        WriteTextFile("KQVorlink.prm", "KQ-A2  Update\nA\nD\n");
-    auto& view = Open();
+    sim::Unit& unit = OpenOneStep(c.n, c.file, 500, config);
+    auto& view = m_runner->View();
     ASSERT_TRUE(view.Control(c.label).visible);
 
     m_whileRunning = [&] {
@@ -66,7 +60,7 @@ INSTANTIATE_TEST_SUITE_P(EveryStep, StepLabelTest,
                                            LabelCase{49, IDC_STEP10, "sc1.cst", "EXCM u_soft"},
                                            LabelCase{50, IDC_STEP11, "LOGO.bmp", "EXCM u_soft"},
                                            LabelCase{51, IDC_STEP12, "Tfpga.bin", "EXCM u_soft"},
-                                           LabelCase{52, IDC_DEFAULT_SETTING, "",
+                                           LabelCase{52, IDC_DEFAULT_SETTING, kParamFileName,
                                                      "EXCM w_stupall"}));
 
 } // namespace

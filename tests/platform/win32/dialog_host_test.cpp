@@ -8,7 +8,7 @@
 #include "platform/dialog_template.h"
 #include "platform/win32/control_kind.h"
 
-#include "tests/win32/win_test_support.h"
+#include "tests/platform/win32/win_test_support.h"
 
 #include <commctrl.h>
 

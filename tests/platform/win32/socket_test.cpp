@@ -4,7 +4,7 @@
 #include "platform/clock.h"
 #include "platform/socket.h"
 
-#include "tests/win32/win_test_support.h"
+#include "tests/platform/win32/win_test_support.h"
 
 #include <winsock2.h>
 

@@ -5,7 +5,7 @@
 
 #include "platform/process.h"
 
-#include "tests/win32/win_test_support.h"
+#include "tests/platform/win32/win_test_support.h"
 
 #include <string>
 #include <vector>

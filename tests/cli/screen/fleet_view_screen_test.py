@@ -13,7 +13,7 @@ from collections import namedtuple
 
 import pyte
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "sim"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "sim"))
 import make_sample_set  # noqa: E402
 
 ROWS, COLUMNS, UNITS = 24, 80, "127.0.22.1-127.0.22.64"

@@ -4,7 +4,7 @@
 
 #include "platform/file.h"
 
-#include "tests/win32/win_test_support.h"
+#include "tests/platform/win32/win_test_support.h"
 
 #include <algorithm>
 #include <string>
