@@ -91,9 +91,10 @@ options:
     version_added: "1.2.0"
   max_fail_percent:
     description:
-      - Before each further wave, when more than this share (0 to 100) of the units that have
-        ended so far failed, no further wave starts and the rest are C(not started) (the
-        program's default is 0).
+      - Before each further wave, when more than this share (0 to 100) of the units sent the
+        set so far failed, no further wave starts and the rest are C(not started) (the
+        program's default is 0). A unit left as it is (current) was sent nothing and counts
+        neither here nor toward a wave's size.
       - Needs O(waves); given without them the task fails before anything runs, in check
         mode too.
     type: int
