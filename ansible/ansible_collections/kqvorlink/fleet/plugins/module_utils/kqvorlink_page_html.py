@@ -39,7 +39,7 @@ white-space:nowrap;border:1px solid #888;box-sizing:border-box;padding-left:2px}
 pointer-events:none}.mark{position:absolute;top:0;bottom:0;border-left:2px dashed #36c}
 .mark.end{border-left:2px solid #c00}.mark span{font-size:.75em;background:#fff;padding:0 2px}
 .axis{display:flex;justify-content:space-between;margin-left:8em;font-size:.75em;color:#555}
-.hist td{font-size:.85em;min-width:9em;white-space:pre-line}.note{color:#555}
+.cv{content-visibility:auto}.hist td{font-size:.85em;min-width:9em;white-space:pre-line}.note{color:#555}
 """
 
 # Sorts the unit table by a column (a click on its heading; again for the other way) and
@@ -66,7 +66,7 @@ var by=-1,up=1;
  rows.sort(function(x,y){return up*x.cells[i].textContent.localeCompare(
   y.cells[i].textContent,undefined,{numeric:true})});
  rows.forEach(function(r){b.appendChild(r)})}});
-filter();
+shown.textContent=rows.length+' units';
 })();
 """
 
@@ -174,8 +174,10 @@ def unit_table(fleet):
            '<label>Result <select id="f-result"><option value="*">all</select></label>'
            '<label>Version <select id="f-version"><option value="*">all</select></label>'
            '<span id="shown"></span></form>'
+           '<section class="cv" style="contain-intrinsic-size:auto %dpx">'
            '<table id="units"><thead><tr><th>Site<th>Address<th>Model<th>Version<th>Target'
-           '<th>Last result<th>Message<th>Last updated<th>From version<th>Attempts</thead><tbody>']
+           '<th>Last result<th>Message<th>Last updated<th>From version<th>Attempts</thead><tbody>'
+           % row_heights(fleet["counts"]["units"] + 1)]
     for s in fleet["sites"]:
         name = text(s["name"])
         for u in s["units"].values():
@@ -185,8 +187,14 @@ def unit_table(fleet):
                 yes_no(u["on_target"]), result_cell(last["result"]), text(last["message"]),
                 when(clock(up["end"]) or clock(up["start"])) if up else "",
                 text(up["before"]) if up else "", "" if u["attempts"] is None else u["attempts"]))
-    out.append("</tbody></table>")
+    out.append("</tbody></table></section>")
     return "".join(out)
+
+
+def row_heights(rows):
+    """What a block of this many rows measures, about (a block out of sight is laid out only
+    once it is scrolled to, with this as its height until then)."""
+    return 22 * rows + 40
 
 
 def timeline(site):
@@ -205,8 +213,10 @@ def timeline(site):
     def pos(clock_text):
         return "%.2f%%" % (100.0 * (seconds(clock_text) - zero) / span)
 
-    out = ['<h3>%s: update of %s</h3><div class="axis"><span>%s</span><span>%s</span></div>'
-           '<div class="tl">' % (text(site["name"]), when(run["start"]), when(first), when(last))]
+    out = ['<section class="cv" style="contain-intrinsic-size:auto %dpx"><h3>%s: update of %s</h3>'
+           '<div class="axis"><span>%s</span><span>%s</span></div><div class="tl">' % (
+               row_heights(len(units) + 1), text(site["name"]), when(run["start"]), when(first),
+               when(last))]
     for address, e, start, end in units:
         word = e["result"] + ("" if (e["attempts"] or 0) < 2 else ", %d attempts" % e["attempts"])
         if start:
@@ -227,7 +237,7 @@ def timeline(site):
         out.append('<div class="mark end" style="left:%s" title="the window ended %s">'
                    '<span>window ends %s</span></div>' % (
                        pos(run["finish_by"]), when(run["finish_by"]), run["finish_by"][11:16]))
-    out.append("</div></div>")
+    out.append("</div></div></section>")
     return "".join(out)
 
 

@@ -23,7 +23,7 @@ description:
     timeline (one bar per unit from its start to its end, the result in words and colour, the
     waves' beginnings and the window's end as lines) and each unit's history across the runs.
   - Every text that came from a site host or a unit is shown as text, never as markup.
-  - Runs on the controller; use it with C(delegate_to: localhost) and C(run_once).
+  - Runs on the controller; use it with C(delegate_to=localhost) and C(run_once).
   - In check mode nothing is written.
 options:
   reports:
@@ -122,16 +122,16 @@ def write_whole(module, path, data):
         module.fail_json(msg="the page cannot be written to %s: %s" % (path, e))
 
 
+ARGUMENT_SPEC = dict(
+    reports=dict(type="path", required=True),
+    dest=dict(type="path"),
+    sites=dict(type="list", elements="str", default=[]),
+    target_version=dict(type="str"),
+)
+
+
 def main():
-    module = AnsibleModule(
-        argument_spec=dict(
-            reports=dict(type="path", required=True),
-            dest=dict(type="path"),
-            sites=dict(type="list", elements="str", default=[]),
-            target_version=dict(type="str"),
-        ),
-        supports_check_mode=True,
-    )
+    module = AnsibleModule(argument_spec=ARGUMENT_SPEC, supports_check_mode=True)
     p = module.params
     if not os.path.isdir(p["reports"]):
         module.fail_json(msg="the reports folder %s does not exist" % p["reports"])

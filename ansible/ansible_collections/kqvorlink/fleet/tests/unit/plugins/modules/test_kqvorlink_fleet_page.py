@@ -17,9 +17,11 @@ import pytest
 from ansible.module_utils import basic
 
 FLEET = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..", "..", ".."))
-sys.path[:0] = [os.path.join(FLEET, "plugins", "modules"),
-                os.path.abspath(os.path.join(FLEET, "..", "..", ".."))]
+ROOT = os.path.abspath(os.path.join(FLEET, "..", "..", "..", ".."))
+sys.path[:0] = [os.path.join(FLEET, "plugins", "modules"), os.path.join(ROOT, "ansible"),
+                os.path.join(ROOT, "tests", "sites")]
 import kqvorlink_fleet_page as mod  # noqa: E402
+from page_browser import PageBrowser  # noqa: E402
 
 OLD, NEW = "KQ-A2.01.02.45", "KQ-A2.01.02.12"
 HOSTILE = "<script>alert(1)</script>\"'&\x01\u202e<b>"
@@ -172,7 +174,11 @@ def test_a_fleet_of_4096_units_with_20_runs_each(tmp_path):
     # Processor time: the wall clock of a machine shared with builds says more about them.
     started, cpu = time.monotonic(), time.process_time()
     result = run(reports=str(tmp_path))
-    cpu = time.process_time() - cpu
-    print("4096 units, 20 runs each: %.2f s (cpu %.2f s), %d bytes" % (
-        time.monotonic() - started, cpu, result["bytes"]))
+    took, cpu = time.monotonic() - started, time.process_time() - cpu
+    with PageBrowser(str(tmp_path)) as browser:
+        shown = browser.open(result["page"])
+    assert shown, "not shown to its end"
+    print("4096 units, 20 runs each: written in %.2f s (cpu %.2f s), %d bytes; shown to its end "
+          "in %.2f s (browser cpu %.2f s)" % ((took, cpu, result["bytes"]) + shown))
     assert result["counts"]["units"] == 4096 and cpu < 5 and result["bytes"] < 8e6
+    assert shown[1] < 3

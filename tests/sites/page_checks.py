@@ -1,0 +1,95 @@
+"""Checks of the fleet page that the playbooks wrote, as Chromium shows it, against the runs kept
+on the controller: each unit's row and last result, the summary's figures, the filter by
+result. The expectations are read from the kept reports here, not from the page's code."""
+
+import glob
+import json
+import os
+
+from page_browser import PageBrowser
+
+PAGE = "fleet.html"
+
+
+def kept_runs(reports, site):
+    """The site's kept reports, oldest first (their names begin with the start)."""
+    runs = []
+    for path in sorted(glob.glob(os.path.join(reports, site, "runs", "*.json"))):
+        with open(path) as f:
+            runs.append(json.load(f))
+    return runs
+
+
+def last_entries(reports, sites):
+    """{(site, address): (kind, unit)} of each unit's latest kept report."""
+    last = {}
+    for site in sites:
+        for run in kept_runs(reports, site):
+            for unit in run["units"]:
+                last[(site, unit["address"])] = (run["report"], unit)
+    return last
+
+
+def said_result(kind, unit):
+    if kind == "check":
+        return "answered" if unit["answered"] else "no answer"
+    return unit["result"]
+
+
+class PageChecks:
+    def __init__(self, folder, reports, sites):
+        self.folder, self.reports, self.sites = folder, reports, sites
+        self.browser = None
+        self.seconds = None
+
+    def close(self):
+        if self.browser:
+            self.browser.__exit__(None, None, None)
+
+    def open(self):
+        if self.browser is None:
+            self.browser = PageBrowser(self.folder).__enter__()
+        self.seconds = self.browser.open(os.path.join(self.reports, PAGE))
+        if self.seconds:
+            print("  (the page is shown to its end in %.1f s, the browser's processor time "
+                  "%.1f s)" % self.seconds)
+        return self.seconds is not None, "the page is not shown to its end"
+
+    def runs_kept(self, count):
+        """Every site keeps this many runs."""
+        have = {s: len(kept_runs(self.reports, s)) for s in self.sites}
+        return all(n == count for n in have.values()), "kept runs %s" % have
+
+    def rows_match(self):
+        """The page's rows (site, address, last result) are the kept reports' units, and its
+        summary counts them and the units that did not answer the last time."""
+        opened = self.open()
+        if not opened[0]:
+            return opened
+        want = {key: said_result(*entry) for key, entry in
+                last_entries(self.reports, self.sites).items()}
+        rows = self.browser.unit_rows()
+        got = {(row[0], row[1]): row[5] for row in rows}
+        silent = sum(1 for kind, u in last_entries(self.reports, self.sites).values()
+                     if (kind == "check" and not u["answered"]) or
+                     (kind == "update" and u["result"] == "failed" and u["model"] is None))
+        cards = self.browser.cards()
+        want_cards = {"sites": str(len(self.sites)), "units": str(len(want)),
+                      "did not answer the last time": str(silent)}
+        return (got == want and len(rows) == len(want) and all(
+            cards.get(k) == v for k, v in want_cards.items()),
+            "rows %s, want %s; cards %s, want %s" % (sorted(got.items())[:4], sorted(
+                want.items())[:4], cards, want_cards))
+
+    def filtered(self, result):
+        """Filtered by a result, the table shows exactly the units whose last result it is."""
+        self.open()
+        self.browser.filter("result", result)
+        got = sorted((row[0], row[1]) for row in self.browser.unit_rows())
+        want = sorted(key for key, entry in last_entries(self.reports, self.sites).items()
+                      if said_result(*entry) == result)
+        return got == want and bool(want), "shown %s, want %s" % (got, want)
+
+    def screenshot(self, path):
+        self.browser.screenshot(path)
+        return os.path.getsize(path) > 10000, "%s: %d bytes" % (path, os.path.getsize(path))
