@@ -56,9 +56,16 @@ class PageChecks:
         return self.seconds is not None, "the page is not shown to its end"
 
     def runs_kept(self, count):
-        """Every site keeps this many runs."""
-        have = {s: len(kept_runs(self.reports, s)) for s in self.sites}
-        return all(n == count for n in have.values()), "kept runs %s" % have
+        """Every site keeps this many runs, the newest of them its last update or check report."""
+        have, newest = {}, []
+        for site in self.sites:
+            runs = kept_runs(self.reports, site)
+            have[site] = len(runs)
+            with open(os.path.join(self.reports, site, "%s-report.json" % (
+                    "update" if runs[-1]["report"] == "update" else "check-update"))) as f:
+                newest.append(json.load(f) == runs[-1])
+        return all(n == count for n in have.values()) and all(newest), "kept runs %s, %s" % (
+            have, newest)
 
     def rows_match(self):
         """The page's rows (site, address, last result) are the kept reports' units, and its

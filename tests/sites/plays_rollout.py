@@ -5,8 +5,8 @@ import json
 import os
 import time
 
-from rehearsal_fleet import (FIRST, LAST, LATE, LATE_SITE, PLAY_SECONDS, SWITCHED_OFF,
-                             TARGET, all_of, every)
+from rehearsal_fleet import (FIRST, KEPT_RUNS, LAST, LATE, LATE_SITE, PLAY_SECONDS,
+                             SWITCHED_OFF, TARGET, all_of, every)
 
 
 def steps(r, state):
@@ -95,7 +95,8 @@ def steps(r, state):
             ("the unit switched on during the run is updated on a further attempt", lambda: (
                 "late_on" in state and r.report(LATE_SITE)["units"][-1]["attempts"] > 1,
                 "switched on: %s" % ("late_on" in state))),
-            ("the page after the roll-out shows each unit as the reports do; its picture",
-             lambda: all_of([r.page.rows_match(), r.page.screenshot(r.screenshot)])),
+            ("the newest runs kept, the oldest gone; the page shows each unit as they do",
+             lambda: all_of([r.page.runs_kept(KEPT_RUNS), r.page.rows_match(),
+                             r.page.screenshot(r.screenshot)])),
         ]),
     ]

@@ -3,8 +3,9 @@
 
 Three sites (see site_hosts.py), each with units 127.0.0.10-127.0.0.25; site3 has a unit of the
 other model (127.0.0.25) and one that refuses the logo (127.0.0.17). The controller runs the
-collection's playbooks, and after each the checks of that step look at what the units stored,
-at the reports and logs the controller got back and at Ansible's recap. Ends with
+collection's playbooks (plays_first.py, then plays_rollout.py), and after each the checks of
+that step look at what the units stored, at the reports and logs the controller got back, at
+Ansible's recap and at the fleet page in a browser (page_checks.py). Ends with
 'N passed, M failed'.
 
     tests/sites/rehearsal.py --deb build/native/kqvorlink_2.0.0.0_amd64.deb --kqunit build/native/kqunit
@@ -26,8 +27,8 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from rehearsal_fleet import (FIRST, LAST, PLAY_SECONDS, ROOT, SCALE, SCENARIO,  # noqa: E402
-                             SET_COMPONENTS, SITES, TARGET)
+from rehearsal_fleet import (FIRST, KEPT_RUNS, LAST, PLAY_SECONDS, ROOT, SCALE,  # noqa: E402
+                             SCENARIO, SET_COMPONENTS, SITES, TARGET)
 sys.path.insert(0, os.path.join(ROOT, "sim"))
 
 import make_sample_set  # noqa: E402
@@ -47,7 +48,7 @@ class Rehearsal:
         for n in range(3):
             self.sites.add((FIRST, LAST), SCENARIO if n == 2 else "")
         self.group_vars = {"kqvorlink_deb": os.path.abspath(args.deb), "kqvorlink_set": self.set,
-                           "kqvorlink_reports": self.reports}
+                           "kqvorlink_reports": self.reports, "kqvorlink_kept_runs": KEPT_RUNS}
         self.inventory = self.sites.write_inventory(
             os.path.join(folder, "inventory.json"), self.group_vars, lambda s: ["%s-%s" % (FIRST, LAST)])
         self.play = {}

@@ -18,6 +18,7 @@ TARGET, SCALE = "KQ-A2.01.02.12", 0.25  # what the units report after the CPU pr
 LATE, LATE_SITE = "127.0.29.10", "site2"  # switched on only once the run has tried it
 
 SITES = ("site1", "site2", "site3")
+KEPT_RUNS = 8  # each site has run 10 or 11 times by the end
 
 
 def every(value):

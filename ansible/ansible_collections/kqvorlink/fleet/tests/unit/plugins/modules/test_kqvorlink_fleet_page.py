@@ -24,7 +24,8 @@ import kqvorlink_fleet_page as mod  # noqa: E402
 from page_browser import PageBrowser  # noqa: E402
 
 OLD, NEW = "KQ-A2.01.02.45", "KQ-A2.01.02.12"
-HOSTILE = "<script>alert(1)</script>\"'&\x01\u202e<b>"
+MARKUP = "<script>alert(1)</script>\"'&<b>"
+HOSTILE = MARKUP + "\x01\u202e"
 
 
 def unit(address, result="complete", before=OLD, after=NEW, message="Update Complete.",
@@ -78,6 +79,7 @@ class Tables(HTMLParser):
     def __init__(self, page):
         HTMLParser.__init__(self, convert_charrefs=True)
         self.tables, self.table, self.cell, self.scripts = {}, None, None, 0
+        self.page = page
         self.feed(page)
 
     def handle_starttag(self, tag, attrs):
@@ -115,10 +117,12 @@ def test_versions_history_and_notes_from_both_schemas(tmp_path):
     keep(tmp_path, "s1", report("update", "2026-12-05T10:00:00", [unit(a), unit(b)], schema=1))
     keep(tmp_path, "s1", report("check", "2026-12-06T10:00:00", [checked(a, NEW), checked(
         b, answered=False)]))
-    keep(tmp_path, "s1", report("update", "2026-12-07T10:00:00", [
+    last = report("update", "2026-12-07T10:00:00", [
         unit(a, "current", NEW, None, "Up to date."), unit(b, "failed", None, None, "No answer.",
                                                            attempts=3, model=None),
-        unit(c, before="KQ-A2.01.02.01", attempts=2)], end=None))
+        unit(c, before="KQ-A2.01.02.01", start="2026-12-07T19:30:09", end="2026-12-07T19:31:05",
+             attempts=2)], end=None)
+    keep(tmp_path, "s1", dict(last, finish_by="2026-12-07T19:40:00+01:00"))
     (tmp_path / "s2" / "runs").mkdir(parents=True)
     (tmp_path / "s2" / "runs" / "2026-12-07T100000-update.json").write_text("{")
     result, tables = page_of(tmp_path, sites=["s0", "s1"])
@@ -129,8 +133,11 @@ def test_versions_history_and_notes_from_both_schemas(tmp_path):
                     "1"],
         # a complete schema-1 update that was not asked again: its version is not known
         ("s1", b): ["KQ-A2", "", "", "failed", "No answer.", "2026-12-07 19:30:09", OLD, "3"],
-        ("s1", c): ["KQ-A2", NEW, "yes", "complete", "Update Complete.", "2026-12-07 19:30:09",
+        ("s1", c): ["KQ-A2", NEW, "yes", "complete", "Update Complete.", "2026-12-07 19:31:05",
                     "KQ-A2.01.02.01", "2"]}
+    # the timeline: c began a wave as a and b ended; the window's end; b's attempts
+    assert all(t in tables.page for t in ('title="wave 2 began 19:30:09', "window ends 19:40<",
+                                          ">failed, 3 attempts<"))
     sites = {r[0]: r[1:] for r in tables.tables["sites"][1:]}
     assert sites["s0"][0] == "0" and "no report yet" in sites["s0"][-1]
     assert sites["s1"][:6] == ["3", NEW, "2", "1", "2026-12-06 10:00:00", "2026-12-07 10:00:00"]
@@ -144,12 +151,12 @@ def test_versions_history_and_notes_from_both_schemas(tmp_path):
 
 def test_hostile_texts_are_shown_as_text(tmp_path):
     keep(tmp_path, HOSTILE.replace("/", ""), report("update", "2026-12-07T10:00:00", [
-        unit("127.0.0.10", "failed", HOSTILE, HOSTILE, HOSTILE, model=HOSTILE)], target=HOSTILE))
+        unit("127.0.0.10", "failed", HOSTILE, HOSTILE, HOSTILE, model=MARKUP)], target=HOSTILE))
     keep(tmp_path, "s", report("check", "2026-12-07T10:00:00", [checked("127.0.0.10", HOSTILE)]))
     result, tables = page_of(tmp_path)
     shown = HOSTILE.replace("\x01", "\\x01").replace("\u202e", "\\u202E")
     units = rows(tables, "units")
-    assert units[(shown.replace("/", ""), "127.0.0.10")][:5] == [shown, shown, "yes", "failed",
+    assert units[(shown.replace("/", ""), "127.0.0.10")][:5] == [MARKUP, shown, "yes", "failed",
                                                                  shown]
     assert units[("s", "127.0.0.10")][1] == shown and tables.scripts == 1
 
