@@ -70,6 +70,17 @@ def unit_done(unit):
     return isinstance(unit, dict) and unit.get("result") in DONE_RESULTS
 
 
+def unit_sent_components(unit):
+    """Whether an update report's unit was sent any component: the number of uploads it
+    acknowledged (components_acknowledged) when the report gives it, else, for reports
+    written before, whether it lists components or completed."""
+    acknowledged = unit.get("components_acknowledged") if isinstance(unit, dict) else None
+    if isinstance(acknowledged, int) and not isinstance(acknowledged, bool):
+        return acknowledged > 0
+    return isinstance(unit, dict) and (bool(unit.get("components")) or unit.get("result") ==
+                                       "complete")
+
+
 def report_bytes(text):
     """The bytes a report's text stands for: each \\xHH is the byte HH (a unit's byte that is
     not UTF-8, or \\x5C for a backslash the unit sent before an x), everything else its UTF-8.

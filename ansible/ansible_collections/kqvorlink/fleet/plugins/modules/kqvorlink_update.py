@@ -28,6 +28,10 @@ description:
     refused command line).
   - The site's last update report stays as it is until a new run has passed the program's
     checks and started; a refused run or a program that cannot start leaves it untouched.
+  - The task is C(changed) when any unit was sent any component (the report's
+    C(components_acknowledged); for reports without it, a unit that lists components or
+    completed), also when the unit failed afterwards. In check mode it is C(changed) when
+    RV(would_update) names a unit.
 options:
   units:
     description:
@@ -58,6 +62,10 @@ options:
     description:
       - A unit that already reports this version text is left alone and reported as
         C(current).
+      - Versions are compared as the program compares them, byte for byte without trailing
+        blanks (spaces, tabs, line ends); of the report's text the bytes it stands for (a
+        C(\xHH) written for a byte that is not UTF-8, or C(\x5C) for a backslash before an
+        x, is that byte), of this text its UTF-8 bytes.
       - In check mode such a unit is not counted as one that would change.
     type: str
   target_version:
@@ -76,6 +84,8 @@ options:
       - Start the units in waves of these cumulative sizes, counts or shares of the units in
         the order given, for instance C(1,10%,100%) for a canary unit, then a tenth, then the
         rest. A wave starts only when every unit of the wave before has ended.
+      - After rounding, a size smaller than one before it is raised to it, so one list fits
+        sites of any size; only a list that is not of that form is refused (in check mode too).
       - Waves split the units of this one site; Ansible's C(serial) splits the sites.
     type: str
     version_added: "1.2.0"
@@ -84,13 +94,22 @@ options:
       - Before each further wave, when more than this share (0 to 100) of the units that have
         ended so far failed, no further wave starts and the rest are C(not started) (the
         program's default is 0).
+      - Needs O(waves); given without them the task fails before anything runs, in check
+        mode too.
     type: int
     version_added: "1.2.0"
   finish_by:
     description:
-      - The end of the maintenance window, C(HH:MM) in the site host's local time (its next
-        occurrence) or an ISO 8601 date and time. A unit is started only when its expected
-        run ends before it; running units are never stopped.
+      - The end of the maintenance window, C(HH:MM) in the site host's local time (its
+        nearest occurrence, before or after now; of two twelve hours away, the later one) or
+        an ISO 8601 date and time C(YYYY-MM-DDTHH:MM[:SS]), local or with C(Z) or an offset
+        C(+HH:MM). A unit is started only when its expected run ends before it; running units
+        are never stopped.
+      - A window that has already closed starts no unit (every unit is C(not started)). In
+        check mode such a window, and one not of these forms, fails the task, as the update
+        would.
+      - The site role hands every site the same date and time with its offset, fixed on the
+        controller when the playbook run began.
     type: str
     version_added: "1.2.0"
   retry_unanswered:
@@ -138,7 +157,9 @@ options:
       - That wait is every wait of a run at its bound (a component's write is answered within
         10 minutes, the unit is back 1 minute after its CPU program, every other reply comes
         within 1 minute, a connection attempt takes 20 s), 13005 s for the log-ins, two CPU
-        program passes, eleven component writes and the default setting, plus 1080 s for each
+        program passes, eleven component writes and the default setting, 914 s for the look
+        at the version after the update (ten connection attempts 6 s apart), 680 s for the
+        look before it when O(skip_version) or O(target_version) is given, and 1080 s for each
         file in O(set_dir).
     type: int
     default: 3600
@@ -189,7 +210,8 @@ EXAMPLES = r"""
     report: /var/lib/kqvorlink/reports/update-report.json
     target_version: KQ-A2.01.02.12
     waves: "1,100%"
-    finish_by: "06:00"
+    max_fail_percent: 0
+    finish_by: "2026-12-08T06:00:00+01:00"
     retry_unanswered: 3
     retry_delay: 60
 """
@@ -276,14 +298,16 @@ cmd:
   elements: str
 """
 
-import json
 import os
 import signal
 import subprocess
+import time
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.kqvorlink.fleet.plugins.module_utils.kqvorlink_reports import (
-    REPORT_SCHEMAS, read_report, unit_done, version_given, version_in_report)
+    read_report, unit_done, unit_sent_components, version_given, version_in_report)
+from ansible_collections.kqvorlink.fleet.plugins.module_utils.kqvorlink_rollout import (
+    finish_by_moment, local_iso, waves_problem)
 
 
 ARGUMENT_SPEC = dict(
@@ -322,15 +346,25 @@ _CPU_PASS = (_CONNECT + _EXCHANGE + _REPLY + _QUIET + _RESTART  # telnet, u_soft
 _COMPONENT = _EXCHANGE + _REPLY + _WRITE  # selector, then u_soft and its written answer
 _PER_FILE = 2 * _EXCHANGE + 4 * _REPLY + _WRITE  # PORT, TYPE, STOR, data link, send, stored
 _FIXED = 1 + _CONNECT + _LOG_IN + 2 * _CPU_PASS + 11 * _COMPONENT + _REPLY + _WRITE + _EXCHANGE
+# A look as `check` takes it: the greeting, USER, PASS, the two identity commands and QUIT.
+_LOOK = _REPLY + 5 * _EXCHANGE
+# Before the update, with a version to leave alone: one connection attempt and a look.
+_LOOK_BEFORE = _CONNECT + _LOOK
+# After it (with a target version, and always after a CPU program, so always counted): up to
+# ten connection attempts with the restart pause between them, and a look.
+_PAUSE = 6
+_LOOK_AFTER = 10 * _CONNECT + 9 * _PAUSE + _LOOK
 
 
-def longest_unit_run(set_dir):
-    """Seconds a unit's run may take with this set when every wait runs to its bound."""
+def longest_unit_run(params):
+    """Seconds a unit's run may take with these options when every wait runs to its bound."""
+    set_dir = params["set_dir"]
     try:
         files = [n for n in os.listdir(set_dir) if os.path.isfile(os.path.join(set_dir, n))]
     except OSError:
         files = []
-    return _FIXED + _PER_FILE * len(files)
+    looks_first = params["skip_version"] is not None or params["target_version"] is not None
+    return _FIXED + _LOOK_AFTER + _LOOK_BEFORE * looks_first + _PER_FILE * len(files)
 
 
 def units_to_retry(module, retry_from):
@@ -399,7 +433,7 @@ def run_program(module, cmd):
         status = proc.wait(module.params["timeout"])
     except subprocess.TimeoutExpired:
         proc.send_signal(signal.SIGTERM)
-        grace = longest_unit_run(module.params["set_dir"])
+        grace = longest_unit_run(module.params)
         stopped = "the time limit of %d s ran out; kqvorlink-cli was stopped with SIGTERM" % (
             module.params["timeout"])
         try:
@@ -438,7 +472,7 @@ def judge_update(report, result, module):
         not_complete=[u["address"] for u in bad],
         version_mismatch=[u["address"] for u in other],
         kept_logs=[u["log"] for u in units if u.get("log_kept") and isinstance(u.get("log"), str)],
-        changed=any(u.get("result") == "complete" for u in units),
+        changed=any(unit_sent_components(u) for u in units),
     )
     problems = ["%d unit(s) do not run %s after the update: %s" % (len(other), report[
         "target_version"], named(
@@ -507,6 +541,28 @@ def finish(module, cmd, report_path, before):
     module.exit_json(**result)
 
 
+def rollout_problem(params, check):
+    """What the program would refuse in the roll-out options, or None. The program judges an
+    update itself; a check, which does not use them, judges them here."""
+    if params["max_fail_percent"] is not None and not params["waves"]:
+        return "max_fail_percent must be given with waves: the budget is applied between waves"
+    if not check:
+        return None
+    if params["waves"] is not None and waves_problem(params["waves"]):
+        return "waves: " + waves_problem(params["waves"])
+    if params["finish_by"] is None:
+        return None
+    now = time.time()
+    end, why = finish_by_moment(params["finish_by"], now)
+    if why:
+        return "finish_by: " + why
+    if end <= now:
+        return ("finish_by: the window closed at %s; an update now would start no unit (give an "
+                "ISO 8601 date and time, such as %s, to mean a later day's)" % (
+                    local_iso(end), local_iso(end + 86400)[:16]))
+    return None
+
+
 def main():
     module = AnsibleModule(
         argument_spec=ARGUMENT_SPEC,
@@ -518,6 +574,9 @@ def main():
         if p[name] is not None and (p[name] < low or (high is not None and p[name] > high)):
             module.fail_json(msg="%s must be %s, not %d" % (
                 name, "%d to %d" % (low, high) if high else "%d or more" % low, p[name]))
+    refused = rollout_problem(p, module.check_mode)
+    if refused:
+        module.fail_json(msg=refused)
     program = find_program(module)
     units = list(p["units"] or [])
     if p["retry_from"]:

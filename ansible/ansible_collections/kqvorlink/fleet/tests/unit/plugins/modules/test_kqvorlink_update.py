@@ -24,7 +24,10 @@ BUILD = os.environ.get("KQ_BUILD", os.path.join(ROOT, "build", "native"))
 CLI = os.path.join(BUILD, "kqvorlink-cli")
 UNITS = ["127.0.26.%d" % n for n in range(10, 14)]
 CLEAN, REFUSING, OTHER, SILENT = UNITS[:2], UNITS[2], UNITS[3], "127.0.26.20"
-SCENARIO = '[%s]\ncommand "EXCM k_Lg" reply "550 Selector refused." always\n[%s]\nmodel KQ-B2\n'
+# The refusing unit's version ends in a backslash and an x, which its report escapes.
+ESCAPED = "KQ-A2.01.02.45\\x41"
+SCENARIO = ('[%s]\ncommand "EXCM k_Lg" reply "550 Selector refused." always\nversion "%s"\n'
+            '[%s]\nmodel KQ-B2\n')
 GRACE = 5  # the program's own bound after SIGTERM, shortened
 BEFORE, AFTER = "KQ-A2.01.02.45", "KQ-A2.01.02.50"  # the units' version; one they never reach
 
@@ -33,6 +36,16 @@ sys.path[:0] = [os.path.join(FLEET, "plugins", "modules"), os.path.join(ROOT, "s
                 os.path.join(ROOT, "ansible")]
 import kqvorlink_update as mod  # noqa: E402
 import make_sample_set  # noqa: E402
+import yaml  # noqa: E402
+from ansible_collections.kqvorlink.fleet.plugins.filter.finish_by_at import (  # noqa: E402
+    finish_by_at)
+from ansible_collections.kqvorlink.fleet.plugins.module_utils.kqvorlink_reports import (  # noqa
+    REPORT_SCHEMAS)
+
+# Clock times are local: the site host's for the program and the module, the controller's for
+# the role. Neither is taken for UTC.
+os.environ["TZ"] = "Europe/Berlin"
+time.tzset()
 
 
 def run(tmp_path, check=False, **args):
@@ -41,7 +54,7 @@ def run(tmp_path, check=False, **args):
     basic._ANSIBLE_ARGS = json.dumps({"ANSIBLE_MODULE_ARGS": args}).encode()
     out, started = io.StringIO(), time.monotonic()
     with contextlib.redirect_stdout(out), pytest.raises(SystemExit), \
-            mock.patch.object(mod, "longest_unit_run", lambda set_dir: GRACE):
+            mock.patch.object(mod, "longest_unit_run", lambda params: GRACE):
         mod.main()
     return dict(dict(failed=False, msg=""), seconds=time.monotonic() - started,
                 **json.loads(out.getvalue()))
@@ -51,7 +64,7 @@ def run(tmp_path, check=False, **args):
 def site(tmp_path_factory):
     folder = tmp_path_factory.mktemp("site")
     make_sample_set.make_set(str(folder / "set"), only={"web0", "logo"})
-    (folder / "scenario").write_text(SCENARIO % (REFUSING, OTHER))
+    (folder / "scenario").write_text(SCENARIO % (REFUSING, ESCAPED.replace("\\", "\\\\"), OTHER))
     units = subprocess.Popen([os.path.join(BUILD, "kqunit"), "--address", "%s-%s" % (
         UNITS[0], UNITS[-1]), "--store", str(folder / "store"), "--scenario",
         str(folder / "scenario")], stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
@@ -75,7 +88,8 @@ def update(tmp_path, site, **args):
      dict(failed=True, not_complete=[REFUSING, CLEAN[0]]), ["not started"]),
     (dict(units=UNITS, jobs=1, timeout=1), dict(failed=True),
      ["time limit of 1 s ran out", "SIGTERM", "not started"]),
-    (dict(units=CLEAN, target_version=AFTER), dict(failed=True, version_mismatch=CLEAN),
+    (dict(units=CLEAN, target_version=AFTER), dict(failed=True, changed=True,
+                                                   version_mismatch=CLEAN),
      ["2 unit(s) do not run %s after the update: %s: %s" % (AFTER, CLEAN[0], BEFORE)]),
     (dict(units=CLEAN, target_version=BEFORE), dict(failed=False, changed=False,
                                                     version_mismatch=[]), []),
@@ -87,9 +101,11 @@ def update(tmp_path, site, **args):
         time.time() + 25))), dict(not_complete=CLEAN), ["would end after"]),  # 31 s a unit
     (dict(units=[SILENT], retry_unanswered=1, retry_delay=1, timeout=20),
      dict(failed=True, attempts=[2]), [SILENT + ": failed"]),
+    (dict(units=[REFUSING, CLEAN[0]], skip_version=ESCAPED + " \t", check=True),
+     dict(failed=False, would_update=[CLEAN[0]]), []),
 ], ids=["clean units", "refused logo, other model", "stop after failure", "time limit",
         "target not reached", "target held already", "canary wave", "wave within budget",
-        "window too short", "unanswered tried again"])
+        "window too short", "unanswered tried again", "version as the unit sent it"])
 def test_update_of_real_units(tmp_path, site, args, want, said):
     result = update(tmp_path, site, **{k: v() if callable(v) else v for k, v in args.items()})
     result["attempts"] = [u.get("attempts") for u in result.get("units", [])]
@@ -116,7 +132,7 @@ def test_retry_from_the_report_itself_and_check_of_both(tmp_path, site):
 def made(kind="update", results=("complete",), end="2026-12-08T01:00:00", after=None, **top):
     units = [dict(address="127.0.26.%d" % (30 + i), result=r, answered=r == "complete",
                   model_matches=True, message=r, version_after=after) for i, r in enumerate(results)]
-    summary = {k: 0 for k in mod.REPORT_SCHEMAS[(kind, 1)]}
+    summary = {k: 0 for k in REPORT_SCHEMAS[(kind, 1)]}
     return dict(dict(schema=1, report=kind, start=end, end=end, summary=summary, units=units),
                 **top)
 
@@ -148,6 +164,14 @@ FAILURES = [
     ("jobs 257", CP, made(), "jobs must be 1 to 256", dict(jobs=257)),
     ("stop after 0", CP, made(), "stop_after_failures must be 1 or", dict(stop_after_failures=0)),
     ("timeout 0", CP, made(), "timeout must be 1 or more", dict(timeout=0)),
+    ("budget without waves", CP, made(), "max_fail_percent must .* waves",
+     dict(max_fail_percent=10)),
+    ("waves malformed in check", CP, made("check"), "waves: '1,,100%': each size",
+     dict(CHECK, waves="1,,100%")),
+    ("window malformed in check", CP, made("check"), "finish_by: '2026-02-30T06:00Z': give",
+     dict(CHECK, finish_by="2026-02-30T06:00Z")),
+    ("window closed in check", CP, made("check"), "closed at 20.*T.*[+-]0[12]:00;",
+     dict(CHECK, finish_by=lambda: time.strftime("%H:%M", time.localtime(time.time() - 300)))),
 ]
 
 
@@ -163,10 +187,45 @@ def test_failures_name_their_cause_and_keep_the_last_report(tmp_path, site, cli,
         (tmp_path / name).chmod(0o755)
     old, kept = str(tmp_path / "r.json"), mod.identity(str(tmp_path / "r.json"))
     program = str(tmp_path / ("stub" if " " in cli else cli))
-    result = run(tmp_path, cli=program, set_dir=site, report=old,
-                 **dict(dict(units=[SILENT], timeout=1), **args))
+    result = run(tmp_path, cli=program, set_dir=site, report=old, **dict(dict(
+        units=[SILENT], timeout=1), **{k: v() if callable(v) else v for k, v in args.items()}))
     assert result["failed"] and re.search(said, result["msg"]), result["msg"]
     # SIGKILL comes only once the program's own bound after SIGTERM has run out.
     assert ("killed" in result["msg"]) == (result["seconds"] > 1 + GRACE)
     # Only a run that started replaces the last report; a check never does.
     assert (mod.identity(old) == kept) == ("check" in args or "cp " not in cli or "must" in said)
+
+
+@pytest.mark.parametrize("unit, sent", [
+    (dict(result="failed", components=[], components_acknowledged=1), True),
+    (dict(result="complete", components=[], components_acknowledged=0), False),
+], ids=["acknowledged before failing", "complete with nothing sent"])
+def test_changed_when_a_unit_acknowledged_a_component(unit, sent):
+    result = {}
+    mod.judge_update(dict(made(schema=2), units=[dict(unit, address="127.0.26.30")]), result, None)
+    assert result["changed"] is sent
+
+
+def test_grace_before_sigkill_is_the_documented_bound(tmp_path):
+    doc = " ".join(yaml.safe_load(mod.DOCUMENTATION)["options"]["timeout"]["description"])
+    fixed, after, before, per_file = (int(n) for n in re.findall(r"(\d+) s for", doc))
+    for name in ("a", "b", "c"):
+        (tmp_path / name).write_text(name)
+    for versions, files in ((dict(), 0), (dict(skip_version="x"), 3), (dict(target_version=""), 3)):
+        params = dict(dict(skip_version=None, target_version=None), **versions)
+        params["set_dir"] = str(tmp_path) if files else str(tmp_path / "none")
+        assert mod.longest_unit_run(params) == fixed + after + before * bool(versions) + \
+            per_file * files, versions
+
+
+# The run began at 09:45 in Berlin (08:45Z); a clock time is its nearest occurrence.
+@pytest.mark.parametrize("began, given, at", [
+    ("2026-12-08T08:45:00Z", "09:40", "2026-12-08T09:40:00+01:00"),
+    ("2026-12-08T08:45:00Z", "21:45", "2026-12-08T21:45:00+01:00"),
+    ("2026-12-08T08:45:00Z", "21:46", "2026-12-07T21:46:00+01:00"),
+    ("2026-03-29T00:30:00Z", "12:00", "2026-03-29T12:00:00+02:00"),
+    ("2026-12-08T08:45:00Z", "2026-12-24T06:00", "2026-12-24T06:00"),
+], ids=["closed five minutes ago", "twelve hours either way", "yesterday's is nearer",
+        "offset of that day", "date and time as given"])
+def test_role_resolves_a_clock_time_once(began, given, at):
+    assert finish_by_at(given, began) == at
