@@ -68,8 +68,8 @@ def update_entry(unit):
     attempts = count(unit.get("attempts"))
     return dict(result=result, model=model, before=before, after=after, read=read,
                 message=text_or_none(unit.get("message")),
-                # a unit that never told its model did not answer
-                no_answer=result in ("failed", "waiting") and model is None,
+                # an update report does not say whether a unit answered; a check does
+                no_answer=None,
                 # checked (clock) only where they are shown: most are never
                 start=unit.get("start"), end=unit.get("end"),
                 attempts=attempts, updated=result == "complete", done=unit_done(unit))
@@ -152,9 +152,10 @@ def settle_unit(unit, wanted):
             updated = entry
     last = unit["history"][-1]
     last_update = [e for e in unit["history"] if e["attempts"] is not None]
+    checked = [e for e in unit["history"] if e["no_answer"] is not None]
     unit.update(model=model, version=version, last=last, updated=updated,
                 attempts=last_update[-1]["attempts"] if last_update else None,
-                no_answer=last["no_answer"],
+                no_answer=checked[-1]["no_answer"] if checked else False,
                 on_target=None if wanted is None or version is None
                 else version_in_report(version) == wanted)
 

@@ -113,15 +113,16 @@ def rows(tables, name):
 
 
 def test_versions_history_and_notes_from_both_schemas(tmp_path):
-    a, b, c = "127.0.0.10", "127.0.0.11", "127.0.0.12"
+    a, b, c, d = "127.0.0.10", "127.0.0.11", "127.0.0.12", "127.0.0.13"
     keep(tmp_path, "s1", report("update", "2026-12-05T10:00:00", [unit(a), unit(b)], schema=1))
     keep(tmp_path, "s1", report("check", "2026-12-06T10:00:00", [checked(a, NEW), checked(
-        b, answered=False)]))
+        b, answered=False), checked(d)]))
     last = report("update", "2026-12-07T10:00:00", [
         unit(a, "current", NEW, None, "Up to date."), unit(b, "failed", None, None, "No answer.",
                                                            attempts=3, model=None),
         unit(c, before="KQ-A2.01.02.01", start="2026-12-07T19:30:09", end="2026-12-07T19:31:05",
-             attempts=2)], end=None)
+             attempts=2), unit(d, "failed", None, None, "Error : Device Type Wrong.", model=None)],
+        end=None)
     keep(tmp_path, "s1", dict(last, finish_by="2026-12-07T19:40:00+01:00"))
     (tmp_path / "s2" / "runs").mkdir(parents=True)
     (tmp_path / "s2" / "runs" / "2026-12-07T100000-update.json").write_text("{")
@@ -134,15 +135,17 @@ def test_versions_history_and_notes_from_both_schemas(tmp_path):
         # a complete schema-1 update that was not asked again: its version is not known
         ("s1", b): ["KQ-A2", "", "", "failed", "No answer.", "2026-12-07 19:30:09", OLD, "3"],
         ("s1", c): ["KQ-A2", NEW, "yes", "complete", "Update Complete.", "2026-12-07 19:31:05",
-                    "KQ-A2.01.02.01", "2"]}
+                    "KQ-A2.01.02.01", "2"],
+        # answered its check, then failed before it told its model: not one that did not answer
+        ("s1", d): ["KQ-A2", OLD, "no", "failed", "Error : Device Type Wrong.", "", "", "1"]}
     # the timeline: c began a wave as a and b ended; the window's end; b's attempts
     assert all(t in tables.page for t in ('title="wave 2 began 19:30:09', "window ends 19:40<",
                                           ">failed, 3 attempts<"))
     sites = {r[0]: r[1:] for r in tables.tables["sites"][1:]}
     assert sites["s0"][0] == "0" and "no report yet" in sites["s0"][-1]
-    assert sites["s1"][:6] == ["3", NEW, "2", "1", "2026-12-06 10:00:00", "2026-12-07 10:00:00"]
+    assert sites["s1"][:6] == ["4", NEW, "2", "1", "2026-12-06 10:00:00", "2026-12-07 10:00:00"]
     assert "did not end" in sites["s1"][-1] and "cannot be read" in sites["s2"][-1]
-    assert result["counts"] == dict(sites=3, units=3, on_target=2, no_answer=1)
+    assert result["counts"] == dict(sites=3, units=4, on_target=2, no_answer=1)
     history = {r[0]: r[1:] for r in tables.tables[4][1:]}  # s1's, newest run first
     assert history[b] == ["failed\n\nNo answer.", "no answer\n\nNo answer.",
                           "complete\n%s\nUpdate Complete." % OLD] and history[c][1:] == ["", ""]
