@@ -3,7 +3,7 @@ chromium, chromium-driver and python3-selenium).
 
     with PageBrowser(folder) as browser:
         browser.open(path)
-        browser.unit_rows()  # [[site, address, ...], ...] as the browser shows them
+        browser.table("units")  # [[heading...], [site, address, ...], ...] as it is shown
 
 Chromium runs as root here, so without its sandbox, and with a profile folder of its own in
 `folder`; it is told to make no request of its own (updates, sync, QUIC), and the page it
@@ -20,11 +20,9 @@ from selenium.webdriver.support.ui import Select
 ARGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
         "--disable-background-networking", "--disable-component-update", "--disable-sync",
         "--disable-dev-shm-usage", "--window-size=1280,1000"]
-# Each row of the unit table as the texts of its cells (only rows that are shown).
-ROWS = """return [].slice.call(document.querySelectorAll('#units tbody tr'))
-  .filter(function(r){return !r.hidden})
+# The rows of a table that are shown, each as the texts of its cells.
+ROWS = """return [].slice.call(arguments[0].rows).filter(function(r){return !r.hidden})
   .map(function(r){return [].map.call(r.cells,function(c){return c.textContent})})"""
-
 # Scrolls to the end and, once the next frame is laid out and painted, tells whether the
 # window still shows the page's end.
 END = """var done=arguments[0],e=document.documentElement;window.scrollTo(0,e.scrollHeight);
@@ -88,8 +86,11 @@ class PageBrowser:
         seconds, cpu = time.monotonic() - started, self.cpu() - cpu
         return (seconds, cpu) if at_end else None
 
-    def unit_rows(self):
-        return self.driver.execute_script(ROWS)
+    def table(self, table):
+        """A table's shown rows (heading too) as texts: `table` is an element or an id."""
+        if isinstance(table, str):
+            table = self.driver.find_element("id", table)
+        return self.driver.execute_script(ROWS, table)
 
     def cards(self):
         """The summary's figures: {label: number text}."""
@@ -100,10 +101,6 @@ class PageBrowser:
     def filter(self, name, value):
         """Chooses a value in the filter `name` (site, result, version)."""
         Select(self.driver.find_element("id", "f-" + name)).select_by_value(value)
-
-    def sort_by(self, column):
-        self.driver.execute_script(
-            "document.querySelectorAll('#units thead th')[arguments[0]].click()", column)
 
     def screenshot(self, path, top_of="summary"):
         """A picture of the page from the element `top_of` down, as far as the window shows."""

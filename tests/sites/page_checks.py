@@ -40,7 +40,6 @@ class PageChecks:
     def __init__(self, folder, reports, sites):
         self.folder, self.reports, self.sites = folder, reports, sites
         self.browser = None
-        self.seconds = None
 
     def close(self):
         if self.browser:
@@ -49,11 +48,11 @@ class PageChecks:
     def open(self):
         if self.browser is None:
             self.browser = PageBrowser(self.folder).__enter__()
-        self.seconds = self.browser.open(os.path.join(self.reports, PAGE))
-        if self.seconds:
+        seconds = self.browser.open(os.path.join(self.reports, PAGE))
+        if seconds:
             print("  (the page is shown to its end in %.1f s, the browser's processor time "
-                  "%.1f s)" % self.seconds)
-        return self.seconds is not None, "the page is not shown to its end"
+                  "%.1f s)" % seconds)
+        return seconds is not None, "the page is not shown to its end"
 
     def runs_kept(self, count):
         """Every site keeps this many runs, the newest of them its last update or check report."""
@@ -75,7 +74,7 @@ class PageChecks:
             return opened
         want = {key: said_result(*entry) for key, entry in
                 last_entries(self.reports, self.sites).items()}
-        rows = self.browser.unit_rows()
+        rows = self.browser.table("units")[1:]
         got = {(row[0], row[1]): row[5] for row in rows}
         silent = sum(1 for _k, u in last_entries(self.reports, self.sites, ["check"]).values()
                      if not u["answered"])
@@ -91,7 +90,7 @@ class PageChecks:
         """Filtered by a result, the table shows exactly the units whose last result it is."""
         self.open()
         self.browser.filter("result", result)
-        got = sorted((row[0], row[1]) for row in self.browser.unit_rows())
+        got = sorted((row[0], row[1]) for row in self.browser.table("units")[1:])
         want = sorted(key for key, entry in last_entries(self.reports, self.sites).items()
                       if said_result(*entry) == result)
         return got == want and bool(want), "shown %s, want %s" % (got, want)

@@ -11,7 +11,6 @@ import json
 import os
 import sys
 import time
-from html.parser import HTMLParser
 
 import pytest
 from ansible.module_utils import basic
@@ -73,46 +72,27 @@ def run(check=False, **args):
     return json.loads(out.getvalue())
 
 
-class Tables(HTMLParser):
-    """The page's tables as the texts of their cells: {table id: [[cell, ...], ...]}."""
-
-    def __init__(self, page):
-        HTMLParser.__init__(self, convert_charrefs=True)
-        self.tables, self.table, self.cell, self.scripts = {}, None, None, 0
-        self.page = page
-        self.feed(page)
-
-    def handle_starttag(self, tag, attrs):
-        self.scripts += tag == "script"
-        if tag == "table":
-            self.table = self.tables.setdefault(dict(attrs).get("id") or len(self.tables), [])
-        elif tag == "tr" and self.table is not None:
-            self.table.append([])
-            self.cell = None
-        elif tag in ("td", "th") and self.table is not None:
-            self.table[-1].append("")
-            self.cell = self.table[-1]
-
-    def handle_data(self, data):
-        if self.cell is not None:
-            self.cell[-1] += data
-
-    def handle_endtag(self, tag):
-        self.cell = None if tag in ("tr", "table") else self.cell
-        self.table = None if tag == "table" else self.table
+@pytest.fixture(scope="module")
+def browser(tmp_path_factory):
+    with PageBrowser(str(tmp_path_factory.mktemp("browser"))) as shown_by:
+        yield shown_by
 
 
-def page_of(tmp_path, **args):
+def page_of(tmp_path, browser, **args):
+    """The module's result, and the page's tables as Chromium shows them ({id or number: rows
+    of cell texts}, headings left out)."""
     result = run(reports=str(tmp_path), **args)
-    with open(result["page"], encoding="utf-8") as f:
-        return result, Tables(f.read())
+    assert browser.open(result["page"])
+    tables = {t.get_attribute("id") or n: browser.table(t)[1:] for n, t in enumerate(
+        browser.driver.find_elements("tag name", "table"))}
+    return result, tables
 
 
 def rows(tables, name):
-    return {(r[0], r[1]): r[2:] for r in tables.tables[name][1:]}
+    return {(r[0], r[1]): r[2:] for r in tables[name]}
 
 
-def test_versions_history_and_notes_from_both_schemas(tmp_path):
+def test_versions_history_and_notes_from_both_schemas(tmp_path, browser):
     a, b, c, d = "127.0.0.10", "127.0.0.11", "127.0.0.12", "127.0.0.13"
     keep(tmp_path, "s1", report("update", "2026-12-05T10:00:00", [unit(a), unit(b)], schema=1))
     keep(tmp_path, "s1", report("check", "2026-12-06T10:00:00", [checked(a, NEW), checked(
@@ -126,7 +106,7 @@ def test_versions_history_and_notes_from_both_schemas(tmp_path):
     keep(tmp_path, "s1", dict(last, finish_by="2026-12-07T19:40:00+01:00"))
     (tmp_path / "s2" / "runs").mkdir(parents=True)
     (tmp_path / "s2" / "runs" / "2026-12-07T100000-update.json").write_text("{")
-    result, tables = page_of(tmp_path, sites=["s0", "s1"])
+    result, tables = page_of(tmp_path, browser, sites=["s0", "s1"])
     units = rows(tables, "units")
     # model, version, target, last result, message, last updated, from version, attempts
     assert units == {
@@ -139,29 +119,34 @@ def test_versions_history_and_notes_from_both_schemas(tmp_path):
         # answered its check, then failed before it told its model: not one that did not answer
         ("s1", d): ["KQ-A2", OLD, "no", "failed", "Error : Device Type Wrong.", "", "", "1"]}
     # the timeline: c began a wave as a and b ended; the window's end; b's attempts
-    assert all(t in tables.page for t in ('title="wave 2 began 19:30:09', "window ends 19:40<",
+    with open(result["page"]) as f:
+        page = f.read()
+    assert all(t in page for t in ('title="wave 2 began 19:30:09', "window ends 19:40<",
                                           ">failed, 3 attempts<"))
-    sites = {r[0]: r[1:] for r in tables.tables["sites"][1:]}
+    sites = {r[0]: r[1:] for r in tables["sites"]}
     assert sites["s0"][0] == "0" and "no report yet" in sites["s0"][-1]
     assert sites["s1"][:6] == ["4", NEW, "2", "1", "2026-12-06 10:00:00", "2026-12-07 10:00:00"]
     assert "did not end" in sites["s1"][-1] and "cannot be read" in sites["s2"][-1]
     assert result["counts"] == dict(sites=3, units=4, on_target=2, no_answer=1)
-    history = {r[0]: r[1:] for r in tables.tables[4][1:]}  # s1's, newest run first
+    browser.filter("result", "failed")
+    assert [r[1] for r in browser.table("units")[1:]] == [b, d]
+    history = {r[0]: r[1:] for r in tables[4]}  # s1's, newest run first
     assert history[b] == ["failed\n\nNo answer.", "no answer\n\nNo answer.",
                           "complete\n%s\nUpdate Complete." % OLD] and history[c][1:] == ["", ""]
     assert history[c][0] == "complete\nKQ-A2.01.02.01\u2192%s\nUpdate Complete." % NEW
 
 
-def test_hostile_texts_are_shown_as_text(tmp_path):
+def test_hostile_texts_are_shown_as_text(tmp_path, browser):
     keep(tmp_path, HOSTILE.replace("/", ""), report("update", "2026-12-07T10:00:00", [
         unit("127.0.0.10", "failed", HOSTILE, HOSTILE, HOSTILE, model=MARKUP)], target=HOSTILE))
     keep(tmp_path, "s", report("check", "2026-12-07T10:00:00", [checked("127.0.0.10", HOSTILE)]))
-    result, tables = page_of(tmp_path)
+    result, tables = page_of(tmp_path, browser)
     shown = HOSTILE.replace("\x01", "\\x01").replace("\u202e", "\\u202E")
     units = rows(tables, "units")
     assert units[(shown.replace("/", ""), "127.0.0.10")][:5] == [MARKUP, shown, "yes", "failed",
                                                                  shown]
-    assert units[("s", "127.0.0.10")][1] == shown and tables.scripts == 1
+    assert units[("s", "127.0.0.10")][1] == shown
+    assert browser.driver.execute_script("return document.scripts.length") == 1
 
 
 def test_check_mode_writes_nothing_and_names_the_page(tmp_path):
@@ -173,7 +158,7 @@ def test_check_mode_writes_nothing_and_names_the_page(tmp_path):
     assert not run(reports=str(tmp_path), dest=str(tmp_path / "p.html"))["changed"]
 
 
-def test_a_fleet_of_4096_units_with_20_runs_each(tmp_path):
+def test_a_fleet_of_4096_units_with_20_runs_each(tmp_path, browser):
     for s in range(64):
         for r in range(20):
             start = "2026-11-%02dT02:%02d:00" % (r + 1, s % 60)
@@ -185,8 +170,7 @@ def test_a_fleet_of_4096_units_with_20_runs_each(tmp_path):
     started, cpu = time.monotonic(), time.process_time()
     result = run(reports=str(tmp_path))
     took, cpu = time.monotonic() - started, time.process_time() - cpu
-    with PageBrowser(str(tmp_path)) as browser:
-        shown = browser.open(result["page"])
+    shown = browser.open(result["page"])
     assert shown, "not shown to its end"
     print("4096 units, 20 runs each: written in %.2f s (cpu %.2f s), %d bytes; shown to its end "
           "in %.2f s (browser cpu %.2f s)" % ((took, cpu, result["bytes"]) + shown))
