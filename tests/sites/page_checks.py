@@ -68,7 +68,7 @@ class PageChecks:
 
     def rows_match(self):
         """The page's rows (site, address, last result) are the kept reports' units, and its
-        summary counts them and the units that did not answer their last check."""
+        summary counts them and the units that did not answer when last asked."""
         opened = self.open()
         if not opened[0]:
             return opened
@@ -76,11 +76,14 @@ class PageChecks:
                 last_entries(self.reports, self.sites).items()}
         rows = self.browser.table("units")[1:]
         got = {(row[0], row[1]): row[5] for row in rows}
-        silent = sum(1 for _k, u in last_entries(self.reports, self.sites, ["check"]).values()
-                     if not u["answered"])
+        # Not answered at the last check, and not reached by an update since.
+        checked = last_entries(self.reports, self.sites, ["check"])
+        silent = sum(1 for key, (kind, u) in last_entries(self.reports, self.sites).items()
+                     if not checked[key][1]["answered"] and (kind == "check" or (
+                         u["model"] is None and u["result"] not in ("complete", "current"))))
         cards = self.browser.cards()
         want_cards = {"sites": str(len(self.sites)), "units": str(len(want)),
-                      "did not answer their last check": str(silent)}
+                      "did not answer when last asked": str(silent)}
         return (got == want and len(rows) == len(want) and all(
             cards.get(k) == v for k, v in want_cards.items()),
             "rows %s, want %s; cards %s, want %s" % (sorted(got.items())[:4], sorted(

@@ -68,7 +68,7 @@ def update_entry(unit):
     attempts = count(unit.get("attempts"))
     return dict(result=result, model=model, before=before, after=after, read=read,
                 message=text_or_none(unit.get("message")),
-                # an update report does not say whether a unit answered; a check does
+                # an update report says so only by what the unit told (settle_unit)
                 no_answer=None,
                 # checked (clock) only where they are shown: most are never
                 start=unit.get("start"), end=unit.get("end"),
@@ -142,8 +142,13 @@ def settle_unit(unit, wanted):
     """What the unit is now, from its history (oldest first); `wanted` is the target version's
     bytes or None."""
     version = model = updated = None
+    no_answer = False
     for entry in unit["history"]:
         model = entry["model"] or model
+        if entry["no_answer"] is not None:
+            no_answer = entry["no_answer"]  # a check says
+        elif entry["model"] is not None or entry["result"] in ("complete", "current"):
+            no_answer = False  # an update that the unit answered
         if entry["read"] is not None:
             version = entry["read"]
         elif entry["updated"]:
@@ -152,10 +157,9 @@ def settle_unit(unit, wanted):
             updated = entry
     last = unit["history"][-1]
     last_update = [e for e in unit["history"] if e["attempts"] is not None]
-    checked = [e for e in unit["history"] if e["no_answer"] is not None]
     unit.update(model=model, version=version, last=last, updated=updated,
                 attempts=last_update[-1]["attempts"] if last_update else None,
-                no_answer=checked[-1]["no_answer"] if checked else False,
+                no_answer=no_answer,
                 on_target=None if wanted is None or version is None
                 else version_in_report(version) == wanted)
 

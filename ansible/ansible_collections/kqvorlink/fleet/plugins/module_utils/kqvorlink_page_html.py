@@ -122,11 +122,11 @@ def summary(fleet):
     c = fleet["counts"]
     cards = [("sites", c["sites"]), ("units", c["units"]),
              ("run the target version", c["on_target"] if fleet_targets(fleet) else "no target"),
-             ("did not answer their last check", c["no_answer"])]
+             ("did not answer when last asked", c["no_answer"])]
     out = ['<h2 id="summary">Summary</h2><div class="cards">']
     out += ['<div class="card"><b>%s</b>%s</div>' % (text(v), k) for k, v in cards]
     out.append('</div><h3>Sites</h3><table id="sites"><thead><tr><th>Site<th>Units'
-               '<th>Target version<th>Run it<th>Did not answer (last check)<th>Last checked<th>Last updated'
+               '<th>Target version<th>Run it<th>Did not answer<th>Last checked<th>Last updated'
                '<th>Last update\'s results<th>Notes</thead><tbody>')
     for s in fleet["sites"]:
         units = s["units"].values()

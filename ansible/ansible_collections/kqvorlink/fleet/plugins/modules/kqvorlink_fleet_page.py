@@ -17,7 +17,7 @@ description:
     reports) and writes one self-contained HTML file. Its style and script are inside it and
     it loads nothing, so it opens from a file or from any web server.
   - The page shows the fleet's summary (units per site, model and version, how many run the
-    target version, how many did not answer their last check, when each site was last checked
+    target version, how many did not answer when last asked, when each site was last checked
     and updated), every unit in one table (complete without script; a few lines of script sort
     it by any column and filter it by site, result and version), each site's last update as a
     timeline (one bar per unit from its start to its end, the result in words and colour, the

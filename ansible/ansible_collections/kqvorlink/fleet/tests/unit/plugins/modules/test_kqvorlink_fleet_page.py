@@ -96,7 +96,7 @@ def test_versions_history_and_notes_from_both_schemas(tmp_path, browser):
     a, b, c, d = "127.0.0.10", "127.0.0.11", "127.0.0.12", "127.0.0.13"
     keep(tmp_path, "s1", report("update", "2026-12-05T10:00:00", [unit(a), unit(b)], schema=1))
     keep(tmp_path, "s1", report("check", "2026-12-06T10:00:00", [checked(a, NEW), checked(
-        b, answered=False), checked(d)]))
+        b, answered=False), checked(c, answered=False), checked(d)]))
     last = report("update", "2026-12-07T10:00:00", [
         unit(a, "current", NEW, None, "Up to date."), unit(b, "failed", None, None, "No answer.",
                                                            attempts=3, model=None),
@@ -116,7 +116,8 @@ def test_versions_history_and_notes_from_both_schemas(tmp_path, browser):
         ("s1", b): ["KQ-A2", "", "", "failed", "No answer.", "2026-12-07 19:30:09", OLD, "3"],
         ("s1", c): ["KQ-A2", NEW, "yes", "complete", "Update Complete.", "2026-12-07 19:31:05",
                     "KQ-A2.01.02.01", "2"],
-        # answered its check, then failed before it told its model: not one that did not answer
+        # c was silent at the check, then updated; d answered it, then failed before it told
+        # its model: neither is one that did not answer
         ("s1", d): ["KQ-A2", OLD, "no", "failed", "Error : Device Type Wrong.", "", "", "1"]}
     # the timeline: c began a wave as a and b ended; the window's end; b's attempts
     with open(result["page"]) as f:
@@ -132,7 +133,7 @@ def test_versions_history_and_notes_from_both_schemas(tmp_path, browser):
     assert [r[1] for r in browser.table("units")[1:]] == [b, d]
     history = {r[0]: r[1:] for r in tables[4]}  # s1's, newest run first
     assert history[b] == ["failed\n\nNo answer.", "no answer\n\nNo answer.",
-                          "complete\n%s\nUpdate Complete." % OLD] and history[c][1:] == ["", ""]
+                          "complete\n%s\nUpdate Complete." % OLD] and history[c][2] == ""
     assert history[c][0] == "complete\nKQ-A2.01.02.01\u2192%s\nUpdate Complete." % NEW
 
 
