@@ -26,12 +26,12 @@ def steps(r, state):
         for name in MODULES:
             with open(os.path.join(ROOT, "ansible", "ansible_collections", "kqvorlink", "fleet",
                                    "plugins", "modules", name + ".py")) as f:
-                spec = next(n.value for n in ast.parse(f.read()).body if isinstance(n, ast.Assign)
+                options = next(n.value for n in ast.parse(f.read()).body if isinstance(n, ast.Assign)
                             and getattr(n.targets[0], "id", "") == "ARGUMENT_SPEC")
             out = subprocess.run(["ansible-doc", "kqvorlink.fleet." + name],
                                  env=r.sites.environment(), stdout=subprocess.PIPE,
                                  stderr=subprocess.STDOUT, text=True, timeout=60)
-            state[name] = out, eval(compile(ast.Expression(spec), name, "eval"), {"dict": dict})
+            state[name] = out, eval(compile(ast.Expression(options), name, "eval"), {"dict": dict})
 
     def doc_names(module, names):
         text = state[module][0].stdout
