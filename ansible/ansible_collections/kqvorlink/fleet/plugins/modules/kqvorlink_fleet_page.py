@@ -1,0 +1,152 @@
+#!/usr/bin/python
+# -*- coding: utf-8 -*-
+# Writes the fleet page on the controller from every site's kept runs.
+
+from __future__ import absolute_import, division, print_function
+
+__metaclass__ = type
+
+DOCUMENTATION = r"""
+---
+module: kqvorlink_fleet_page
+short_description: Write one HTML page that shows every unit of every site
+version_added: "1.3.0"
+description:
+  - Reads the kept runs of every site (the check and update reports that the site role keeps
+    in C(<reports>/<site>/runs/), schemas 1 and 2; a site with none yet is read from its last
+    reports) and writes one self-contained HTML file. Its style and script are inside it and
+    it loads nothing, so it opens from a file or from any web server.
+  - The page shows the fleet's summary (units per site, model and version, how many run the
+    target version, how many did not answer when last asked, when each site was last checked
+    and updated), every unit in one table (complete without script; a few lines of script sort
+    it by any column and filter it by site, result and version), each site's last update as a
+    timeline (one bar per unit from its start to its end, the result in words and colour, the
+    waves' beginnings and the window's end as lines) and each unit's history across the runs.
+  - Every text that came from a site host or a unit is shown as text, never as markup.
+  - Runs on the controller; use it with C(delegate_to=localhost) and C(run_once).
+  - In check mode nothing is written.
+options:
+  reports:
+    description: The reports folder on the controller, one folder per site (the site role's
+      C(kqvorlink_reports)).
+    type: path
+    required: true
+  dest:
+    description: The page's path; its folder must exist. Default C(<reports>/fleet.html).
+    type: path
+  sites:
+    description:
+      - The sites to show first, in this order, also those without any report yet; every other
+        folder of O(reports) follows.
+    type: list
+    elements: str
+    default: []
+  target_version:
+    description:
+      - The version every unit should run. Without it, each site's is the target version of its
+        last update report (when that names one).
+    type: str
+notes:
+  - Supports check mode.
+  - A kept report that cannot be read is named in its site's notes; the others are shown.
+author:
+  - KQVorlink developers (!UNKNOWN)
+"""
+
+EXAMPLES = r"""
+- name: Write the fleet page
+  kqvorlink.fleet.kqvorlink_fleet_page:
+    reports: "{{ playbook_dir }}/reports"
+    sites: "{{ ansible_play_hosts_all }}"
+    target_version: KQ-A2.01.02.12
+  delegate_to: localhost
+  run_once: true
+  register: fleet_page
+"""
+
+RETURN = r"""
+page:
+  description: The page's path.
+  returned: always
+  type: str
+  sample: /srv/ansible/reports/fleet.html
+bytes:
+  description: The page's size.
+  returned: always
+  type: int
+counts:
+  description: The fleet's counts as the page shows them.
+  returned: always
+  type: dict
+  sample: {sites: 3, units: 48, on_target: 45, no_answer: 1}
+problems:
+  description: Kept reports that could not be read, and why.
+  returned: always
+  type: list
+  elements: str
+"""
+
+import os
+import tempfile
+
+from ansible.module_utils.basic import AnsibleModule
+from ansible_collections.kqvorlink.fleet.plugins.module_utils.kqvorlink_fleet import read_fleet
+from ansible_collections.kqvorlink.fleet.plugins.module_utils.kqvorlink_page_html import render
+
+
+def same_content(path, data):
+    try:
+        with open(path, "rb") as f:
+            return f.read(len(data) + 1) == data
+    except OSError:
+        return False
+
+
+def write_whole(module, path, data):
+    """Replaces the page in one step: a browser or web server never reads half of it."""
+    folder = os.path.dirname(os.path.abspath(path))
+    try:
+        fd, temp = tempfile.mkstemp(prefix=".fleet-page.", dir=folder)
+    except OSError as e:
+        module.fail_json(msg="the page cannot be written in %s: %s" % (folder, e))
+    try:
+        with os.fdopen(fd, "wb") as f:
+            f.write(data)
+        os.chmod(temp, 0o644)
+        os.replace(temp, path)
+    except OSError as e:
+        try:
+            os.unlink(temp)
+        except OSError:
+            pass
+        module.fail_json(msg="the page cannot be written to %s: %s" % (path, e))
+
+
+ARGUMENT_SPEC = dict(
+    reports=dict(type="path", required=True),
+    dest=dict(type="path"),
+    sites=dict(type="list", elements="str", default=[]),
+    target_version=dict(type="str"),
+)
+
+
+def main():
+    module = AnsibleModule(argument_spec=ARGUMENT_SPEC, supports_check_mode=True)
+    p = module.params
+    if not os.path.isdir(p["reports"]):
+        module.fail_json(msg="the reports folder %s does not exist" % p["reports"])
+    dest = p["dest"] or os.path.join(p["reports"], "fleet.html")
+    fleet = read_fleet(p["reports"], p["sites"], p["target_version"])
+    data = render(fleet).encode("utf-8")
+    changed = not same_content(dest, data)
+    if changed and not module.check_mode:
+        write_whole(module, dest, data)
+    c = fleet["counts"]
+    module.exit_json(changed=changed, page=dest, bytes=len(data),
+                     counts=dict(sites=c["sites"], units=c["units"], on_target=c["on_target"],
+                                 no_answer=c["no_answer"]),
+                     problems=[q for s in fleet["sites"] for q in s["problems"]])
+
+
+if __name__ == "__main__":
+    main()

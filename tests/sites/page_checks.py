@@ -1,0 +1,103 @@
+"""Checks of the fleet page that the playbooks wrote, as Chromium shows it, against the runs kept
+on the controller: each unit's row and last result, the summary's figures, the filter by
+result. The expectations are read from the kept reports here, not from the page's code."""
+
+import glob
+import json
+import os
+
+from page_browser import PageBrowser
+
+PAGE = "fleet.html"
+
+
+def kept_runs(reports, site):
+    """The site's kept reports, oldest first (their names begin with the start)."""
+    runs = []
+    for path in sorted(glob.glob(os.path.join(reports, site, "runs", "*.json"))):
+        with open(path) as f:
+            runs.append(json.load(f))
+    return runs
+
+
+def last_entries(reports, sites, kinds=("check", "update")):
+    """{(site, address): (kind, unit)} of each unit's latest kept report of these kinds."""
+    last = {}
+    for site in sites:
+        for run in kept_runs(reports, site):
+            for unit in run["units"] if run["report"] in kinds else []:
+                last[(site, unit["address"])] = (run["report"], unit)
+    return last
+
+
+def said_result(kind, unit):
+    if kind == "check":
+        return "answered" if unit["answered"] else "no answer"
+    return unit["result"]
+
+
+class PageChecks:
+    def __init__(self, folder, reports, sites):
+        self.folder, self.reports, self.sites = folder, reports, sites
+        self.browser = None
+
+    def close(self):
+        if self.browser:
+            self.browser.__exit__(None, None, None)
+
+    def open(self):
+        if self.browser is None:
+            self.browser = PageBrowser(self.folder).__enter__()
+        seconds = self.browser.open(os.path.join(self.reports, PAGE))
+        if seconds:
+            print("  (the page is shown to its end in %.1f s, the browser's processor time "
+                  "%.1f s)" % seconds)
+        return seconds is not None, "the page is not shown to its end"
+
+    def runs_kept(self, count):
+        """Every site keeps this many runs, the newest of them its last update or check report."""
+        have, newest = {}, []
+        for site in self.sites:
+            runs = kept_runs(self.reports, site)
+            have[site] = len(runs)
+            with open(os.path.join(self.reports, site, "%s-report.json" % (
+                    "update" if runs[-1]["report"] == "update" else "check-update"))) as f:
+                newest.append(json.load(f) == runs[-1])
+        return all(n == count for n in have.values()) and all(newest), "kept runs %s, %s" % (
+            have, newest)
+
+    def rows_match(self):
+        """The page's rows (site, address, last result) are the kept reports' units, and its
+        summary counts them and the units that did not answer when last asked."""
+        opened = self.open()
+        if not opened[0]:
+            return opened
+        want = {key: said_result(*entry) for key, entry in
+                last_entries(self.reports, self.sites).items()}
+        rows = self.browser.table("units")[1:]
+        got = {(row[0], row[1]): row[5] for row in rows}
+        # Not answered at the last check, and not reached by an update since.
+        checked = last_entries(self.reports, self.sites, ["check"])
+        silent = sum(1 for key, (kind, u) in last_entries(self.reports, self.sites).items()
+                     if not checked[key][1]["answered"] and (kind == "check" or (
+                         u["model"] is None and u["result"] not in ("complete", "current"))))
+        cards = self.browser.cards()
+        want_cards = {"sites": str(len(self.sites)), "units": str(len(want)),
+                      "did not answer when last asked": str(silent)}
+        return (got == want and len(rows) == len(want) and all(
+            cards.get(k) == v for k, v in want_cards.items()),
+            "rows %s, want %s; cards %s, want %s" % (sorted(got.items())[:4], sorted(
+                want.items())[:4], cards, want_cards))
+
+    def filtered(self, result):
+        """Filtered by a result, the table shows exactly the units whose last result it is."""
+        self.open()
+        self.browser.filter("result", result)
+        got = sorted((row[0], row[1]) for row in self.browser.table("units")[1:])
+        want = sorted(key for key, entry in last_entries(self.reports, self.sites).items()
+                      if said_result(*entry) == result)
+        return got == want and bool(want), "shown %s, want %s" % (got, want)
+
+    def screenshot(self, path):
+        self.browser.screenshot(path)
+        return os.path.getsize(path) > 10000, "%s: %d bytes" % (path, os.path.getsize(path))
