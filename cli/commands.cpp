@@ -261,7 +261,8 @@ int Update(const Options& options, RolloutRules rules, const UnitList& list, con
     Rollout rollout(units.size(), std::move(rules),
                     {[&](size_t i, const std::string& why) { units[i]->MarkNotStarted(why); },
                      [&](size_t i, uint64_t delayMs) { units[i]->AwaitRetry(delayMs); },
-                     [&](size_t i, const std::string& why) { units[i]->GiveUp(why); }});
+                     [&](size_t i, const std::string& why) { units[i]->GiveUp(why); },
+                     [&](size_t i, size_t wave) { units[i]->InWave(wave); }});
     RunPool(units.size(), options.jobs,
             {[&](size_t i) {
                  units[i]->MarkRunning();

@@ -48,6 +48,18 @@ json SentComponents(const UpdateSet& set, const RunFacts& facts) {
     return sent;
 }
 
+json Runs(const std::vector<AttemptRun>& runs) {
+    json list = json::array();
+    for (const AttemptRun& run : runs)
+        list.push_back(
+            {{"start", run.start}, {"end", Optional(run.end)}, {"message", Text(run.message)}});
+    return list;
+}
+
+template <typename T> json OrNull(const std::optional<T>& value) {
+    return value ? json(*value) : json(nullptr);
+}
+
 json UpdateUnit(const UpdateSet& set, const ReportedUnit& unit) {
     const UnitOutcome& outcome = unit.state.outcome;
     const RunFacts& facts = unit.state.facts;
@@ -71,6 +83,9 @@ json UpdateUnit(const UpdateSet& set, const ReportedUnit& unit) {
         {"log", logged ? Text(unit.logPath) : json(nullptr)},
         {"log_kept", logged && unit.state.logKept},
         {"attempts", outcome.attempts},
+        {"wave", OrNull(outcome.wave)},
+        {"runs", Runs(outcome.runs)},
+        {"answered", OrNull(outcome.answered)},
     };
 }
 
@@ -172,8 +187,10 @@ std::string UpdateReportBuilder::Text(const UpdateSet& set, const ReportHead& he
         const UnitResult result = units[i]->Result();
         if (!kept.made || result != kept.result || result == UnitResult::Running) {
             const ReportedUnit unit{units[i]->Address(), units[i]->LogPath(), units[i]->Snapshot()};
-            const Kept now{true, unit.state.outcome.result, unit.state.facts.notes, ""};
-            if (!kept.made || now.result != kept.result || now.notes != kept.notes) {
+            const Kept now{true, unit.state.outcome.result, unit.state.facts.notes,
+                           unit.state.outcome.answered, ""};
+            if (!kept.made || now.result != kept.result || now.notes != kept.notes ||
+                now.answered != kept.answered) {
                 kept = now;
                 kept.text = UnitText(set, unit);
             }

@@ -13,8 +13,8 @@
 
 namespace cli {
 
-// The update report's layout is at 2 (version_after, target_version, the units' attempts); the
-// check report's is still 1.
+// The update report's layout is at 2 (version_after, target_version, the units' attempts; later
+// within it their waves, runs and whether they answered); the check report's is still 1.
 constexpr int kUpdateReportSchema = 2;
 constexpr int kCheckReportSchema = 1;
 
@@ -50,6 +50,7 @@ class UpdateReportBuilder {
         bool made = false;
         UnitResult result = UnitResult::Waiting;
         unsigned notes = 0; // RunFacts::notes
+        std::optional<bool> answered;
         std::string text;
     };
     std::vector<Kept> m_kept;

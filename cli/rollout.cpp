@@ -63,10 +63,13 @@ Rollout::Pick Rollout::Next(RolloutNow now) {
                 continue;
             }
             Unit& chosen = m_units[*unit];
-            if (chosen.state == State::Waiting)
+            if (chosen.state == State::Waiting) {
                 ++m_nextNew;
-            else
+                if (m_rules.wavesGiven && m_events.startsInWave)
+                    m_events.startsInWave(*unit, m_wave + 1);
+            } else {
                 m_pending.erase(std::find(m_pending.begin(), m_pending.end(), *unit));
+            }
             chosen.state = State::Running;
             ++chosen.attempts;
             ++m_running;

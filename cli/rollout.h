@@ -27,6 +27,7 @@ struct RolloutRules {
     unsigned retryUnanswered = 0;
     unsigned retryDelaySeconds = 30;
     std::optional<FinishWindow> window;
+    bool wavesGiven = false; // --waves: each unit is told the wave it starts in
 };
 
 // The pause before further attempt `retry` (1: the first retry): the delay doubled for each
@@ -49,6 +50,8 @@ struct RolloutEvents {
     std::function<void(size_t unit, uint64_t delayMs)> retryLater;
     // A unit waiting for a further attempt that will get none: it stays failed, and why.
     std::function<void(size_t unit, const std::string& why)> givenUp;
+    // With wavesGiven, a unit about to run for the first time and its wave (1-based).
+    std::function<void(size_t unit, size_t wave)> startsInWave;
 };
 
 class Rollout {

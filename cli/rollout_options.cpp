@@ -62,6 +62,7 @@ std::string MakeRolloutRules(const RolloutOptions& options, size_t units,
     if (!waves.error.empty())
         return "--waves " + waves.error;
     rules.waves = std::move(waves.ends);
+    rules.wavesGiven = !options.waves.empty();
     rules.maxFailPercent = options.maxFailPercent;
     rules.stopAfterFailures = stopAfterFailures;
     rules.retryUnanswered = options.retryUnanswered;

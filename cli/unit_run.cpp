@@ -79,6 +79,7 @@ bool UnitRun::AlreadyCurrent() {
         return false;
     m_outcome.message = "Version " + check.version + " is current; not updated.";
     m_outcome.messageKind = "information";
+    m_outcome.answered = true;
     m_finalFacts.version = check.version;
     return true;
 }
@@ -111,8 +112,11 @@ void UnitRun::MarkRunning() {
     std::lock_guard lock(m_mutex);
     if (m_result != UnitResult::Waiting)
         return;
+    const std::string now = LocalIsoTime();
     if (m_outcome.start.empty())
-        m_outcome.start = LocalIsoTime();
+        m_outcome.start = now;
+    m_outcome.runs.push_back({now, "", ""});
+    m_outcome.answered.reset();
     m_beganMs = platform::NowMs();
     m_outcome.end.clear();
     m_outcome.message.clear();
@@ -126,11 +130,26 @@ bool UnitRun::LogExists() const {
     return platform::RegularFileSize(m_logPath.c_str()).has_value();
 }
 
+void UnitRun::InWave(size_t wave) {
+    std::lock_guard lock(m_mutex);
+    if (!m_outcome.wave)
+        m_outcome.wave = wave;
+}
+
+void UnitRun::CloseAttempt(const std::string& message) {
+    if (m_outcome.runs.empty() || !m_outcome.runs.back().end.empty())
+        return;
+    m_outcome.runs.back().end = LocalIsoTime();
+    m_outcome.runs.back().message = message;
+    m_outcome.answered = m_outcome.answered.value_or(false);
+}
+
 void UnitRun::Ended(UnitResult result) {
     const bool logKept = LogExists();
     std::lock_guard lock(m_mutex);
     m_logKept = logKept;
-    m_outcome.end = LocalIsoTime();
+    CloseAttempt(m_outcome.message);
+    m_outcome.end = m_outcome.runs.empty() ? LocalIsoTime() : m_outcome.runs.back().end;
     m_outcome.seconds = double(platform::NowMs() - m_beganMs) / 1000.0;
     m_result = result;
 }
@@ -170,6 +189,7 @@ void UnitRun::Run() {
             m_outcome.message = "The update ended without a message; see the log.";
         }
         m_unanswered = result != kRunOk && m_dialog->m_nUnitContact == kContactTried;
+        m_outcome.answered = m_dialog->m_nUnitContact == kContactAnswered;
         // Only what the report needs stays: a fleet's memory must not grow with its units.
         m_final = window;
         m_finalFacts = m_dialog->m_record.Facts();
@@ -182,6 +202,7 @@ void UnitRun::Run() {
     if (m_unanswered && m_outcome.attempts <= m_retryUnanswered) {
         std::lock_guard lock(m_mutex);
         m_lastFailure = m_outcome.message;
+        CloseAttempt(m_lastFailure);
         m_outcome.message += " Attempt " + std::to_string(m_outcome.attempts) + " unanswered.";
         m_outcome.seconds = double(platform::NowMs() - m_beganMs) / 1000.0;
         m_result = UnitResult::Waiting;
@@ -189,6 +210,7 @@ void UnitRun::Run() {
     }
     if (m_unanswered && m_outcome.attempts > 1) {
         std::lock_guard lock(m_mutex);
+        CloseAttempt(m_outcome.message);
         m_outcome.message += " No answer in " + std::to_string(m_outcome.attempts) + " attempts.";
     }
     const bool passed = result == kRunOk && (!m_versions.readAfter || VersionAfterPasses());
@@ -200,8 +222,10 @@ void UnitRun::MarkFailed(const std::string& why) {
         std::lock_guard lock(m_mutex);
         if (m_window)
             m_final = m_window->State();
-        if (m_dialog)
+        if (m_dialog) {
             m_finalFacts = m_dialog->m_record.Facts();
+            m_outcome.answered = m_dialog->m_nUnitContact == kContactAnswered;
+        }
         m_dialog.reset(); // its connections close
         m_window = nullptr;
         m_outcome.message = "Error : the run ended unexpectedly: " + why;
@@ -244,9 +268,12 @@ UnitSnapshot UnitRun::Snapshot() const {
     UnitSnapshot snapshot{m_outcome, m_dialog ? m_dialog->m_record.Facts() : m_finalFacts,
                           m_logKept};
     snapshot.outcome.result = m_result;
-    // A running unit's log is being written.
-    if (m_result == UnitResult::Running)
+    // A running unit's log is being written; whether it has answered is known as soon as it has.
+    if (m_result == UnitResult::Running) {
         snapshot.logKept = true;
+        if (m_dialog && m_dialog->m_nUnitContact == kContactAnswered)
+            snapshot.outcome.answered = true;
+    }
     return snapshot;
 }
 

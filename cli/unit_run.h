@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class ComponentStore;
 
@@ -29,6 +30,12 @@ std::optional<UnitResult> ResultFromName(std::string_view name);
 // "current"; every other word means the unit is to be run again).
 bool Done(UnitResult result);
 
+// One run that went to the unit.
+struct AttemptRun {
+    std::string start, end; // local times, ISO 8601; end empty while it goes on
+    std::string message;    // the attempt's last message (its box, or why it failed)
+};
+
 struct UnitOutcome {
     UnitResult result = UnitResult::Waiting;
     std::string message;                     // the box that ended the run, or why it did not start
@@ -37,6 +44,11 @@ struct UnitOutcome {
     double seconds = 0;                      // of the last attempt
     unsigned attempts = 0;                   // runs that went to the unit
     std::optional<std::string> versionAfter; // read after the update (the comparable form)
+    std::optional<size_t> wave;              // 1-based, the wave it first started in (--waves)
+    std::vector<AttemptRun> runs;            // each attempt, in order
+    // Whether the unit answered anything in its last attempt (a running one: so far); nullopt
+    // before any attempt, or while one goes on without an answer yet.
+    std::optional<bool> answered;
 };
 
 // Everything the report says of a unit, taken at one moment.
@@ -65,6 +77,8 @@ class UnitRun {
     void Run();
     // Marks the unit as running from now on (Run does it too).
     void MarkRunning();
+    // The wave the unit starts in (1-based); told once, before it first runs.
+    void InWave(size_t wave);
     // Marks a unit that will not run (an interrupt came first).
     void MarkNotStarted(const std::string& why);
     // Marks a run that ended with an exception (never a complete one): failed, saying why.
@@ -94,6 +108,8 @@ class UnitRun {
     // then says why).
     bool VersionAfterPasses();
     void Ended(UnitResult result);
+    // Ends the attempt that goes on (if one does) with its last message.
+    void CloseAttempt(const std::string& message);
     bool LogExists() const;
 
     const std::string m_address;

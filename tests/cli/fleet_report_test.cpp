@@ -25,6 +25,7 @@ struct StagedRun {
     std::vector<int> contacted;             // the units that received any command
     int status;
     const char* net = "127.0.11."; // where unit N is
+    std::vector<int> waves = {};   // the report's wave of each unit it lists (else 0: null)
 };
 
 void PrintTo(const StagedRun& row, std::ostream* out) {
@@ -65,6 +66,10 @@ TEST_P(StagedRunTest, RunsOnlyTheUnitsItShouldAndReportsTheRest) {
     for (size_t i = 0; i < row.reported.size(); ++i) {
         EXPECT_EQ(report["units"][i]["address"], at(row.reported[i]));
         EXPECT_EQ(report["units"][i]["result"], row.reportResults[i]) << i;
+        const int wave = i < row.waves.size() ? row.waves[i] : 0;
+        EXPECT_EQ(report["units"][i].value("wave", nlohmann::json()),
+                  wave ? nlohmann::json(wave) : nlohmann::json())
+            << i;
     }
     for (const auto& [n, unit] : units) {
         const bool contacted =
@@ -138,7 +143,8 @@ INSTANTIATE_TEST_SUITE_P(
                   {1, 2, 3, 4},
                   {1},
                   1,
-                  "127.0.24."},
+                  "127.0.24.",
+                  {1}},
         StagedRun{"HalfBudgetLetsAWaveWithOneFailureOfFourGoOn",
                   {{5}, {6, "KQ-B2"}, {7}, {8}, {9}, {10}},
                   {"--waves", "4", "--max-fail-percent", "50", "@5", "@6", "@7", "@8", "@9", "@10"},
@@ -146,7 +152,8 @@ INSTANTIATE_TEST_SUITE_P(
                   {5, 6, 7, 8, 9, 10},
                   {5, 6, 7, 8, 9, 10},
                   1,
-                  "127.0.24."},
+                  "127.0.24.",
+                  {1, 1, 1, 1, 2, 2}},
         StagedRun{"NoBudgetStopsAfterOneFailureOfFour",
                   {{11}, {12, "KQ-B2"}, {13}, {14}, {15}, {16}},
                   {"--waves", "4", "@11", "@12", "@13", "@14", "@15", "@16"},
@@ -154,7 +161,8 @@ INSTANTIATE_TEST_SUITE_P(
                   {11, 12, 13, 14, 15, 16},
                   {11, 12, 13, 14},
                   1,
-                  "127.0.24."}),
+                  "127.0.24.",
+                  {1, 1, 1, 1}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // How far a unit has come by the report: waiting, running, ended.

@@ -68,6 +68,14 @@ TEST_F(FleetTest, UnitThatListensOnlyAfterItsFirstAttemptIsUpdatedOnTheNextOne) 
     ExpectWholeSet(late);
     EXPECT_EQ(report["units"][1]["result"], "failed") << "it answered, then failed";
     EXPECT_EQ(report["units"][1]["attempts"], 1);
+    EXPECT_EQ(report["units"][1]["answered"], true);
+    // Each attempt on its own: the refused one with its own message, then the one that answered.
+    const auto& runs = report["units"][0]["runs"];
+    ASSERT_EQ(runs.size(), 2u) << runs.dump(1);
+    EXPECT_EQ(runs[0]["message"].get<std::string>().find("Attempt"), std::string::npos);
+    EXPECT_LE(runs[0]["end"].get<std::string>(), runs[1]["start"].get<std::string>());
+    EXPECT_EQ(runs[1]["message"], report["units"][0]["message"]);
+    EXPECT_EQ(report["units"][0]["answered"], true);
     const auto commands = failing.Commands();
     EXPECT_EQ(std::count(commands.begin(), commands.end(), "USER anonymous"), 1);
 }
@@ -88,6 +96,9 @@ TEST_F(FleetTest, InterruptEndsThePauseBeforeAFurtherAttemptAtOnce) {
         << unit.dump();
     EXPECT_TRUE(std::filesystem::exists(unit["log"].get<std::string>()));
     EXPECT_EQ(unit["log_kept"], true) << "its log says what the attempt met";
+    EXPECT_EQ(unit["answered"], false);
+    ASSERT_EQ(unit["runs"].size(), 1u);
+    EXPECT_EQ(unit["runs"][0]["message"].get<std::string>().find("again"), std::string::npos);
 }
 
 struct WindowRow {

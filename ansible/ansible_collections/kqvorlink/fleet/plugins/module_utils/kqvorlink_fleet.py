@@ -66,12 +66,16 @@ def update_entry(unit):
     # nothing was changed; after a complete update that was not asked again it is not known.
     read = after if after is not None else (None if result == "complete" else before)
     attempts = count(unit.get("attempts"))
+    answered, runs = unit.get("answered"), unit.get("runs")
     return dict(result=result, model=model, before=before, after=after, read=read,
                 message=text_or_none(unit.get("message")),
-                # an update report says so only by what the unit told (settle_unit)
-                no_answer=None,
+                # said by reports that give `answered` (null: not asked), else inferred from
+                # what the unit told (settle_unit)
+                no_answer=(answered is False) if isinstance(answered, bool) else None,
                 # checked (clock) only where they are shown: most are never
                 start=unit.get("start"), end=unit.get("end"),
+                wave=count(unit.get("wave")) or None,
+                runs=[r for r in runs if isinstance(r, dict)] if isinstance(runs, list) else None,
                 attempts=attempts, updated=result == "complete", done=unit_done(unit))
 
 
@@ -146,7 +150,7 @@ def settle_unit(unit, wanted):
     for entry in unit["history"]:
         model = entry["model"] or model
         if entry["no_answer"] is not None:
-            no_answer = entry["no_answer"]  # a check says
+            no_answer = entry["no_answer"]  # a check, or an update that gives `answered`, says
         elif entry["model"] is not None or entry["result"] in ("complete", "current"):
             no_answer = False  # an update that the unit answered
         if entry["read"] is not None:

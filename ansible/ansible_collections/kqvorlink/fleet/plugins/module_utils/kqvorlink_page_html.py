@@ -204,7 +204,10 @@ def timeline(site):
     if not run:
         return '<h3>%s</h3><p class="note">no update yet</p>' % text(site["name"])
     units = [(a, e, clock(e["start"]), clock(e["end"])) for a, e in run["units"]]
+    attempts = {a: [(clock(r.get("start")), clock(r.get("end")), r.get("message"))
+                    for r in e["runs"] or ()] for a, e in run["units"]}
     times = [t for _a, _e, start, end in units for t in (start, end) if t] + [
+        t for runs in attempts.values() for r in runs for t in r[:2] if t] + [
         t for t in (run["start"], run["end"], run["finish_by"]) if t]
     first, last = min(times), max(times)
     zero = seconds(first)
@@ -217,22 +220,39 @@ def timeline(site):
            '<div class="axis"><span>%s</span><span>%s</span></div><div class="tl">' % (
                row_heights(len(units) + 1), text(site["name"]), when(run["start"]), when(first),
                when(last))]
+    def segment(result, start, end, word, title=""):
+        width = 100.0 * max(seconds(end or last) - seconds(start), 0) / span
+        return '<i class=%s style=left:%s;width:%.2f%% title="%s%s to %s">%s</i>' % (
+            RESULT_CLASS.get(result, "off"), pos(start), width, title, start[11:],
+            end[11:] if end else "no end", text(word))
+
     for address, e, start, end in units:
         word = e["result"] + ("" if (e["attempts"] or 0) < 2 else ", %d attempts" % e["attempts"])
-        if start:
-            width = 100.0 * max(seconds(end or last) - seconds(start), 0) / span
-            bar = '<i class=%s style=left:%s;width:%.2f%% title="%s to %s">%s</i>' % (
-                RESULT_CLASS.get(e["result"], "off"), pos(start), width, start[11:],
-                end[11:] if end else "no end", text(word))
+        runs = [r for r in attempts[address] if r[0]]
+        if len(runs) > 1:
+            # An attempt before the last was one the unit did not answer.
+            bar = "".join(segment(
+                e["result"] if n == len(runs) else "no answer", r_start, r_end,
+                word if n == len(runs) else "no answer", "attempt %d: %s; " % (n, text(message)))
+                for n, (r_start, r_end, message) in enumerate(runs, 1))
+        elif start:
+            bar = segment(e["result"], start, end, word)
         else:
             bar = "<i class=off>%s</i>" % text(word)
         out.append("<p><b>%s</b><span>%s</span>" % (text(address), bar))
     out.append('<div class="marks">')
-    for n, start in enumerate(wave_starts((start, end) for _a, _e, start, end in units
-                                          if start), 2):
-        out.append('<div class="mark" style="left:%s" title="wave %d began %s: every unit '
-                   'started before had ended"><span>wave %d</span></div>' % (
-                       pos(start), n, start[11:], n))
+    waves = {}
+    for _a, e, start, _end in units:
+        if start and e["wave"]:
+            waves[e["wave"]] = min(waves.get(e["wave"], start), start)
+    if waves:
+        marks = [(n, start, "") for n, start in sorted(waves.items()) if n > 1]
+    else:
+        marks = [(n, start, ": every unit started before had ended") for n, start in enumerate(
+            wave_starts((start, end) for _a, _e, start, end in units if start), 2)]
+    for n, start, why in marks:
+        out.append('<div class="mark" style="left:%s" title="wave %d began %s%s">'
+                   '<span>wave %d</span></div>' % (pos(start), n, start[11:], why, n))
     if run["finish_by"]:
         out.append('<div class="mark end" style="left:%s" title="the window ended %s">'
                    '<span>window ends %s</span></div>' % (

@@ -13,7 +13,8 @@ import re
 # source describes them: (kind, schema) -> the summary's counts. A new schema is a new row.
 REPORT_SCHEMAS = {
     ("update", 1): ("complete", "current", "failed", "not_started"),
-    # 2 added the units' version_after and attempts, and target_version
+    # 2 added the units' version_after and attempts, and target_version; later within it
+    # their wave, runs and answered (absent from reports written before)
     ("update", 2): ("complete", "current", "failed", "not_started"),
     ("check", 1): ("answered", "not_answered", "model_matches"),
 }

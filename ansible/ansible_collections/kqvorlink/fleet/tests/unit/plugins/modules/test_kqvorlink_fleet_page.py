@@ -28,11 +28,12 @@ HOSTILE = MARKUP + "\x01\u202e"
 
 
 def unit(address, result="complete", before=OLD, after=NEW, message="Update Complete.",
-         start="2026-12-07T19:30:01", end="2026-12-07T19:30:09", attempts=1, model="KQ-A2"):
+         start="2026-12-07T19:30:01", end="2026-12-07T19:30:09", attempts=1, model="KQ-A2",
+         **more):
     return dict(address=address, model=model, version_before=before, version_after=after,
                 components=[], cpu_passes=0, result=result, message=message,
                 message_kind="information", start=start, end=end, log=None, log_kept=False,
-                attempts=attempts)
+                attempts=attempts, **more)
 
 
 def checked(address, version=OLD, answered=True):
@@ -135,6 +136,29 @@ def test_versions_history_and_notes_from_both_schemas(tmp_path, browser):
     assert history[b] == ["failed\n\nNo answer.", "no answer\n\nNo answer.",
                           "complete\n%s\nUpdate Complete." % OLD] and history[c][2] == ""
     assert history[c][0] == "complete\nKQ-A2.01.02.01\u2192%s\nUpdate Complete." % NEW
+
+
+def test_waves_attempts_and_answers_as_the_report_gives_them(tmp_path):
+    a, b, c, d = "127.0.0.20", "127.0.0.21", "127.0.0.22", "127.0.0.23"
+    keep(tmp_path, "s1", report("check", "2026-12-06T10:00:00", [checked(
+        a), checked(b, answered=False), checked(c), checked(d)]))
+    t = "2026-12-07T19:30:%02d"
+    # c began wave 2 before a ended; b answered its second attempt only, then failed; c and d
+    # told nothing, b no model: only `answered` says who answered
+    keep(tmp_path, "s1", report("update", "2026-12-07T19:30:00", [
+        unit(a, wave=1, answered=True, runs=[dict(start=t % 1, end=t % 9, message="Done.")]),
+        unit(b, "failed", model=None, start=t % 1, end=t % 50, attempts=2, wave=1,
+             answered=True, runs=[dict(start=t % 1, end=t % 2, message="connect() Error"),
+                                  dict(start=t % 40, end=t % 50, message="Error")]),
+        unit(c, "failed", model=None, start=t % 5, wave=2, answered=False, runs=[]),
+        unit(d, "failed", model=None, start=t % 5, wave=2, answered=False, runs=[])]))
+    result = run(reports=str(tmp_path))
+    with open(result["page"]) as f:
+        page = f.read()
+    assert 'title="wave 2 began 19:30:05">' in page and "every unit started" not in page
+    assert 'title="attempt 1: connect() Error; 19:30:01 to 19:30:02">no answer<' in page
+    assert 'title="attempt 2: Error; 19:30:40 to 19:30:50">failed, 2 attempts<' in page
+    assert result["counts"]["no_answer"] == 2
 
 
 def test_hostile_texts_are_shown_as_text(tmp_path, browser):
