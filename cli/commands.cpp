@@ -1,6 +1,8 @@
 #include "cli/commands.h"
 
 #include "cli/check_unit.h"
+#include "cli/command_options.h"
+#include "cli/command_output.h"
 #include "cli/fleet_view.h"
 #include "cli/report.h"
 #include "cli/report_file.h"
@@ -17,7 +19,6 @@
 #include "platform/process.h"
 #include "platform/socket.h"
 #include "update/component_store.h"
-#include "version/program_version.h"
 
 #include <CLI/CLI.hpp>
 
@@ -32,72 +33,8 @@
 namespace cli {
 namespace {
 
-constexpr unsigned kDefaultJobs = 16;
-constexpr int kInterruptedStatus = 130; // as a shell reports a run ended by Ctrl-C
-constexpr unsigned kMaxJobs = 256;
-
-struct Options {
-    std::string setDir = ".";
-    unsigned jobs = kDefaultJobs;
-    std::string reportFile;
-    std::string logDir;
-    bool keepLogs = false;
-    unsigned stopAfterFailures = 0; // 0: never stop
-    std::string retryFrom;
-    std::optional<std::string> skipVersion;
-    std::optional<std::string> targetVersion;
-    RolloutOptions rollout;
-    std::vector<std::string> units;
-};
-
-std::optional<std::string> ReadFileText(const std::string& path) {
-    const auto bytes = platform::ReadWholeFile(path.c_str()); // never inherited by a child
-    if (!bytes)
-        return std::nullopt;
-    return std::string(bytes->begin(), bytes->end());
-}
-
-int UsageError(std::FILE* err, const std::string& text) {
-    std::fprintf(err, "kqvorlink-cli: %s\nRun with --help for more information.\n", text.c_str());
-    return 2;
-}
-
-void PrintPlan(std::FILE* out, const UpdateSet& set) {
-    std::fprintf(out, "Update set: model %s%s; an update sends:\n", set.Model().c_str(),
-                 set.DefaultSetting() ? ", then resets the unit to its default data" : "");
-    for (const PlannedFile& file : set.Plan())
-        std::fprintf(out, "  %-22s %-24s %12llu bytes\n", file.component.c_str(), file.file.c_str(),
-                     static_cast<unsigned long long>(file.bytes));
-    if (set.Plan().empty())
-        std::fprintf(out, "  (no component files found)\n");
-}
-
-// The report's first writing, before any unit is contacted: a place that cannot take it is a
-// usage error then.
-std::string FirstReportError(ReportFile& report, const std::string& text) {
-    if (!report.Wanted() || report.Write(text))
-        return "";
-    return "--report '" + report.Path() + "': the report cannot be written: " + report.Error();
-}
-
-// A rewrite during the run that failed: said at once, and the run ends with status 1.
-void SayReportFailed(std::FILE* err, const ReportFile& report, const std::string& why) {
-    std::fprintf(err, "kqvorlink-cli: the report cannot be written to %s: %s\n",
-                 report.Path().c_str(), why.c_str());
-}
-
-// The units that an imminent ending cuts off, named while there is time.
-void SayCutOff(std::FILE* err, const std::vector<std::string>& addresses) {
-    std::string running;
-    for (const std::string& address : addresses)
-        running += " " + address;
-    std::fprintf(err, "kqvorlink-cli: the program is being ended; still running:%s\n",
-                 running.empty() ? " none" : running.c_str());
-    std::fflush(err);
-}
-
-int Check(const Options& options, const UnitList& units, const UpdateSet& set, ReportFile& report,
-          std::FILE* out, std::FILE* err) {
+int Check(const CommandOptions& options, const UnitList& units, const UpdateSet& set,
+          ReportFile& report, std::FILE* out, std::FILE* err) {
     ReportHead head{std::filesystem::current_path().string(), LocalIsoTime(), "", "", ""};
     if (const std::string error = FirstReportError(report, CheckReport(set, head, {}, {}));
         !error.empty())
@@ -161,8 +98,7 @@ int Check(const Options& options, const UnitList& units, const UpdateSet& set, R
                      std::vector<std::string> cutOff;
                      if (!writeReport(first, cutOff))
                          SayReportFailed(err, report, report.Error());
-                     SayCutOff(err, cutOff);
-                     platform::ReadyToEnd();
+                     SayCutOffAndEnd(err, cutOff);
                  }
              },
              [&] {
@@ -214,8 +150,9 @@ RunEnd EndOf(const UnitRun& unit) {
     }
 }
 
-int Update(const Options& options, RolloutRules rules, const UnitList& list, const UpdateSet& set,
-           ReportFile& report, bool terminal, std::FILE* out, std::FILE* err) {
+int Update(const CommandOptions& options, RolloutRules rules, const UnitList& list,
+           const UpdateSet& set, ReportFile& report, bool terminal, std::FILE* out,
+           std::FILE* err) {
     const auto store = std::make_shared<ComponentStore>(true);
     const LogPolicy logs{options.logDir, options.keepLogs};
     std::vector<std::unique_ptr<UnitRun>> units;
@@ -304,8 +241,7 @@ int Update(const Options& options, RolloutRules rules, const UnitList& list, con
                          if (unit->Result() == UnitResult::Running)
                              running.push_back(unit->Address());
                      }
-                     SayCutOff(err, running);
-                     platform::ReadyToEnd();
+                     SayCutOffAndEnd(err, running);
                  }
              },
              [&] {
@@ -337,7 +273,7 @@ int Update(const Options& options, RolloutRules rules, const UnitList& list, con
 
 // Version texts are taken in the form they are compared in; a target names a version, and a
 // second version to skip would leave units that never reach the target.
-std::string VersionOptionsError(Options& options) {
+std::string VersionOptionsError(CommandOptions& options) {
     for (std::optional<std::string>* text : {&options.skipVersion, &options.targetVersion}) {
         if (*text)
             **text = VersionAsShown(**text);
@@ -381,67 +317,10 @@ std::string AddRetryUnits(const std::string& reportPath, const std::string& mode
 int RunCli(int argc, char** argv, std::FILE* out, std::FILE* err) {
     CLI::App app{"Updates many KQ-A2/KQ-B2 camera control units at once from one update set.",
                  "kqvorlink-cli"};
-    app.set_version_flag("--version", "kqvorlink-cli " + ProgramVersion());
-    app.require_subcommand(1, 1);
-    Options options;
-    const auto addSet = [&](CLI::App* command) {
-        command
-            ->add_option("--set", options.setDir,
-                         "the update set's folder (default: the current one)")
-            ->check(CLI::ExistingDirectory);
-        command->add_option("--jobs", options.jobs, "units at a time (1-256, default 16)")
-            ->check(CLI::Range(1u, kMaxJobs));
-        command->add_option("--report", options.reportFile,
-                            "write a JSON report to FILE (rewritten as the run goes)");
-        command->add_option("UNIT", options.units,
-                            "a dotted IPv4 address, a range FIRST-LAST, or @FILE (one per line, "
-                            "# comments)");
-    };
-    CLI::App* check = app.add_subcommand(
-        "check", "log in, ask model and version, log out; show what an update would send");
-    addSet(check);
-    CLI::App* update = app.add_subcommand("update", "update every unit");
-    addSet(update);
-    update
-        ->add_option("--log-dir", options.logDir,
-                     "folder of the units' logs KQVorlink-<address>.log (default: the set's)")
-        ->check(CLI::ExistingDirectory);
-    update->add_flag("--keep-logs", options.keepLogs, "keep the logs of complete units too");
-    update
-        ->add_option("--stop-after-failures", options.stopAfterFailures,
-                     "once N units have failed start no further unit")
-        ->check(CLI::Validator(
-            [](const std::string& text) {
-                return !text.empty() && text.size() < 10 &&
-                               text.find_first_not_of("0123456789") == std::string::npos &&
-                               std::stoul(text) >= 1
-                           ? std::string()
-                           : std::string("must be 1 or more");
-            },
-            "N>=1"));
-    update->add_option("--retry-from", options.retryFrom,
-                       "run the units that did not complete in that earlier JSON report");
-    update->add_option("--skip-version", options.skipVersion,
-                       "leave units that give exactly this version text as they are");
-    update->add_option("--target-version", options.targetVersion,
-                       "the version the units must end up with: units at it are left as they "
-                       "are, every updated unit is asked again and fails unless it reports it");
-    AddRolloutOptions(*update, options.rollout);
-
-    if (argc > 1 && argv[1][0] != '-' && std::string(argv[1]) != "check" &&
-        std::string(argv[1]) != "update")
-        return UsageError(err, "'" + std::string(argv[1]) + "' is no command (check or update)");
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        std::fprintf(out, "%s", app.help().c_str());
-        return 0;
-    } catch (const CLI::CallForVersion& e) {
-        std::fprintf(out, "%s\n", e.what());
-        return 0;
-    } catch (const CLI::ParseError& e) {
-        return UsageError(err, e.what());
-    }
+    CommandOptions options;
+    const Commands commands = DeclareCommands(app, options);
+    if (const std::optional<int> status = ParseCommandLine(app, argc, argv, out, err))
+        return *status;
     // With --retry-from the UNIT arguments may be left out.
     UnitList units;
     if (!options.units.empty() || options.retryFrom.empty())
@@ -460,7 +339,7 @@ int RunCli(int argc, char** argv, std::FILE* out, std::FILE* err) {
 
     // Everything is checked before any unit is contacted.
     const UpdateSet set;
-    if (update->parsed()) {
+    if (commands.update->parsed()) {
         if (const std::string error = VersionOptionsError(options); !error.empty())
             return UsageError(err, error);
         if (set.Plan().empty())
@@ -482,7 +361,7 @@ int RunCli(int argc, char** argv, std::FILE* out, std::FILE* err) {
             return UsageError(err, "--log-dir '" + options.logDir + "': " + why);
     }
     RolloutRules rules;
-    if (update->parsed()) {
+    if (commands.update->parsed()) {
         if (const std::string error = MakeRolloutRules(options.rollout, units.addresses.size(),
                                                        options.stopAfterFailures, set, rules);
             !error.empty())
@@ -499,9 +378,9 @@ int RunCli(int argc, char** argv, std::FILE* out, std::FILE* err) {
     }
     platform::CatchInterrupts();
     const bool terminal = platform::IsTerminal(out);
-    const int status =
-        check->parsed() ? Check(options, units, set, report, out, err)
-                        : Update(options, std::move(rules), units, set, report, terminal, out, err);
+    const int status = commands.check->parsed() ? Check(options, units, set, report, out, err)
+                                                : Update(options, std::move(rules), units, set,
+                                                         report, terminal, out, err);
     platform::ReadyToEnd(); // the report is written
     platform::CleanupSockets();
     return status;
