@@ -3,14 +3,13 @@
 #include "cli/check_unit.h"
 #include "cli/command_options.h"
 #include "cli/command_output.h"
-#include "cli/fleet_view.h"
 #include "cli/report.h"
 #include "cli/report_file.h"
-#include "cli/report_writer.h"
 #include "cli/retry_from.h"
 #include "cli/rollout_options.h"
 #include "cli/terminal_text.h"
 #include "cli/unit_list.h"
+#include "cli/update_command.h"
 #include "cli/version_rule.h"
 #include "cli/worker_pool.h"
 #include "platform/clock.h"
@@ -18,7 +17,6 @@
 #include "platform/file.h"
 #include "platform/process.h"
 #include "platform/socket.h"
-#include "update/component_store.h"
 
 #include <CLI/CLI.hpp>
 
@@ -136,139 +134,6 @@ int Check(const CommandOptions& options, const UnitList& units, const UpdateSet&
     if (interrupted)
         return kInterruptedStatus;
     return allGood ? 0 : 1;
-}
-
-// How a unit's run ended, as the roll-out weighs it.
-RunEnd EndOf(const UnitRun& unit) {
-    switch (unit.Result()) {
-    case UnitResult::Complete:
-        return RunEnd::Complete;
-    case UnitResult::Current:
-        return RunEnd::Current;
-    default:
-        return unit.Unanswered() ? RunEnd::Unanswered : RunEnd::Failed;
-    }
-}
-
-int Update(const CommandOptions& options, RolloutRules rules, const UnitList& list,
-           const UpdateSet& set, ReportFile& report, bool terminal, std::FILE* out,
-           std::FILE* err) {
-    const auto store = std::make_shared<ComponentStore>(true);
-    const LogPolicy logs{options.logDir, options.keepLogs};
-    std::vector<std::unique_ptr<UnitRun>> units;
-    // --target-version is a --skip-version too; a set with a CPU program is always read back.
-    VersionRule versions{options.targetVersion ? options.targetVersion : options.skipVersion,
-                         options.targetVersion, options.targetVersion || set.HasCpuProgram()};
-    for (const std::string& address : list.addresses) {
-        units.push_back(std::make_unique<UnitRun>(address, set, store, logs, versions));
-        units.back()->RetryUnanswered(rules.retryUnanswered);
-    }
-
-    ReportHead head{std::filesystem::current_path().string(), LocalIsoTime(), "",
-                    options.targetVersion.value_or(""),
-                    rules.window ? rules.window->Time().iso : ""};
-    UpdateReportBuilder builder; // here, then only on the writer's thread
-    if (const std::string error = FirstReportError(report, builder.Text(set, head, units));
-        !error.empty())
-        return UsageError(err, error);
-    PrintPlan(out, set);
-    if (const std::string line = PlanLine(rules); !line.empty())
-        std::fprintf(out, "%s\n", line.c_str());
-
-    // One writer writes the report as the run goes; the units only say that it changed.
-    std::mutex headMutex; // the run's end is set here while the writer reads the head
-    std::optional<ReportWriter> writer;
-    if (report.Wanted())
-        writer.emplace(
-            report,
-            [&] {
-                std::unique_lock lock(headMutex);
-                const ReportHead now = head;
-                lock.unlock();
-                return builder.Text(set, now, units);
-            },
-            [&](const std::string& why) { SayReportFailed(err, report, why); });
-    const auto reportChanged = [&] {
-        if (writer)
-            writer->Changed();
-    };
-    bool interrupted = false;
-    size_t notStarted = 0; // by the interrupt
-    FleetView view(out, terminal);
-    Rollout rollout(units.size(), std::move(rules),
-                    {[&](size_t i, const std::string& why) { units[i]->MarkNotStarted(why); },
-                     [&](size_t i, uint64_t delayMs) { units[i]->AwaitRetry(delayMs); },
-                     [&](size_t i, const std::string& why) { units[i]->GiveUp(why); }});
-    RunPool(units.size(), options.jobs,
-            {[&](size_t i) {
-                 units[i]->MarkRunning();
-                 reportChanged();
-                 const uint64_t began = platform::NowMs();
-                 units[i]->Run();
-                 rollout.Ended(i, EndOf(*units[i]), platform::NowMs() - began, RolloutClock());
-                 reportChanged();
-             },
-             [&](size_t, size_t) {
-                 interrupted = true;
-                 notStarted =
-                     size_t(std::count_if(units.begin(), units.end(), [](const auto& unit) {
-                         return unit->Result() == UnitResult::Waiting;
-                     }));
-                 rollout.Stop("Not started: the run was interrupted.", "the run was interrupted");
-                 reportChanged();
-             },
-             [&] {
-                 view.SetNote(rollout.HeaderText());
-                 view.Refresh(units);
-             },
-             {},
-             [&](size_t i, const std::string& why) {
-                 // Never complete: the unit is failed with the reason, and the rest go on.
-                 units[i]->MarkFailed(why);
-                 rollout.Ended(i, EndOf(*units[i]), 0, RolloutClock());
-                 reportChanged();
-             },
-             [&] { return rollout.Next(RolloutClock()); },
-             [&](size_t running, size_t) {
-                 view.Interrupted(running, notStarted);
-                 if (platform::EndingImminent()) {
-                     // Windows ends the process in seconds: the running units are cut off.
-                     // The report is written a last time now (nothing is written after this).
-                     if (writer)
-                         writer->Finish();
-                     std::vector<std::string> running;
-                     for (const auto& unit : units) {
-                         if (unit->Result() == UnitResult::Running)
-                             running.push_back(unit->Address());
-                     }
-                     SayCutOffAndEnd(err, running);
-                 }
-             },
-             [&] {
-                 // The run's end reaches the report now, whatever the output is doing.
-                 {
-                     const std::lock_guard lock(headMutex);
-                     head.ended = LocalIsoTime();
-                 }
-                 reportChanged();
-             }});
-    view.SetNote(rollout.HeaderText());
-    view.Refresh(units);
-    if (const std::string notice = rollout.StopNotice(); !notice.empty())
-        view.Notice(notice + ": " + std::to_string(rollout.StoppedUnits()) +
-                    " unit(s) not started.");
-    view.Summary(units);
-
-    const bool reportWritten = !writer || writer->Finish();
-    if (interrupted)
-        return kInterruptedStatus;
-    if (!reportWritten)
-        return 1;
-    for (const auto& unit : units) {
-        if (!Done(unit->Result()))
-            return 1;
-    }
-    return 0;
 }
 
 // Version texts are taken in the form they are compared in; a target names a version, and a
