@@ -1,6 +1,6 @@
 #include "cli/commands.h"
 
-#include "cli/check_unit.h"
+#include "cli/check_command.h"
 #include "cli/command_options.h"
 #include "cli/command_output.h"
 #include "cli/report.h"
@@ -30,111 +30,6 @@
 
 namespace cli {
 namespace {
-
-int Check(const CommandOptions& options, const UnitList& units, const UpdateSet& set,
-          ReportFile& report, std::FILE* out, std::FILE* err) {
-    ReportHead head{std::filesystem::current_path().string(), LocalIsoTime(), "", "", ""};
-    if (const std::string error = FirstReportError(report, CheckReport(set, head, {}, {}));
-        !error.empty())
-        return UsageError(err, error);
-    PrintPlan(out, set);
-    std::vector<CheckResult> results(units.addresses.size());
-    size_t notContacted = results.size(); // the units from here on, after an interrupt
-    bool interrupted = false;
-    // The pool's threads fill in the results; the report is written from them by the thread that
-    // ends last, or at once when the program is about to be ended.
-    std::mutex resultsMutex;
-    std::vector<bool> checked(results.size());
-    const auto keep = [&](size_t i, const auto& change) {
-        const std::lock_guard lock(resultsMutex);
-        change(results[i]);
-        checked[i] = true;
-    };
-    // The units still being checked go into `cutOff`.
-    const auto writeReport = [&](size_t first, std::vector<std::string>& cutOff) {
-        std::unique_lock lock(resultsMutex);
-        std::vector<CheckResult> now = results;
-        for (size_t i = 0; i < now.size(); ++i) {
-            if (i >= first) {
-                now[i].message = "Not contacted: the run was interrupted.";
-            } else if (!checked[i]) {
-                now[i].message = "Cut off: the program was ended during the check.";
-                cutOff.push_back(units.addresses[i]);
-            }
-        }
-        head.ended = LocalIsoTime();
-        const ReportHead ended = head;
-        lock.unlock();
-        return !report.Wanted() || report.Write(CheckReport(set, ended, units.addresses, now));
-    };
-    bool reportWritten = true;
-    RunPool(results.size(), options.jobs,
-            {[&](size_t i) {
-                 CheckResult result = CheckUnit(units.addresses[i], set);
-                 keep(i, [&](CheckResult& r) { r = std::move(result); });
-             },
-             [&](size_t, size_t first) {
-                 notContacted = first;
-                 interrupted = true;
-             },
-             [] {},
-             {},
-             [&](size_t i, const std::string& why) {
-                 keep(i, [&](CheckResult& r) {
-                     r.message = "Error : the check ended unexpectedly: " + why;
-                 });
-             },
-             {},
-             [&](size_t running, size_t first) {
-                 std::fprintf(out,
-                              "Interrupted. %zu unit(s) being checked will finish; %zu unit(s) "
-                              "will not be contacted.\n",
-                              running, results.size() - first);
-                 std::fflush(out);
-                 if (platform::EndingImminent()) {
-                     // Windows ends the process in seconds: the report is written now.
-                     std::vector<std::string> cutOff;
-                     if (!writeReport(first, cutOff))
-                         SayReportFailed(err, report, report.Error());
-                     SayCutOffAndEnd(err, cutOff);
-                 }
-             },
-             [&] {
-                 std::vector<std::string> none;
-                 reportWritten = writeReport(notContacted, none);
-             }});
-    bool allGood = true;
-    for (size_t i = 0; i < results.size(); ++i) {
-        const CheckResult& r = results[i];
-        const char* address = units.addresses[i].c_str();
-        if (i >= notContacted) {
-            std::fprintf(out, "%-16s not contacted: the run was interrupted\n", address);
-            allGood = false;
-            continue;
-        }
-        if (!r.answered) {
-            std::fprintf(out, "%-16s no answer: %s\n", address, TerminalText(r.message).c_str());
-            allGood = false;
-            continue;
-        }
-        std::fprintf(out, "%-16s model %s (%s), version \"%s\"", address,
-                     TerminalText(r.model).c_str(),
-                     r.modelMatches ? "matches the set" : "NOT the set's model",
-                     TerminalText(r.version).c_str());
-        if (r.cpuPasses > 0)
-            std::fprintf(out, ", CPU program in %d pass%s", r.cpuPasses,
-                         r.cpuPasses == 1 ? "" : "es");
-        std::fprintf(out, "\n");
-        allGood = allGood && r.modelMatches;
-    }
-    if (!reportWritten) {
-        SayReportFailed(err, report, report.Error());
-        return 1;
-    }
-    if (interrupted)
-        return kInterruptedStatus;
-    return allGood ? 0 : 1;
-}
 
 // Version texts are taken in the form they are compared in; a target names a version, and a
 // second version to skip would leave units that never reach the target.
@@ -243,7 +138,7 @@ int RunCli(int argc, char** argv, std::FILE* out, std::FILE* err) {
     }
     platform::CatchInterrupts();
     const bool terminal = platform::IsTerminal(out);
-    const int status = commands.check->parsed() ? Check(options, units, set, report, out, err)
+    const int status = commands.check->parsed() ? Check(options.jobs, units, set, report, out, err)
                                                 : Update(options, std::move(rules), units, set,
                                                          report, terminal, out, err);
     platform::ReadyToEnd(); // the report is written
