@@ -1,356 +1,20 @@
 #include "cli/commands.h"
 
-#include "cli/check_unit.h"
-#include "cli/fleet_view.h"
-#include "cli/report.h"
-#include "cli/report_file.h"
-#include "cli/report_writer.h"
-#include "cli/retry_from.h"
-#include "cli/rollout_options.h"
-#include "cli/terminal_text.h"
-#include "cli/unit_list.h"
-#include "cli/version_rule.h"
-#include "cli/worker_pool.h"
-#include "platform/clock.h"
+#include "cli/check_command.h"
+#include "cli/command_options.h"
+#include "cli/command_output.h"
+#include "cli/update_checks.h"
+#include "cli/update_command.h"
 #include "platform/console.h"
-#include "platform/file.h"
 #include "platform/process.h"
 #include "platform/socket.h"
-#include "update/component_store.h"
-#include "version/program_version.h"
 
 #include <CLI/CLI.hpp>
 
-#include <algorithm>
-#include <atomic>
 #include <filesystem>
-#include <fstream>
-#include <mutex>
-#include <optional>
-#include <sstream>
 
 namespace cli {
 namespace {
-
-constexpr unsigned kDefaultJobs = 16;
-constexpr int kInterruptedStatus = 130; // as a shell reports a run ended by Ctrl-C
-constexpr unsigned kMaxJobs = 256;
-
-struct Options {
-    std::string setDir = ".";
-    unsigned jobs = kDefaultJobs;
-    std::string reportFile;
-    std::string logDir;
-    bool keepLogs = false;
-    unsigned stopAfterFailures = 0; // 0: never stop
-    std::string retryFrom;
-    std::optional<std::string> skipVersion;
-    std::optional<std::string> targetVersion;
-    RolloutOptions rollout;
-    std::vector<std::string> units;
-};
-
-std::optional<std::string> ReadFileText(const std::string& path) {
-    const auto bytes = platform::ReadWholeFile(path.c_str()); // never inherited by a child
-    if (!bytes)
-        return std::nullopt;
-    return std::string(bytes->begin(), bytes->end());
-}
-
-int UsageError(std::FILE* err, const std::string& text) {
-    std::fprintf(err, "kqvorlink-cli: %s\nRun with --help for more information.\n", text.c_str());
-    return 2;
-}
-
-void PrintPlan(std::FILE* out, const UpdateSet& set) {
-    std::fprintf(out, "Update set: model %s%s; an update sends:\n", set.Model().c_str(),
-                 set.DefaultSetting() ? ", then resets the unit to its default data" : "");
-    for (const PlannedFile& file : set.Plan())
-        std::fprintf(out, "  %-22s %-24s %12llu bytes\n", file.component.c_str(), file.file.c_str(),
-                     static_cast<unsigned long long>(file.bytes));
-    if (set.Plan().empty())
-        std::fprintf(out, "  (no component files found)\n");
-}
-
-// The report's first writing, before any unit is contacted: a place that cannot take it is a
-// usage error then.
-std::string FirstReportError(ReportFile& report, const std::string& text) {
-    if (!report.Wanted() || report.Write(text))
-        return "";
-    return "--report '" + report.Path() + "': the report cannot be written: " + report.Error();
-}
-
-// A rewrite during the run that failed: said at once, and the run ends with status 1.
-void SayReportFailed(std::FILE* err, const ReportFile& report, const std::string& why) {
-    std::fprintf(err, "kqvorlink-cli: the report cannot be written to %s: %s\n",
-                 report.Path().c_str(), why.c_str());
-}
-
-// The units that an imminent ending cuts off, named while there is time.
-void SayCutOff(std::FILE* err, const std::vector<std::string>& addresses) {
-    std::string running;
-    for (const std::string& address : addresses)
-        running += " " + address;
-    std::fprintf(err, "kqvorlink-cli: the program is being ended; still running:%s\n",
-                 running.empty() ? " none" : running.c_str());
-    std::fflush(err);
-}
-
-int Check(const Options& options, const UnitList& units, const UpdateSet& set, ReportFile& report,
-          std::FILE* out, std::FILE* err) {
-    ReportHead head{std::filesystem::current_path().string(), LocalIsoTime(), "", "", ""};
-    if (const std::string error = FirstReportError(report, CheckReport(set, head, {}, {}));
-        !error.empty())
-        return UsageError(err, error);
-    PrintPlan(out, set);
-    std::vector<CheckResult> results(units.addresses.size());
-    size_t notContacted = results.size(); // the units from here on, after an interrupt
-    bool interrupted = false;
-    // The pool's threads fill in the results; the report is written from them by the thread that
-    // ends last, or at once when the program is about to be ended.
-    std::mutex resultsMutex;
-    std::vector<bool> checked(results.size());
-    const auto keep = [&](size_t i, const auto& change) {
-        const std::lock_guard lock(resultsMutex);
-        change(results[i]);
-        checked[i] = true;
-    };
-    // The units still being checked go into `cutOff`.
-    const auto writeReport = [&](size_t first, std::vector<std::string>& cutOff) {
-        std::unique_lock lock(resultsMutex);
-        std::vector<CheckResult> now = results;
-        for (size_t i = 0; i < now.size(); ++i) {
-            if (i >= first) {
-                now[i].message = "Not contacted: the run was interrupted.";
-            } else if (!checked[i]) {
-                now[i].message = "Cut off: the program was ended during the check.";
-                cutOff.push_back(units.addresses[i]);
-            }
-        }
-        head.ended = LocalIsoTime();
-        const ReportHead ended = head;
-        lock.unlock();
-        return !report.Wanted() || report.Write(CheckReport(set, ended, units.addresses, now));
-    };
-    bool reportWritten = true;
-    RunPool(results.size(), options.jobs,
-            {[&](size_t i) {
-                 CheckResult result = CheckUnit(units.addresses[i], set);
-                 keep(i, [&](CheckResult& r) { r = std::move(result); });
-             },
-             [&](size_t, size_t first) {
-                 notContacted = first;
-                 interrupted = true;
-             },
-             [] {},
-             {},
-             [&](size_t i, const std::string& why) {
-                 keep(i, [&](CheckResult& r) {
-                     r.message = "Error : the check ended unexpectedly: " + why;
-                 });
-             },
-             {},
-             [&](size_t running, size_t first) {
-                 std::fprintf(out,
-                              "Interrupted. %zu unit(s) being checked will finish; %zu unit(s) "
-                              "will not be contacted.\n",
-                              running, results.size() - first);
-                 std::fflush(out);
-                 if (platform::EndingImminent()) {
-                     // Windows ends the process in seconds: the report is written now.
-                     std::vector<std::string> cutOff;
-                     if (!writeReport(first, cutOff))
-                         SayReportFailed(err, report, report.Error());
-                     SayCutOff(err, cutOff);
-                     platform::ReadyToEnd();
-                 }
-             },
-             [&] {
-                 std::vector<std::string> none;
-                 reportWritten = writeReport(notContacted, none);
-             }});
-    bool allGood = true;
-    for (size_t i = 0; i < results.size(); ++i) {
-        const CheckResult& r = results[i];
-        const char* address = units.addresses[i].c_str();
-        if (i >= notContacted) {
-            std::fprintf(out, "%-16s not contacted: the run was interrupted\n", address);
-            allGood = false;
-            continue;
-        }
-        if (!r.answered) {
-            std::fprintf(out, "%-16s no answer: %s\n", address, TerminalText(r.message).c_str());
-            allGood = false;
-            continue;
-        }
-        std::fprintf(out, "%-16s model %s (%s), version \"%s\"", address,
-                     TerminalText(r.model).c_str(),
-                     r.modelMatches ? "matches the set" : "NOT the set's model",
-                     TerminalText(r.version).c_str());
-        if (r.cpuPasses > 0)
-            std::fprintf(out, ", CPU program in %d pass%s", r.cpuPasses,
-                         r.cpuPasses == 1 ? "" : "es");
-        std::fprintf(out, "\n");
-        allGood = allGood && r.modelMatches;
-    }
-    if (!reportWritten) {
-        SayReportFailed(err, report, report.Error());
-        return 1;
-    }
-    if (interrupted)
-        return kInterruptedStatus;
-    return allGood ? 0 : 1;
-}
-
-// How a unit's run ended, as the roll-out weighs it.
-RunEnd EndOf(const UnitRun& unit) {
-    switch (unit.Result()) {
-    case UnitResult::Complete:
-        return RunEnd::Complete;
-    case UnitResult::Current:
-        return RunEnd::Current;
-    default:
-        return unit.Unanswered() ? RunEnd::Unanswered : RunEnd::Failed;
-    }
-}
-
-int Update(const Options& options, RolloutRules rules, const UnitList& list, const UpdateSet& set,
-           ReportFile& report, bool terminal, std::FILE* out, std::FILE* err) {
-    const auto store = std::make_shared<ComponentStore>(true);
-    const LogPolicy logs{options.logDir, options.keepLogs};
-    std::vector<std::unique_ptr<UnitRun>> units;
-    // --target-version is a --skip-version too; a set with a CPU program is always read back.
-    VersionRule versions{options.targetVersion ? options.targetVersion : options.skipVersion,
-                         options.targetVersion, options.targetVersion || set.HasCpuProgram()};
-    for (const std::string& address : list.addresses) {
-        units.push_back(std::make_unique<UnitRun>(address, set, store, logs, versions));
-        units.back()->RetryUnanswered(rules.retryUnanswered);
-    }
-
-    ReportHead head{std::filesystem::current_path().string(), LocalIsoTime(), "",
-                    options.targetVersion.value_or(""),
-                    rules.window ? rules.window->Time().iso : ""};
-    UpdateReportBuilder builder; // here, then only on the writer's thread
-    if (const std::string error = FirstReportError(report, builder.Text(set, head, units));
-        !error.empty())
-        return UsageError(err, error);
-    PrintPlan(out, set);
-    if (const std::string line = PlanLine(rules); !line.empty())
-        std::fprintf(out, "%s\n", line.c_str());
-
-    // One writer writes the report as the run goes; the units only say that it changed.
-    std::mutex headMutex; // the run's end is set here while the writer reads the head
-    std::optional<ReportWriter> writer;
-    if (report.Wanted())
-        writer.emplace(
-            report,
-            [&] {
-                std::unique_lock lock(headMutex);
-                const ReportHead now = head;
-                lock.unlock();
-                return builder.Text(set, now, units);
-            },
-            [&](const std::string& why) { SayReportFailed(err, report, why); });
-    const auto reportChanged = [&] {
-        if (writer)
-            writer->Changed();
-    };
-    bool interrupted = false;
-    size_t notStarted = 0; // by the interrupt
-    FleetView view(out, terminal);
-    Rollout rollout(units.size(), std::move(rules),
-                    {[&](size_t i, const std::string& why) { units[i]->MarkNotStarted(why); },
-                     [&](size_t i, uint64_t delayMs) { units[i]->AwaitRetry(delayMs); },
-                     [&](size_t i, const std::string& why) { units[i]->GiveUp(why); },
-                     [&](size_t i, size_t wave) { units[i]->InWave(wave); }});
-    RunPool(units.size(), options.jobs,
-            {[&](size_t i) {
-                 units[i]->MarkRunning();
-                 reportChanged();
-                 const uint64_t began = platform::NowMs();
-                 units[i]->Run();
-                 rollout.Ended(i, EndOf(*units[i]), platform::NowMs() - began, RolloutClock());
-                 reportChanged();
-             },
-             [&](size_t, size_t) {
-                 interrupted = true;
-                 notStarted =
-                     size_t(std::count_if(units.begin(), units.end(), [](const auto& unit) {
-                         return unit->Result() == UnitResult::Waiting;
-                     }));
-                 rollout.Stop("Not started: the run was interrupted.", "the run was interrupted");
-                 reportChanged();
-             },
-             [&] {
-                 view.SetNote(rollout.HeaderText());
-                 view.Refresh(units);
-             },
-             {},
-             [&](size_t i, const std::string& why) {
-                 // Never complete: the unit is failed with the reason, and the rest go on.
-                 units[i]->MarkFailed(why);
-                 rollout.Ended(i, EndOf(*units[i]), 0, RolloutClock());
-                 reportChanged();
-             },
-             [&] { return rollout.Next(RolloutClock()); },
-             [&](size_t running, size_t) {
-                 view.Interrupted(running, notStarted);
-                 if (platform::EndingImminent()) {
-                     // Windows ends the process in seconds: the running units are cut off.
-                     // The report is written a last time now (nothing is written after this).
-                     if (writer)
-                         writer->Finish();
-                     std::vector<std::string> running;
-                     for (const auto& unit : units) {
-                         if (unit->Result() == UnitResult::Running)
-                             running.push_back(unit->Address());
-                     }
-                     SayCutOff(err, running);
-                     platform::ReadyToEnd();
-                 }
-             },
-             [&] {
-                 // The run's end reaches the report now, whatever the output is doing.
-                 {
-                     const std::lock_guard lock(headMutex);
-                     head.ended = LocalIsoTime();
-                 }
-                 reportChanged();
-             }});
-    view.SetNote(rollout.HeaderText());
-    view.Refresh(units);
-    if (const std::string notice = rollout.StopNotice(); !notice.empty())
-        view.Notice(notice + ": " + std::to_string(rollout.StoppedUnits()) +
-                    " unit(s) not started.");
-    view.Summary(units);
-
-    const bool reportWritten = !writer || writer->Finish();
-    if (interrupted)
-        return kInterruptedStatus;
-    if (!reportWritten)
-        return 1;
-    for (const auto& unit : units) {
-        if (!Done(unit->Result()))
-            return 1;
-    }
-    return 0;
-}
-
-// Version texts are taken in the form they are compared in; a target names a version, and a
-// second version to skip would leave units that never reach the target.
-std::string VersionOptionsError(Options& options) {
-    for (std::optional<std::string>* text : {&options.skipVersion, &options.targetVersion}) {
-        if (*text)
-            **text = VersionAsShown(**text);
-    }
-    if (options.targetVersion && options.targetVersion->empty())
-        return "--target-version needs a version text";
-    if (options.targetVersion && options.skipVersion &&
-        options.skipVersion != options.targetVersion)
-        return "--skip-version '" + *options.skipVersion + "' and --target-version '" +
-               *options.targetVersion + "' differ; a unit at the target is left as it is anyway";
-    return "";
-}
 
 // Relative paths name places as seen from where the program was started, before it changes to
 // the set's folder.
@@ -358,141 +22,22 @@ std::string Absolute(const std::string& path) {
     return path.empty() ? path : std::filesystem::absolute(path).string();
 }
 
-// The units of --retry-from, then those of the arguments that are not among them yet.
-std::string AddRetryUnits(const std::string& reportPath, const std::string& model,
-                          UnitList& units) {
-    const std::optional<std::string> text = ReadFileText(reportPath);
-    if (!text)
-        return "--retry-from '" + reportPath +
-               "' cannot be read: " + platform::LastFileErrorMessage();
-    RetryUnits retry = UnitsToRetry(*text, model);
-    if (!retry.error.empty())
-        return "--retry-from '" + reportPath + "' " + retry.error;
-    for (const std::string& address : units.addresses) {
-        if (std::find(retry.addresses.begin(), retry.addresses.end(), address) ==
-            retry.addresses.end())
-            retry.addresses.push_back(address);
-    }
-    units.addresses = std::move(retry.addresses);
-    return "";
-}
-
-} // namespace
-
-int RunCli(int argc, char** argv, std::FILE* out, std::FILE* err) {
-    CLI::App app{"Updates many KQ-A2/KQ-B2 camera control units at once from one update set.",
-                 "kqvorlink-cli"};
-    app.set_version_flag("--version", "kqvorlink-cli " + ProgramVersion());
-    app.require_subcommand(1, 1);
-    Options options;
-    const auto addSet = [&](CLI::App* command) {
-        command
-            ->add_option("--set", options.setDir,
-                         "the update set's folder (default: the current one)")
-            ->check(CLI::ExistingDirectory);
-        command->add_option("--jobs", options.jobs, "units at a time (1-256, default 16)")
-            ->check(CLI::Range(1u, kMaxJobs));
-        command->add_option("--report", options.reportFile,
-                            "write a JSON report to FILE (rewritten as the run goes)");
-        command->add_option("UNIT", options.units,
-                            "a dotted IPv4 address, a range FIRST-LAST, or @FILE (one per line, "
-                            "# comments)");
-    };
-    CLI::App* check = app.add_subcommand(
-        "check", "log in, ask model and version, log out; show what an update would send");
-    addSet(check);
-    CLI::App* update = app.add_subcommand("update", "update every unit");
-    addSet(update);
-    update
-        ->add_option("--log-dir", options.logDir,
-                     "folder of the units' logs KQVorlink-<address>.log (default: the set's)")
-        ->check(CLI::ExistingDirectory);
-    update->add_flag("--keep-logs", options.keepLogs, "keep the logs of complete units too");
-    update
-        ->add_option("--stop-after-failures", options.stopAfterFailures,
-                     "once N units have failed start no further unit")
-        ->check(CLI::Validator(
-            [](const std::string& text) {
-                return !text.empty() && text.size() < 10 &&
-                               text.find_first_not_of("0123456789") == std::string::npos &&
-                               std::stoul(text) >= 1
-                           ? std::string()
-                           : std::string("must be 1 or more");
-            },
-            "N>=1"));
-    update->add_option("--retry-from", options.retryFrom,
-                       "run the units that did not complete in that earlier JSON report");
-    update->add_option("--skip-version", options.skipVersion,
-                       "leave units that give exactly this version text as they are");
-    update->add_option("--target-version", options.targetVersion,
-                       "the version the units must end up with: units at it are left as they "
-                       "are, every updated unit is asked again and fails unless it reports it");
-    AddRolloutOptions(*update, options.rollout);
-
-    if (argc > 1 && argv[1][0] != '-' && std::string(argv[1]) != "check" &&
-        std::string(argv[1]) != "update")
-        return UsageError(err, "'" + std::string(argv[1]) + "' is no command (check or update)");
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        std::fprintf(out, "%s", app.help().c_str());
-        return 0;
-    } catch (const CLI::CallForVersion& e) {
-        std::fprintf(out, "%s\n", e.what());
-        return 0;
-    } catch (const CLI::ParseError& e) {
-        return UsageError(err, e.what());
-    }
-    // With --retry-from the UNIT arguments may be left out.
-    UnitList units;
-    if (!options.units.empty() || options.retryFrom.empty())
-        units = ParseUnits(options.units, ReadFileText);
-    if (!units.error.empty())
-        return UsageError(err, units.error);
-
-    const std::string setDir = options.setDir;
+// The paths of the options made absolute, then the set's folder made the current one; a usage
+// error when it cannot be.
+std::string EnterSetFolder(CommandOptions& options) {
     options.reportFile = Absolute(options.reportFile);
     options.logDir = Absolute(options.logDir);
     options.retryFrom = Absolute(options.retryFrom);
     std::error_code changed;
     std::filesystem::current_path(options.setDir, changed);
     if (changed)
-        return UsageError(err, "--set '" + options.setDir + "': " + changed.message());
+        return "--set '" + options.setDir + "': " + changed.message();
+    return "";
+}
 
-    // Everything is checked before any unit is contacted.
-    const UpdateSet set;
-    if (update->parsed()) {
-        if (const std::string error = VersionOptionsError(options); !error.empty())
-            return UsageError(err, error);
-        if (set.Plan().empty())
-            return UsageError(err, "no component files in " + setDir);
-        if (!options.retryFrom.empty()) {
-            if (const std::string error = AddRetryUnits(options.retryFrom, set.Model(), units);
-                !error.empty())
-                return UsageError(err, error);
-            // Nothing is contacted and nothing written, so R stays the record of its run.
-            if (units.addresses.empty()) {
-                std::fprintf(out, "nothing to retry: every unit of %s completed\n",
-                             options.retryFrom.c_str());
-                return 0;
-            }
-        }
-        if (options.logDir.empty())
-            options.logDir = std::filesystem::current_path().string();
-        if (const std::string why = FolderNotWritable(options.logDir); !why.empty())
-            return UsageError(err, "--log-dir '" + options.logDir + "': " + why);
-    }
-    RolloutRules rules;
-    if (update->parsed()) {
-        if (const std::string error = MakeRolloutRules(options.rollout, units.addresses.size(),
-                                                       options.stopAfterFailures, set, rules);
-            !error.empty())
-            return UsageError(err, error);
-    }
-    ReportFile report(options.reportFile);
-    if (const std::string why = report.Claim(); !why.empty())
-        return UsageError(err, "--report '" + options.reportFile + "': " + why);
-
+// The command that was parsed, once everything has been checked.
+int RunCommand(bool check, const CommandOptions& options, RolloutRules rules, const UnitList& units,
+               const UpdateSet& set, ReportFile& report, std::FILE* out, std::FILE* err) {
     platform::PrepareChildProcesses(); // before any unit's socket or lock exists
     if (platform::StartupSockets() != 0) {
         std::fprintf(err, "kqvorlink-cli: the socket library cannot be started\n");
@@ -501,11 +46,43 @@ int RunCli(int argc, char** argv, std::FILE* out, std::FILE* err) {
     platform::CatchInterrupts();
     const bool terminal = platform::IsTerminal(out);
     const int status =
-        check->parsed() ? Check(options, units, set, report, out, err)
-                        : Update(options, std::move(rules), units, set, report, terminal, out, err);
+        check ? Check(options.jobs, units, set, report, out, err)
+              : Update(options, std::move(rules), units, set, report, terminal, out, err);
     platform::ReadyToEnd(); // the report is written
     platform::CleanupSockets();
     return status;
+}
+
+} // namespace
+
+int RunCli(int argc, char** argv, std::FILE* out, std::FILE* err) {
+    CLI::App app{"Updates many KQ-A2/KQ-B2 camera control units at once from one update set.",
+                 "kqvorlink-cli"};
+    CommandOptions options;
+    const Commands commands = DeclareCommands(app, options);
+    if (const std::optional<int> status = ParseCommandLine(app, argc, argv, out, err))
+        return *status;
+    // With --retry-from the UNIT arguments may be left out.
+    UnitList units;
+    if (!options.units.empty() || options.retryFrom.empty())
+        units = ParseUnits(options.units, ReadFileText);
+    if (!units.error.empty())
+        return UsageError(err, units.error);
+    if (const std::string error = EnterSetFolder(options); !error.empty())
+        return UsageError(err, error);
+
+    // Everything is checked before any unit is contacted.
+    const UpdateSet set;
+    RolloutRules rules;
+    if (commands.update->parsed()) {
+        if (const std::optional<int> status = CheckUpdate(options, set, units, rules, out, err))
+            return *status;
+    }
+    ReportFile report(options.reportFile);
+    if (const std::string why = report.Claim(); !why.empty())
+        return UsageError(err, "--report '" + options.reportFile + "': " + why);
+    return RunCommand(commands.check->parsed(), options, std::move(rules), units, set, report, out,
+                      err);
 }
 
 } // namespace cli

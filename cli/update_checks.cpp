@@ -1,0 +1,90 @@
+#include "cli/update_checks.h"
+
+#include "cli/command_output.h"
+#include "cli/report_file.h"
+#include "cli/retry_from.h"
+#include "cli/update_set.h"
+#include "cli/version_rule.h"
+#include "platform/file.h"
+
+#include <algorithm>
+#include <filesystem>
+
+namespace cli {
+namespace {
+
+// Version texts are taken in the form they are compared in; a target names a version, and a
+// second version to skip would leave units that never reach the target.
+std::string VersionOptionsError(CommandOptions& options) {
+    for (std::optional<std::string>* text : {&options.skipVersion, &options.targetVersion}) {
+        if (*text)
+            **text = VersionAsShown(**text);
+    }
+    if (options.targetVersion && options.targetVersion->empty())
+        return "--target-version needs a version text";
+    if (options.targetVersion && options.skipVersion &&
+        options.skipVersion != options.targetVersion)
+        return "--skip-version '" + *options.skipVersion + "' and --target-version '" +
+               *options.targetVersion + "' differ; a unit at the target is left as it is anyway";
+    return "";
+}
+
+// The units of --retry-from, then those of the arguments that are not among them yet.
+std::string AddRetryUnits(const std::string& reportPath, const std::string& model,
+                          UnitList& units) {
+    const std::optional<std::string> text = ReadFileText(reportPath);
+    if (!text)
+        return "--retry-from '" + reportPath +
+               "' cannot be read: " + platform::LastFileErrorMessage();
+    RetryUnits retry = UnitsToRetry(*text, model);
+    if (!retry.error.empty())
+        return "--retry-from '" + reportPath + "' " + retry.error;
+    for (const std::string& address : units.addresses) {
+        if (std::find(retry.addresses.begin(), retry.addresses.end(), address) ==
+            retry.addresses.end())
+            retry.addresses.push_back(address);
+    }
+    units.addresses = std::move(retry.addresses);
+    return "";
+}
+
+// The versions, the set and the units of --retry-from.
+std::string SetAndUnitsError(CommandOptions& options, const UpdateSet& set, UnitList& units) {
+    if (std::string error = VersionOptionsError(options); !error.empty())
+        return error;
+    if (set.Plan().empty())
+        return "no component files in " + options.setDir;
+    if (!options.retryFrom.empty())
+        return AddRetryUnits(options.retryFrom, set.Model(), units);
+    return "";
+}
+
+// Where the run writes and in what order it starts the units.
+std::string RunError(CommandOptions& options, const UpdateSet& set, const UnitList& units,
+                     RolloutRules& rules) {
+    if (options.logDir.empty())
+        options.logDir = std::filesystem::current_path().string();
+    if (const std::string why = FolderNotWritable(options.logDir); !why.empty())
+        return "--log-dir '" + options.logDir + "': " + why;
+    return MakeRolloutRules(options.rollout, units.addresses.size(), options.stopAfterFailures, set,
+                            rules);
+}
+
+} // namespace
+
+std::optional<int> CheckUpdate(CommandOptions& options, const UpdateSet& set, UnitList& units,
+                               RolloutRules& rules, std::FILE* out, std::FILE* err) {
+    if (const std::string error = SetAndUnitsError(options, set, units); !error.empty())
+        return UsageError(err, error);
+    // Nothing is contacted and nothing written, so the report stays the record of its run.
+    if (!options.retryFrom.empty() && units.addresses.empty()) {
+        std::fprintf(out, "nothing to retry: every unit of %s completed\n",
+                     options.retryFrom.c_str());
+        return 0;
+    }
+    if (const std::string error = RunError(options, set, units, rules); !error.empty())
+        return UsageError(err, error);
+    return std::nullopt;
+}
+
+} // namespace cli
