@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -75,6 +76,10 @@ class UnitRun {
     const std::string& LogPath() const { return m_logPath; }
     // Runs the whole update on the calling thread.
     void Run();
+    // Told on the run's thread, outside every lock of the unit, whenever what the report shows
+    // of it changes while it runs: it answered, named its version, acknowledged or wrote a
+    // component. Set before the unit runs.
+    void Follow(std::function<void()> changed) { m_changed = std::move(changed); }
     // Marks the unit as running from now on (Run does it too).
     void MarkRunning();
     // The wave the unit starts in (1-based); told once, before it first runs.
@@ -131,6 +136,7 @@ class UnitRun {
     bool m_logKept = false;    // looked at once, when the run has ended
     std::string m_lastFailure; // the message of the last unanswered attempt
     unsigned m_retryUnanswered = 0;
+    std::function<void()> m_changed;
 };
 
 // The local time now as "YYYY-MM-DDTHH:MM:SS".
