@@ -170,11 +170,11 @@ int Stage(const nlohmann::json& unit) {
     return unit["result"] == "waiting" ? 0 : unit["result"] == "running" ? 1 : 2;
 }
 
-// 128 units at once on 127.0.20.100-227, half of them slow to write and then held up before the
-// logo, the report given as a symbolic link. Read again and again during the run, no unit of the
-// report ever moves back; after kill -9, every unit that logged out more than a second before is
-// in it as ended, and every held one with what it had done a second before; --retry-from that
-// report runs the held units and no other.
+// 128 units at once on 127.0.20.100-227, half of them slow to log in and write, then held up
+// before the logo, the report given as a symbolic link. Read again and again during the run, no
+// unit of the report ever moves back; after kill -9, every unit that logged out more than a second
+// before is in it as ended, and every held one with what it had done a second before; --retry-from
+// that report runs the held units and no other.
 TEST_F(FleetTest, ReportOnlyMovesForwardAndAKillLosesNothingOlderThanASecond) {
     using Clock = std::chrono::steady_clock;
     std::filesystem::remove("kq12.cpu"); // real time: no restart wait
@@ -183,7 +183,7 @@ TEST_F(FleetTest, ReportOnlyMovesForwardAndAKillLosesNothingOlderThanASecond) {
         sim::UnitConfig config;
         if (i % 2 == 1) { // still at work when the run is killed, long after the others ended
             for (const auto& [command, ms] :
-                 {std::pair{"EXCM u_soft", 1500}, {"EXCM k_Lg", 30000}}) {
+                 {std::pair{"USER", 5000}, {"EXCM u_soft", 1000}, {"EXCM k_Lg", 30000}}) {
                 config.faults.push_back(FaultOf(sim::Fault::Trigger::Command, command,
                                                 sim::Fault::Action::Delay, "", 0));
                 config.faults.back().delayMs = ms;
