@@ -308,7 +308,7 @@ from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.kqvorlink.fleet.plugins.module_utils.kqvorlink_reports import (
     read_report, unit_done, unit_sent_components, version_given, version_in_report)
 from ansible_collections.kqvorlink.fleet.plugins.module_utils.kqvorlink_rollout import (
-    finish_by_moment, local_iso, waves_problem)
+    finish_by_moment, later_day, local_iso, waves_problem)
 
 
 ARGUMENT_SPEC = dict(
@@ -558,9 +558,10 @@ def rollout_problem(params, check):
     if why:
         return "finish_by: " + why
     if end <= now:
-        return ("finish_by: the window closed at %s; an update now would start no unit (give an "
-                "ISO 8601 date and time, such as %s, to mean a later day's)" % (
-                    local_iso(end), local_iso(end + 86400)[:16]))
+        later = later_day(end, now)
+        return ("finish_by: the window closed at %s; an update now would start no unit (%s)" % (
+            local_iso(end), "give an ISO 8601 date and time, such as %s, to mean a later day's" %
+            later if later else "give a date and time ahead with its offset to mean a later one"))
     return None
 
 
