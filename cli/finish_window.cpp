@@ -54,11 +54,11 @@ FinishTime NotOneMoment(const std::string& text, const LocalTime& local, int64_t
         return Unusable(text);
     const std::string written = LocalText(local, local.second != 0);
     const bool twice = before > after; // the clocks went back
-    return Refused("'" + text + "': the clocks show that local time " +
-                   (twice ? "twice, before and after they go back"
-                          : "never, as they go forward past it") +
-                   "; give its offset: " + written + OffsetText(before) + " or " + written +
-                   OffsetText(after));
+    return Refused(
+        "'" + text + "': the clocks show that local time " +
+        (twice ? "twice, before and after they go back" : "never, as they go forward past it") +
+        "; give its offset: " + written + OffsetText(before) + " or " + written +
+        OffsetText(after));
 }
 
 // "HH:MM", its occurrence nearest to now in real time: every one within a day either way, both
@@ -97,8 +97,8 @@ FinishTime IsoTime(const std::string& text, int64_t now, const ZoneOffset& zone)
             return Unusable(text);
         at += 3;
     }
-    if (local.month < 1 || local.month > 12 || local.day < 1 || local.day > 31 ||
-        local.hour > 23 || local.minute > 59 || local.second > 59)
+    if (local.month < 1 || local.month > 12 || local.day < 1 || local.day > 31 || local.hour > 23 ||
+        local.minute > 59 || local.second > 59)
         return Unusable(text);
     const int64_t days = DaysFromCivil(local.year, unsigned(local.month), unsigned(local.day));
     if (LocalTimeAt(days * 86400, 0).day != local.day)

@@ -75,8 +75,8 @@ LocalTime LocalTimeAt(int64_t epochSeconds, int64_t offset) {
 }
 
 LocalTime DaysLater(LocalTime time, int days) {
-    const LocalTime date = CivilFromDays(
-        DaysFromCivil(time.year, unsigned(time.month), unsigned(time.day)) + days);
+    const LocalTime date =
+        CivilFromDays(DaysFromCivil(time.year, unsigned(time.month), unsigned(time.day)) + days);
     time.year = date.year;
     time.month = date.month;
     time.day = date.day;
