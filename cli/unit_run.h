@@ -139,7 +139,4 @@ class UnitRun {
     std::function<void()> m_changed;
 };
 
-// The local time now as "YYYY-MM-DDTHH:MM:SS".
-std::string LocalIsoTime();
-
 } // namespace cli
