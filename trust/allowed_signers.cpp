@@ -88,8 +88,8 @@ std::optional<SignerTime> ReadTime(std::string_view text) {
 
 bool StartsWithWord(std::string_view text, std::string_view word) {
     return text.size() >= word.size() &&
-           std::equal(word.begin(), word.end(), text.begin(), [](char a, char b) {
-               return std::tolower(static_cast<unsigned char>(a)) == b;
+           std::equal(word.begin(), word.end(), text.begin(), [](char lower, char c) {
+               return std::tolower(static_cast<unsigned char>(c)) == lower;
            });
 }
 

@@ -38,8 +38,8 @@ std::string ReadFileLine(std::string_view line, ManifestFile& file) {
     return "";
 }
 
-ManifestReading Refused(const TextLines& lines, const std::string& why) {
-    return {{}, "line " + std::to_string(lines.Number()) + ": " + why};
+ManifestReading Refused(int line, const std::string& why) {
+    return {{}, "line " + std::to_string(line) + ": " + why};
 }
 
 } // namespace
@@ -80,42 +80,48 @@ ManifestReading ReadManifest(std::span<const uint8_t> bytes) {
         return {{}, "larger than " + std::to_string(kMaxManifestBytes) + " bytes"};
     TextLines lines(bytes);
     std::string why;
-    const std::optional<std::string_view> format = lines.Keyword("kqvorlink-manifest", why);
+    int at = lines.Number();
+    // The value of a line that must come next, with the line's number kept for a refusal.
+    const auto value = [&](const char* keyword) {
+        at = lines.Number();
+        return lines.Keyword(keyword, why);
+    };
+    const std::optional<std::string_view> format = value("kqvorlink-manifest");
     if (!format)
-        return Refused(lines, why.empty() ? "no kqvorlink-manifest line: not a manifest" : why);
+        return Refused(at, why.empty() ? "no kqvorlink-manifest line: not a manifest" : why);
     if (*format != std::to_string(kManifestFormat))
-        return Refused(lines, "a manifest format this program cannot read");
+        return Refused(at, "a manifest format this program cannot read");
     ManifestReading reading;
     Manifest& manifest = reading.manifest;
-    const std::optional<std::string_view> model = lines.Keyword("model", why);
+    const std::optional<std::string_view> model = value("model");
     if (!model || model->empty())
-        return Refused(lines, why.empty() ? "no model line" : why);
+        return Refused(at, why.empty() ? "no model line" : why);
     manifest.model = std::string(*model);
-    const std::optional<std::string_view> release = lines.Keyword("release", why);
+    const std::optional<std::string_view> release = value("release");
     const std::optional<uint64_t> number = release ? ReadDecimal(*release) : std::nullopt;
     if (!number)
-        return Refused(lines, why.empty() ? "no release line with a whole number" : why);
+        return Refused(at, why.empty() ? "no release line with a whole number" : why);
     manifest.release = *number;
     for (auto [keyword, field] : {std::pair{"target-version", &manifest.targetVersion},
                                   std::pair{"expires", &manifest.expires}}) {
-        if (const std::optional<std::string_view> value = lines.Keyword(keyword, why))
-            *field = std::string(*value);
+        if (const std::optional<std::string_view> text = value(keyword))
+            *field = std::string(*text);
         if (!why.empty())
-            return Refused(lines, why);
+            return Refused(at, why);
         if (*field && (*field)->empty())
-            return Refused(lines, std::string("an empty ") + keyword);
+            return Refused(at, std::string("an empty ") + keyword);
     }
     while (!lines.AtEnd()) {
-        const std::optional<std::string_view> line = lines.Keyword("file", why);
+        const std::optional<std::string_view> line = value("file");
         if (!line)
-            return Refused(lines, why.empty() ? "a line that is no file line" : why);
+            return Refused(at, why.empty() ? "a line that is no file line" : why);
         ManifestFile file;
         if (std::string problem = ReadFileLine(*line, file); !problem.empty())
-            return Refused(lines, problem);
+            return Refused(at, problem);
         if (!manifest.files.empty() && !ByName(manifest.files.back(), file))
-            return Refused(lines, "a file out of name order or listed twice");
+            return Refused(at, "a file out of name order or listed twice");
         if (manifest.files.size() == kMaxManifestFiles)
-            return Refused(lines, "more than " + std::to_string(kMaxManifestFiles) + " files");
+            return Refused(at, "more than " + std::to_string(kMaxManifestFiles) + " files");
         manifest.files.push_back(std::move(file));
     }
     if (manifest.files.empty())

@@ -25,7 +25,6 @@ std::optional<uint64_t> ReadDecimal(std::string_view text) {
 
 std::optional<std::string_view> TextLines::Next(std::string& why) {
     const size_t end = m_rest.find('\n');
-    ++m_number;
     if (end == std::string_view::npos) {
         why = "line " + std::to_string(m_number) + " has no line end";
         return std::nullopt;
@@ -36,6 +35,7 @@ std::optional<std::string_view> TextLines::Next(std::string& why) {
         return std::nullopt;
     }
     m_rest.remove_prefix(end + 1);
+    ++m_number;
     return line;
 }
 

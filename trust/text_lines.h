@@ -22,6 +22,7 @@ class TextLines {
         : m_rest(reinterpret_cast<const char*>(bytes.data()), bytes.size()) {}
 
     bool AtEnd() const { return m_rest.empty(); }
+    // The number of the next line to read (1 for the first).
     int Number() const { return m_number; }
     // The next line without its line feed; nullopt (with why) when it has none or holds a
     // control byte.
@@ -31,7 +32,7 @@ class TextLines {
 
   private:
     std::string_view m_rest;
-    int m_number = 0;
+    int m_number = 1;
 };
 
 } // namespace trust
