@@ -10,7 +10,8 @@ the set and its signer in the report and keeps its release; an unsigned run name
 digest.
 
     signed_set_test.py --cli "kqvorlink-cli-scaled 0.05" --kqunit kqunit
-    signed_set_test.py --cli "wine kqvorlink-cli.exe" --verify-only   (the Windows program)
+The Windows program's signature rows run under Wine from tests/e2e/cli_cases.py
+(run_rows with a caller that starts it there).
 """
 
 import argparse
@@ -112,6 +113,7 @@ def keygen_accepts(signers, signature, manifest, principal):
 
 
 def check_signature_rows(cli, keys, folder, set_dir, manifest, other_manifest):
+    """cli(args): the program's run with those arguments."""
     failures = []
     for name, signers_text, signature, principal in signature_rows(keys, manifest, other_manifest):
         signers, sig = os.path.join(folder, name + ".signers"), os.path.join(folder, name + ".sig")
@@ -119,7 +121,7 @@ def check_signature_rows(cli, keys, folder, set_dir, manifest, other_manifest):
             f.write(signers_text)
         with open(sig, "wb") as f:
             f.write(signature)
-        done = run(cli + ["verify", "--set", set_dir, "--manifest", manifest, "--allowed-signers",
+        done = cli(["verify", "--set", set_dir, "--manifest", manifest, "--allowed-signers",
                           signers, "--signature", sig, "--state-dir",
                           os.path.join(folder, "state")])
         out, err = done.stdout.decode(), done.stderr.decode()
@@ -140,7 +142,7 @@ def check_signature_rows(cli, keys, folder, set_dir, manifest, other_manifest):
 
 
 def make_manifest(cli, set_dir, path, release, extra=()):
-    done = run(cli + ["manifest", "--set", set_dir, "--release", str(release), "--out", path]
+    done = cli(["manifest", "--set", set_dir, "--release", str(release), "--out", path]
                + list(extra))
     if done.returncode != 0:
         raise RuntimeError("manifest: " + done.stderr.decode())
@@ -205,7 +207,7 @@ class SetRun:
                 "--operator", "ctrl-user"]
         if manifest:
             args += ["--manifest", manifest, "--allowed-signers", self.signers]
-        done = run(self.cli + args + list(options) + [UNIT])
+        done = self.cli(args + list(options) + [UNIT])
         sent = self.unit.commands()[seen:]
         parsed = None
         if os.path.exists(report):
@@ -320,6 +322,7 @@ def schema_failures(folder):
 
 def run_rows(cli, folder, kqunit=None):
     """The signature rows (and with kqunit the set rows); the failures."""
+    os.makedirs(folder, exist_ok=True)
     keys = Keys(folder)
     set_dir, other_dir = os.path.join(folder, "set"), os.path.join(folder, "other")
     make_sample_set.make_set(set_dir, only=["fpga5m", "web0", "logo"])
@@ -339,8 +342,9 @@ def main():
     parser.add_argument("--cli", required=True, help="the program and its first arguments")
     parser.add_argument("--kqunit")
     args = parser.parse_args()
+    program = shlex.split(args.cli)
     with tempfile.TemporaryDirectory(prefix="signed-set-") as folder:
-        failures = run_rows(shlex.split(args.cli), folder, args.kqunit)
+        failures = run_rows(lambda arguments: run(program + arguments), folder, args.kqunit)
     for failure in failures:
         print("FAILED", failure)
     print("%d failed" % len(failures))
