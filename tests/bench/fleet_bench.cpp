@@ -247,13 +247,19 @@ bool MeasureReportCost(int count, bool complete) {
     return good;
 }
 
-int ReportCost(const std::vector<int>& counts) {
-    g_secondOctet = 1; // 127.1.0.0/16, where no test's unit runs
+// The rig of the cost rows: units on 127.1.0.0/16, where no test's unit runs, and a set of a
+// hundredth without its CPU program.
+void WriteCostSet() {
+    g_secondOctet = 1;
     g_firstUnit = 1;
     g_divisor = 100;
     g_cpuProgram = false;
     std::printf("update set: %.2f MiB without a CPU program; time scale %.2f; jobs 256\n",
                 double(WriteSet()) / 1048576.0, g_scale);
+}
+
+int ReportCost(const std::vector<int>& counts) {
+    WriteCostSet();
     std::printf("%5s %-9s %-6s %11s %11s %13s\n", "units", "units", "report", "wall", "CPU",
                 "peak memory");
     bool good = true;
@@ -325,12 +331,7 @@ bool MeasureVerify() {
 // their own; the set is verified once per run, however many units.
 int ManifestCost(int count) {
     bool good = MeasureVerify();
-    g_secondOctet = 1; // 127.1.0.0/16, where no test's unit runs
-    g_firstUnit = 1;
-    g_divisor = 100;
-    g_cpuProgram = false;
-    std::printf("update set: %.2f MiB without a CPU program; time scale %.2f; jobs 256\n",
-                double(WriteSet()) / 1048576.0, g_scale);
+    WriteCostSet();
     good = SignCurrentSet() && good;
     std::printf("%5s %-9s %11s %11s %13s\n", "units", "manifest", "wall", "CPU", "peak memory");
     for (int round = 0; round < 2; ++round) {
