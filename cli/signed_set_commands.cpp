@@ -63,7 +63,7 @@ int ManifestCommand(const TrustOptions& options, const std::optional<std::string
         return UsageError(err, "the set's file " + TerminalText(loaded.error));
     for (const trust::ManifestFile& file : loaded.files) {
         if (const std::string why = trust::FileNameProblem(file.name); !why.empty())
-            return UsageError(err, "'" + TerminalText(file.name) + "': " + why);
+            return UsageError(err, "the set's file " + TerminalText(file.name) + ": " + why);
     }
     manifest.files = std::move(loaded.files);
     const std::string text = trust::ManifestText(std::move(manifest));
