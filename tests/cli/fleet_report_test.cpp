@@ -277,6 +277,24 @@ TEST_F(FleetTest, ReportThatCannotBeRewrittenMidRunIsSaidAndEndsWithStatusOne) {
         << ReadTextFile("lost.txt");
 }
 
+// A lock that the system will not give (every socket refused "Too many open files", as when no
+// descriptor is left) ends the run before any unit is contacted: a failure with its cause, not a
+// usage error.
+TEST_F(FleetTest, ReportLockThatCannotBeTakenIsARunFailureWithItsCause) {
+    std::string reason;
+    ASSERT_TRUE(testsupport::ClaimUnitAddress("127.0.24.68", &reason)) << reason;
+    const std::string program =
+        (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "kqvorlink-cli").string();
+    const std::string command = "fiu-run -x -c 'enable name=posix/io/net/socket,failinfo=24' " +
+                                program + " check --report report.json 127.0.24.68 > said.txt 2>&1";
+    const int status = std::system(command.c_str());
+    EXPECT_EQ(WEXITSTATUS(status), 1) << ReadTextFile("said.txt");
+    EXPECT_NE(
+        ReadTextFile("said.txt").find("the report's lock cannot be taken: Too many open files"),
+        std::string::npos)
+        << ReadTextFile("said.txt");
+}
+
 class InterruptedReportTest : public FleetTest,
                               public ::testing::WithParamInterface<const char*> {};
 
