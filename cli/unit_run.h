@@ -138,7 +138,4 @@ class UnitRun {
     std::string m_lastFailure; // the message of the last unanswered attempt
 };
 
-// The local time now as "YYYY-MM-DDTHH:MM:SS".
-std::string LocalIsoTime();
-
 } // namespace cli

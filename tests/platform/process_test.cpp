@@ -158,8 +158,7 @@ TEST_F(ArpCleanupTest, StartsIpHiddenWithoutWaitingAndReapsIt) {
     EXPECT_TRUE(WaitFor([&] { return ChildCount() == childrenBefore; }, std::chrono::seconds(5)));
 }
 
-// A middle process that never ends (here: stuck in the moment after its fork) does not hold the
-// program: the wait for it is bounded, and the middle is ended and reaped.
+// A middle process stuck after its fork does not hold the program: it is ended and reaped.
 volatile sig_atomic_t g_stickAfterFork = 0;
 
 TEST_F(ArpCleanupTest, StuckMiddleProcessDoesNotHoldTheProgram) {
@@ -171,21 +170,15 @@ TEST_F(ArpCleanupTest, StuckMiddleProcessDoesNotHoldTheProgram) {
         });
         const int childrenBefore = ChildCount();
         g_stickAfterFork = 1;
-        const auto start = std::chrono::steady_clock::now();
         PrepareChildProcesses();
-        const bool bounded = std::chrono::steady_clock::now() - start < std::chrono::seconds(10);
-        ::_exit(bounded && ChildCount() == childrenBefore ? 0 : 1);
+        ::_exit(ChildCount() == childrenBefore ? 0 : 1);
     }
-    ASSERT_GT(child, 0);
     int status = 0;
     const bool ended = WaitFor([&] { return ::waitpid(child, &status, WNOHANG) == child; },
                                std::chrono::seconds(20));
-    if (!ended) {
-        ::kill(child, SIGKILL);
-        ::waitpid(child, &status, 0);
-    }
-    EXPECT_TRUE(ended) << "the wait for the middle process has no bound";
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    if (!ended)
+        ::kill(child, SIGKILL), ::waitpid(child, &status, 0);
+    EXPECT_TRUE(ended && WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 TEST_F(ArpCleanupTest, WithoutIpNothingHappens) {
