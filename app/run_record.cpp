@@ -10,7 +10,7 @@ int RunFacts::Writes(int step) const {
 
 unsigned RunFacts::ComponentsAcknowledged() const {
     return unsigned(std::count_if(steps.begin(), steps.end(), [](const StepFacts& facts) {
-        return facts.uploadsAcknowledged > 0;
+        return facts.received && facts.uploadsAcknowledged > 0;
     }));
 }
 
@@ -45,6 +45,12 @@ void RunRecord::UploadAcknowledged(int step) {
         ++Open(step).uploadsAcknowledged;
         return true;
     });
+}
+
+void RunRecord::Received(int step) {
+    std::lock_guard lock(m_mutex);
+    Open(step).received = true;
+    ++m_facts.notes;
 }
 
 void RunRecord::Written(int step) {

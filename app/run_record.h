@@ -15,6 +15,7 @@
 struct StepFacts {
     int step = 0;                     // the step code (UpdateStep)
     unsigned uploadsAcknowledged = 0; // its files' uploads that the unit acknowledged
+    bool received = false;            // the unit acknowledged the upload of every file of it
     bool written = false; // the unit took the write: a file component's "u_soft" was answered
                           // without refusal; the CPU program's unit came back after its restart
 };
@@ -26,7 +27,8 @@ struct RunFacts {
 
     // How often the unit took the write of a step (the CPU program's passes).
     int Writes(int step) const;
-    // The steps of which the unit acknowledged at least one upload.
+    // The steps of which the unit acknowledged every upload, written or not (a component whose
+    // second file it refused is not among them).
     unsigned ComponentsAcknowledged() const;
 };
 
@@ -35,6 +37,7 @@ class RunRecord {
     void Clear();
     void VersionTold(const std::string& text); // the first one of the run stays
     void UploadAcknowledged(int step);
+    void Received(int step); // every file of the step was acknowledged
     void Written(int step);
     // The unit's first reply of the run (the run keeps its contact itself): news to a reader.
     void Answered();
