@@ -41,6 +41,13 @@ options:
     type: list
     elements: str
     default: []
+  unreachable:
+    description:
+      - The sites that this playbook run could not reach; each is marked C(unreachable) on the
+        page, its data being from before. Without it (null), the page does not say which sites
+        were reached.
+    type: list
+    elements: str
   target_version:
     description:
       - The version every unit should run. Without it, each site's is the target version of its
@@ -78,7 +85,7 @@ counts:
   description: The fleet's counts as the page shows them.
   returned: always
   type: dict
-  sample: {sites: 3, units: 48, on_target: 45, no_answer: 1}
+  sample: {sites: 3, units: 48, on_target: 45, off_target: 2, failed: 1, no_answer: 1}
 problems:
   description: Kept reports that could not be read, and why.
   returned: always
@@ -87,19 +94,27 @@ problems:
 """
 
 import os
+import re
 import tempfile
+from datetime import datetime
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.kqvorlink.fleet.plugins.module_utils.kqvorlink_fleet import read_fleet
 from ansible_collections.kqvorlink.fleet.plugins.module_utils.kqvorlink_page_html import render
 
 
+# When the page was written: not a change of what it shows.
+WRITTEN_AT = re.compile(rb'<p id="written">Written at [^<]*? from')
+
+
 def same_content(path, data):
+    """Whether the page at `path` shows what `data` does (when each was written aside)."""
     try:
         with open(path, "rb") as f:
-            return f.read(len(data) + 1) == data
+            old = f.read(len(data) + 1024)
     except OSError:
         return False
+    return WRITTEN_AT.sub(b"", old, 1) == WRITTEN_AT.sub(b"", data, 1)
 
 
 def write_whole(module, path, data):
@@ -126,6 +141,7 @@ ARGUMENT_SPEC = dict(
     reports=dict(type="path", required=True),
     dest=dict(type="path"),
     sites=dict(type="list", elements="str", default=[]),
+    unreachable=dict(type="list", elements="str"),
     target_version=dict(type="str"),
 )
 
@@ -136,16 +152,16 @@ def main():
     if not os.path.isdir(p["reports"]):
         module.fail_json(msg="the reports folder %s does not exist" % p["reports"])
     dest = p["dest"] or os.path.join(p["reports"], "fleet.html")
-    fleet = read_fleet(p["reports"], p["sites"], p["target_version"])
-    data = render(fleet).encode("utf-8")
+    fleet = read_fleet(p["reports"], p["sites"], p["target_version"], p["unreachable"])
+    data = render(fleet, datetime.now().astimezone()).encode("utf-8")
     changed = not same_content(dest, data)
-    if changed and not module.check_mode:
+    if not module.check_mode:
         write_whole(module, dest, data)
     c = fleet["counts"]
     module.exit_json(changed=changed, page=dest, bytes=len(data),
-                     counts=dict(sites=c["sites"], units=c["units"], on_target=c["on_target"],
-                                 no_answer=c["no_answer"]),
-                     problems=[q for s in fleet["sites"] for q in s["problems"]])
+                     counts={k: c[k] for k in ("sites", "units", "on_target", "off_target",
+                                               "failed", "no_answer")},
+                     problems=[q for s in fleet["sites"] for q in s.problems])
 
 
 if __name__ == "__main__":
