@@ -14,7 +14,7 @@ import re
 from ansible_collections.kqvorlink.fleet.plugins.module_utils.kqvorlink_page_times import (
     report_time)
 from ansible_collections.kqvorlink.fleet.plugins.module_utils.kqvorlink_reports import (
-    read_report, unit_done, version_given, version_in_report)
+    DONE_RESULTS, read_report, version_given, version_in_report)
 
 RUNS = "runs"
 # The last reports, read for a site that has no kept run yet (runs from before they were kept).
@@ -27,30 +27,35 @@ LARGEST_REPORT = 64 * 1024 * 1024
 
 
 def text_or_none(value):
-    return value if isinstance(value, str) else None
+    return value if type(value) is str else None
 
 
 def count(value):
-    return value if isinstance(value, int) and not isinstance(value, bool) and value >= 0 else None
-
-
-def bool_or_none(value):
-    return value if isinstance(value, bool) else None
+    return value if type(value) is int and value >= 0 else None
 
 
 class Entry:
-    """One unit in one run, of either report kind. Times stay the report's texts until they
-    are shown (most never are); `version` is what the run learned the unit runs: a text, None
-    when it learned nothing, UNKNOWN when it changed the unit without reading it back."""
+    """One unit in one run, of either report kind. `version` is what the run learned the unit
+    runs: a text, None when it learned nothing, UNKNOWN when it changed the unit without reading
+    it back. `raw` is the report's unit while its run may be drawn (its times, wave and attempts
+    are read only there); the site drops it for the others."""
 
     __slots__ = ("kind", "run", "result", "model", "before", "after", "version", "message",
-                 "answered", "start", "end", "attempts", "wave", "attempt_runs")
+                 "answered", "attempts", "raw")
 
-    def __init__(self, kind, **fields):
-        self.kind = kind
-        self.run = None
-        for name in self.__slots__[2:]:
-            setattr(self, name, fields.get(name))
+    def __init__(self, kind, result, model, before, after, version, message, answered,
+                 attempts=None, raw=None):
+        self.kind, self.run, self.result, self.model = kind, None, result, model
+        self.before, self.after, self.version = before, after, version
+        self.message, self.answered, self.attempts, self.raw = message, answered, attempts, raw
+
+    def times(self):
+        """The unit's start and end texts, its wave and its attempts [(start, end, message)]."""
+        raw = self.raw or {}
+        runs = raw.get("runs")
+        attempts = [(r.get("start"), r.get("end"), text_or_none(r.get("message")))
+                    for r in runs if isinstance(r, dict)] if isinstance(runs, list) else []
+        return raw.get("start"), raw.get("end"), count(raw.get("wave")), attempts
 
 
 UNKNOWN = object()
@@ -59,9 +64,8 @@ UNKNOWN = object()
 def check_entry(unit):
     answered = unit.get("answered") is True
     version = text_or_none(unit.get("version")) if answered else None
-    return Entry("check", result="answered" if answered else "no answer",
-                 model=text_or_none(unit.get("model")), before=version, version=version,
-                 message=text_or_none(unit.get("message")), answered=answered)
+    return Entry("check", "answered" if answered else "no answer", text_or_none(unit.get("model")),
+                 version, None, version, text_or_none(unit.get("message")), answered)
 
 
 def learned_version(unit, result, before, after):
@@ -83,21 +87,17 @@ def learned_version(unit, result, before, after):
 
 
 def update_entry(unit):
-    result = text_or_none(unit.get("result")) or "unknown"
-    before, after = text_or_none(unit.get("version_before")), text_or_none(unit.get("version_after"))
-    model = text_or_none(unit.get("model"))
-    answered = bool_or_none(unit.get("answered"))
-    if answered is None and (model is not None or unit_done(unit)):
-        answered = True  # a report without `answered`: what the unit told says it did
-    runs = unit.get("runs")
-    return Entry("update", result=result, model=model, before=before, after=after,
-                 version=learned_version(unit, result, before, after),
-                 message=text_or_none(unit.get("message")), answered=answered,
-                 start=unit.get("start"), end=unit.get("end"), attempts=count(unit.get("attempts")),
-                 wave=count(unit.get("wave")) or None,
-                 attempt_runs=[(r.get("start"), r.get("end"), text_or_none(r.get("message")))
-                               for r in runs if isinstance(r, dict)] if isinstance(runs, list)
-                 else None)
+    get = unit.get
+    result = text_or_none(get("result")) or "unknown"
+    before, after = text_or_none(get("version_before")), text_or_none(get("version_after"))
+    model = text_or_none(get("model"))
+    answered = get("answered")
+    if type(answered) is not bool:
+        # a report without `answered`: what the unit told says it did; else it does not say
+        answered = True if model is not None or result in DONE_RESULTS else None
+    return Entry("update", result, model, before, after,
+                 learned_version(unit, result, before, after), text_or_none(get("message")),
+                 answered, count(get("attempts")), unit)
 
 
 class Run:
@@ -250,6 +250,11 @@ def read_site(name, folder, target, zone, reached=None):
             unit.history.append(entry)
     for unit in site.units.values():
         unit.settle(wanted)
+    # Only the last update is drawn, and only each unit's last update's time is shown.
+    for unit in site.units.values():
+        for entry in unit.history:
+            if entry is not unit.last_update and site.runs[entry.run] is not site.last_update:
+                entry.raw = None
     return site
 
 

@@ -169,7 +169,8 @@ def update_time(site, unit):
     if entry is None:
         return Cell()
     run = site.runs[entry.run]
-    return moment_cell(run.time(entry.end) or run.time(entry.start) or run.start)
+    start, end, _wave, _attempts = entry.times()
+    return moment_cell(run.time(end) or run.time(start) or run.start)
 
 
 def check_time(site, unit):

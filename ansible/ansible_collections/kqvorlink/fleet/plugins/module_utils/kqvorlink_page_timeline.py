@@ -55,17 +55,18 @@ class Scale:
 
 
 def unit_spans(run, entry):
-    """[(start, end or None, message)] of the unit's attempts that began, as moments."""
-    attempts = [(run.time(s), run.time(e), m) for s, e, m in entry.attempt_runs or ()]
+    """The unit's wave and [(start, end or None, message)] of its attempts that began, as
+    moments (a report without `runs`: its first start and last end)."""
+    start, end, wave, attempts = entry.times()
+    attempts = [(run.time(s), run.time(e), m) for s, e, m in attempts]
     attempts = [a for a in attempts if a[0] is not None]
-    if attempts:
-        return attempts
-    start = run.time(entry.start)
-    return [(start, run.time(entry.end), None)] if start else []
+    if not attempts and run.time(start):
+        attempts = [(run.time(start), run.time(end), None)]
+    return wave, attempts
 
 
 def scale_of(run, spans):
-    times = [t for unit in spans for span in unit for t in span[:2] if t is not None]
+    times = [t for _wave, unit in spans for span in unit for t in span[:2] if t is not None]
     times += [t for t in (run.start, run.end) if t is not None]
     if not times:
         return None
@@ -103,7 +104,7 @@ def layout(run, units):
     if scale is None:
         return None
     rows = []
-    for (address, entry), attempts in zip(units, spans):
+    for (address, entry), (_wave, attempts) in zip(units, spans):
         word = entry.result + ("" if (entry.attempts or 0) < 2 else
                                ", %d attempts" % entry.attempts)
         segments = []
@@ -118,9 +119,9 @@ def layout(run, units):
         rows.append((address, segments, word, label_place(x0, x1, word)))
     marks = []
     waves = {}
-    for entry, attempts in zip((e for _a, e in units), spans):
-        if entry.wave and entry.wave > 1 and attempts:
-            waves[entry.wave] = min(waves.get(entry.wave, attempts[0][0]), attempts[0][0])
+    for wave, attempts in spans:
+        if wave and wave > 1 and attempts:
+            waves[wave] = min(waves.get(wave, attempts[0][0]), attempts[0][0])
     for number, start in sorted(waves.items()):
         marks.append((scale.x(start), "wave %d" % number, "wave",
                       "wave %d began %s" % (number, shown_time(start))))
