@@ -195,7 +195,9 @@ class Site:
     def __init__(self, name, reached):
         self.name = name
         self.reached = reached  # True, False (unreachable in this playbook run), None (not said)
-        self.runs, self.problems, self.units = [], [], {}
+        self.runs, self.units = [], {}
+        self.problems = []  # the kept reports that cannot be shown, and why
+        self.remarks = []  # what else the page should say of the site's reports
         self.target = None
         self.last_check = self.last_update = None
 
@@ -225,7 +227,7 @@ def read_site(name, folder, target, zone, reached=None):
         if run:
             site.runs.append(run)
             if run.doubled:
-                site.problems.append("%s lists %d unit(s) more than once; the first is shown"
+                site.remarks.append("%s lists %d unit(s) more than once; the first is shown"
                                      % (path, run.doubled))
         else:
             site.problems.append(problem)

@@ -94,7 +94,7 @@ def site_notes(site):
         notes.append("unreachable in this playbook run: its data is from before")
     if site.last_update and not site.last_update.ended:
         notes.append("its last update did not end (cut off)")
-    notes += site.problems
+    notes += site.problems + site.remarks
     return Cell("; ".join(text(n) for n in notes))
 
 

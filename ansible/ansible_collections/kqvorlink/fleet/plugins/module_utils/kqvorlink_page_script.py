@@ -22,7 +22,7 @@ th[aria-sort=descending] button::after{content:" \\25BC"}
 box-shadow:inset 4px 0 #c00}
 .cards{display:flex;flex-wrap:wrap;gap:1em}.card{border:1px solid #ccc;padding:.4em .8em}
 .card.bad{border-color:#c00}.card b{font-size:1.6em;display:block}
-#filters{margin:.5em 0}#filters label{margin-right:1em}
+#filters{margin:.5em 0}#filters label{margin-right:1em}#filters select{max-width:16em}
 svg.tl{width:100%;max-width:1400px;font:11px system-ui,sans-serif;display:block}
 svg.tl rect{stroke:#888;stroke-width:1}svg.tl rect.ok{fill:#d9f2d9}svg.tl rect.bad{fill:#f8d4d4;
 stroke:#a00}svg.tl rect.off{fill:#eee}svg.tl rect.run{fill:#fdf0c4}
