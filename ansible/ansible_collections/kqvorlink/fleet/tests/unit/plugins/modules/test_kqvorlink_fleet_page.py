@@ -311,29 +311,35 @@ def test_last_update_and_last_check_side_by_side(tmp_path, browser):
         == "2 (67%)"
 
 
+TEXT_BOXES = """return [].map.call(arguments[0].querySelectorAll('text'),function(t){
+  var b=t.getBBox();return [t.textContent,b.x,b.y,b.width,b.height]})"""
+
+
 def test_timeline_drawn_from_what_the_report_says(tmp_path, browser):
-    t = "2026-12-07T19:%02d:00+01:00"
+    t = "2026-12-07T19:%02d:%02d+01:00"
     # a 10-minute run, a window of 4 hours; `wave: null` is no wave
-    keep(tmp_path, "s", dict(report("update", t % 20, [
-        unit("127.0.0.%d" % n, ("complete", "failed")[n % 2], start=t % (20 + n), end=t % (
-            21 + n), wave=None, attempts=1 + n % 3) for n in range(10)], end=t % 31),
-        finish_by="2026-12-07T23:20:00+01:00"))
-    result, _tables = page_of(tmp_path, browser)
-    page, _data = page_data(result)
-    assert "wave" not in re.sub(r"<title>.*?</title>", "", page.split('id="timelines"')[1])
-    svg = browser.driver.find_element("css selector", "svg.tl")
-    boxes = browser.driver.execute_script(
-        "return [].map.call(arguments[0].querySelectorAll('text'),function(t){"
-        "var b=t.getBBox();return [t.textContent,b.x,b.y,b.width,b.height]})", svg)
-    window = [b for b in boxes if b[0] == "window ends 23:20"]
-    ticks = [b for b in boxes if re.fullmatch(r"19:[0-9]{2}", b[0])]
+    keep(tmp_path, "s", dict(report("update", t % (20, 0), [
+        unit("127.0.0.%d" % n, ("complete", "failed")[n % 2], start=t % (20 + n, 0),
+             end=t % (21 + n, 0), wave=None, attempts=1 + n % 3) for n in range(10)],
+        end=t % (31, 0)), finish_by="2026-12-07T23:20:00+01:00"))
+    # waves a second apart and the window's end among them
+    keep(tmp_path, "w", dict(report("update", t % (20, 0), [
+        unit("127.0.0.%d" % n, start=t % (20, n), end=t % (30, 0), wave=n + 1)
+        for n in range(4)], end=t % (30, 0)), finish_by=t % (20, 2)))
+    _result, _tables = page_of(tmp_path, browser)
+    drawn = [browser.driver.execute_script(TEXT_BOXES, svg) for svg in
+             browser.driver.find_elements("css selector", "svg.tl")]
+    assert not [b for b in drawn[0] if b[0].startswith("wave")]
+    assert {b[0] for b in drawn[1]} >= {"wave 2", "wave 3", "wave 4", "window ends 19:20"}
+    window = [b for b in drawn[0] if b[0] == "window ends 23:20"]
+    ticks = [b for b in drawn[0] if re.fullmatch(r"19:[0-9]{2}", b[0])]
     # the window's end at the axis's end, the bars using the width; round ticks
     assert window and window[0][1] + window[0][3] <= 1000 and window[0][1] > 800
     assert len(ticks) >= 4 and {b[0] for b in ticks} >= {"19:20", "19:30"}
-    overlapping = [(p[0], q[0]) for n, p in enumerate(boxes) for q in boxes[n + 1:]
-                   if p[1] < q[1] + q[3] and q[1] < p[1] + p[3] and p[2] < q[2] + q[4] and
-                   q[2] < p[2] + p[4]]
-    assert not overlapping
+    for boxes in drawn:
+        assert not [(p[0], q[0]) for n, p in enumerate(boxes) for q in boxes[n + 1:]
+                    if p[1] < q[1] + q[3] and q[1] < p[1] + p[3] and p[2] < q[2] + q[4] and
+                    q[2] < p[2] + p[4]]
 
 
 def test_names_times_and_marks_as_an_operator_reads_them(tmp_path, browser):
@@ -348,9 +354,11 @@ def test_names_times_and_marks_as_an_operator_reads_them(tmp_path, browser):
     keep(tmp_path, "s1", report("update", "2026-10-25T02:10:00+01:00", [unit(
         "127.0.0.20", "failed", message=["m"], start="2026-10-25T02:10:01+01:00",
         end="2026-10-25T02:10:05+01:00")]))
+    keep(tmp_path, "s2", report("update", "2026-10-25T02:59:56+02:00", [unit(
+        "127.0.0.21", start="2026-10-25T02:59:57+02:00", end="2026-10-25T02:59:59+02:00")]))
     result, tables = page_of(tmp_path, browser, sites=["s1", "s1"], unreachable=["s1"])
     sites = by_heading(browser, "sites")
-    assert sorted(sites) == ["__proto__", "s1"]
+    assert sorted(sites) == ["__proto__", "s1", "s2"] and len(tables["sites"]) == 3
     assert sites["s1"]["Last updated"] == sites["s1"]["Newest data"] == \
         "2026-10-25 02:10:00 +01:00"
     assert sites["s1"]["Reached by this run"] == "unreachable"
