@@ -40,7 +40,7 @@ def number(value):
 
 
 def moment_cell(moment):
-    return Cell(text(shown_time(moment)), sort=sort_key(moment))
+    return Cell(text(shown_time(moment)), "t", sort_key(moment))
 
 
 def result_cell(result):

@@ -16,12 +16,18 @@ description:
     in C(<reports>/<site>/runs/), schemas 1 and 2; a site with none yet is read from its last
     reports) and writes one self-contained HTML file. Its style and script are inside it and
     it loads nothing, so it opens from a file or from any web server.
-  - The page shows the fleet's summary (units per site, model and version, how many run the
-    target version, how many did not answer when last asked, when each site was last checked
-    and updated), every unit in one table (complete without script; a few lines of script sort
-    it by any column and filter it by site, result and version), each site's last update as a
-    timeline (one bar per unit from its start to its end, the result in words and colour, the
-    waves' beginnings and the window's end as lines) and each unit's history across the runs.
+  - The page shows when it was written, the fleet's summary (units per site, model and
+    version, how many run the target version, are off target, failed in their last update and
+    did not answer when last asked, with their shares; a row a site, those that need a look
+    marked, with the time of its newest data and whether this playbook run reached it), every
+    unit in one table (its version, its last update and its last check side by side; complete
+    without script; a few lines of script sort every table by any column, from the mouse or the
+    keyboard, and filter the units by site, last update's result and version), each site's last
+    update as a timeline (inline SVG: a row a unit, a segment an attempt, a time axis with round
+    ticks, the waves' starts from the report's own C(wave) fields and the window's end) and each
+    unit's history across the runs, built when opened from data embedded once in the page.
+  - Times with a UTC offset are that moment; a report without offsets is read in the
+    controller's zone. Runs are ordered by moment.
   - Every text that came from a site host or a unit is shown as text, never as markup.
   - Runs on the controller; use it with C(delegate_to=localhost) and C(run_once).
   - In check mode nothing is written.
@@ -55,7 +61,8 @@ options:
     type: str
 notes:
   - Supports check mode.
-  - A kept report that cannot be read is named in its site's notes; the others are shown.
+  - Whatever a kept report holds, it is shown or named, with the reason, in its site's notes
+    and in the returned problems.
 author:
   - KQVorlink developers (!UNKNOWN)
 """
@@ -87,7 +94,7 @@ counts:
   type: dict
   sample: {sites: 3, units: 48, on_target: 45, off_target: 2, failed: 1, no_answer: 1}
 problems:
-  description: Kept reports that could not be read, and why.
+  description: Kept reports that could not be shown, and why.
   returned: always
   type: list
   elements: str
