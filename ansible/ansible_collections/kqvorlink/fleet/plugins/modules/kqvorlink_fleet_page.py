@@ -23,7 +23,7 @@ description:
     unit in one table (its version, its last update and its last check side by side; complete
     without script; a few lines of script sort every table by any column, from the mouse or the
     keyboard, and filter the units by site, last update's result and version), each site's last
-    update as a timeline (inline SVG: a row a unit, a segment an attempt, a time axis with round
+    update as a timeline (inline SVG, a row a unit, a segment an attempt, a time axis with round
     ticks, the waves' starts from the report's own C(wave) fields and the window's end) and each
     unit's history across the runs, built when opened from data embedded once in the page.
   - Times with a UTC offset are that moment; a report without offsets is read in the
