@@ -59,7 +59,7 @@ def unit(site, number, run, start):
                 else None, components=[], components_acknowledged=0, cpu_passes=1,
                 result=result, message="Update Complete. %d" % number,
                 message_kind="information", start=start,
-                end=start[:-8] + "%02d:%02d+01:00" % (number // 60 + 30, number % 60), log=None,
+                end=start[:14] + "%02d:%02d+01:00" % (number // 60 + 30, number % 60), log=None,
                 log_kept=False, attempts=1, wave=None,
                 runs=[dict(start=start, end=None, message="Update Complete.")], answered=True)
 

@@ -51,8 +51,18 @@ def yes_no(value):
     return Cell() if value is None else Cell("yes", "yes") if value else Cell("no", "no")
 
 
+# A text up to this long stays on one line in the unit table: rows of one line each scroll by
+# fewer screens, and only longer texts wrap.
+ONE_LINE = 24
+
+
+def short_text(value):
+    """A cell of a text from outside, kept on one line when it is short."""
+    return Cell(text(value), "s" if value is not None and len(value) <= ONE_LINE else None)
+
+
 def version_cell(version):
-    return Cell("not known", "off") if version is UNKNOWN else Cell(text(version))
+    return Cell("not known", "off") if version is UNKNOWN else short_text(version)
 
 
 def share(part, whole):
@@ -177,27 +187,26 @@ def check_time(site, unit):
     return moment_cell(site.runs[unit.last_check.run].start) if unit.last_check else Cell()
 
 
-def of_update(field, shown=text):
-    return lambda su: Cell(shown(getattr(su[1].last_update, field))) if su[1].last_update \
-        else Cell()
+def of_update(field, cell=lambda value: Cell(text(value))):
+    return lambda su: cell(getattr(su[1].last_update, field)) if su[1].last_update else Cell()
 
 
 UNIT_COLUMNS = [
-    ("site", "Site", lambda su: Cell(su[0].shown_name)),
-    ("address", "Address", lambda su: Cell(text(su[1].address))),
-    ("model", "Model", lambda su: Cell(text(su[1].model))),
+    ("site", "Site", lambda su: short_text(su[0].name)),
+    ("address", "Address", lambda su: short_text(su[1].address)),
+    ("model", "Model", lambda su: short_text(su[1].model)),
     ("version", "Version", lambda su: version_cell(su[1].version)),
     ("target", "Target", lambda su: yes_no(su[1].on_target)),
     ("update", "Last update", lambda su: result_cell(su[1].last_update.result)
      if su[1].last_update else Cell()),
     ("updated", "Updated at", lambda su: update_time(*su)),
     ("update-message", "Update message", of_update("message")),
-    ("before", "From version", of_update("before")),
+    ("before", "From version", of_update("before", short_text)),
     ("attempts", "Attempts", lambda su: number(su[1].last_update.attempts)
      if su[1].last_update else Cell()),
     ("check", "Last check", lambda su: result_cell(su[1].last_check.result)
      if su[1].last_check else Cell()),
-    ("check-version", "Check's version", lambda su: Cell(text(su[1].last_check.before))
+    ("check-version", "Check's version", lambda su: short_text(su[1].last_check.before)
      if su[1].last_check else Cell()),
     ("checked", "Checked at", lambda su: check_time(*su)),
 ]
@@ -212,7 +221,6 @@ def row_heights(rows):
 def unit_table(fleet):
     units = []
     for site in fleet["sites"]:
-        site.shown_name = text(site.name)
         units += [(site, u) for u in site.units.values()]
     return ('<h2 id="all-units">Every unit</h2><form id="filters" hidden>'
             '<label>Site <select data-key="site"><option value="*">all</select></label>'
