@@ -46,7 +46,8 @@ var r=t.getBoundingClientRect();if(r.bottom<=window.innerHeight||steps>5000){don
 window.scrollBy(0,window.innerHeight);steps++;next()},0)})}next()"""
 # Opens the first history (a details element after the histories' heading) and tells how many
 # rows its table has once painted.
-HISTORY = """var done=arguments[0],d=document.querySelector('#histories ~ details, #histories ~ * details');
+HISTORY = """var done=arguments[0];
+var d=document.querySelector('#histories ~ details, #histories ~ * details');
 d.querySelector('summary').click();requestAnimationFrame(function(){setTimeout(function(){
 var t=d.querySelector('table');done(t?t.rows.length:-1)},0)})"""
 

@@ -69,7 +69,8 @@ def steps(r, state):
             inventory = json.load(f)
         for name, host in inventory["all"]["children"]["sites"]["hosts"].items():
             # a name of its own: no open connection of the earlier plays serves it
-            host.update(ansible_host="gone-" + name, ansible_ssh_common_args="-o ProxyCommand=false")
+            host.update(ansible_host="gone-" + name,
+                        ansible_ssh_common_args="-o ProxyCommand=false")
         with open(path, "w") as f:
             json.dump(inventory, f)
         state["page_written"] = os.stat(os.path.join(r.reports, "fleet.html")).st_mtime_ns

@@ -21,7 +21,8 @@ RUNS = "runs"
 LAST_REPORTS = ("check-update-report.json", "update-report.json")
 # <start>-<kind>.json, the start without its colons (2026-10-25T025956+0200; older reports'
 # starts have no offset).
-KEPT_NAME = re.compile(r"^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{6}([+-][0-9]{4}|Z)?-(check|update)\.json$")
+KEPT_NAME = re.compile(
+    r"^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{6}([+-][0-9]{4}|Z)?-(check|update)\.json$")
 # A report larger than this is not read: it would make the page larger than any browser shows.
 LARGEST_REPORT = 64 * 1024 * 1024
 

@@ -148,7 +148,8 @@ def test_versions_history_and_notes_from_both_schemas(tmp_path, browser):
         ("s1", a): ["KQ-A2", NEW, "yes", "current", "2026-12-07 19:30:09 +01:00", "Up to date.",
                     NEW, "1", "answered", NEW, check_at],
         # b's complete schema-1 update read no version back: its check says what it runs
-        ("s1", b): ["KQ-A2", OLD, "no", "failed", "2026-12-07 19:30:09 +01:00", "No answer.", "", "3",
+        ("s1", b): ["KQ-A2", OLD, "no", "failed", "2026-12-07 19:30:09 +01:00", "No answer.", "",
+                    "3",
                     "no answer", "", check_at],
         ("s1", c): ["KQ-A2", NEW, "yes", "complete", "2026-12-07 19:31:05 +01:00",
                     "Update Complete.", "KQ-A2.01.02.01", "2", "no answer", "", check_at],
