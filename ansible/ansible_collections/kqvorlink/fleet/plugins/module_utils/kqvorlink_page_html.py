@@ -30,7 +30,7 @@ class Cell:
         self.html, self.kind, self.sort = html, kind, sort
 
     def __str__(self):
-        attributes = (" class=%s" % self.kind if self.kind else "") + (
+        attributes = (' class="%s"' % self.kind if self.kind else "") + (
             ' data-sort="%s"' % self.sort if self.sort is not None else "")
         return "<td%s>%s" % (attributes, self.html)
 
@@ -44,7 +44,7 @@ def moment_cell(moment):
 
 
 def result_cell(result):
-    return Cell(text(result), RESULT_CLASS.get(result, "off")) if result else Cell()
+    return Cell(text(result), RESULT_CLASS.get(result, "off") + " s") if result else Cell()
 
 
 def yes_no(value):
@@ -126,7 +126,7 @@ SITE_COLUMNS = [
     ("state", "State", lambda s: Cell("; ".join(s.troubles), "bad") if s.troubles else
      Cell("ok", "ok")),
     ("units", "Units", lambda s: number(s.count["units"])),
-    ("target", "Target version", lambda s: Cell(text(s.target))),
+    ("target", "Target version", lambda s: short_text(s.target)),
     ("on-target", "Run it", lambda s: number(s.count["on_target"] if s.target is not None
                                              else None)),
     ("failed", "Failed", lambda s: number(s.count["failed"])),

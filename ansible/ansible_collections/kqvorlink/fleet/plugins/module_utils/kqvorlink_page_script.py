@@ -30,7 +30,7 @@ svg.tl .addr{text-anchor:end}svg.tl .axis{stroke:#555}svg.tl .tick{text-anchor:m
 svg.tl .mark line{stroke:#36c;stroke-dasharray:4 3;stroke-width:1.5}svg.tl .mark text{fill:#36c}
 svg.tl .mark.end line{stroke:#c00;stroke-dasharray:none}svg.tl .mark.end text{fill:#c00}
 #units{font-size:12px}#units td{min-width:0;padding:1px 4px}
-#units td.t,#units td.s{white-space:nowrap}.cv{content-visibility:auto}
+#units td.t,td.s{white-space:nowrap}.cv{content-visibility:auto}
 .hist td{font-size:.85em;min-width:9em;white-space:pre-line}
 .hist th{white-space:pre-line}
 .note{color:#555}

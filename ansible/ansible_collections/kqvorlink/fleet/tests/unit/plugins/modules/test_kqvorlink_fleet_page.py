@@ -19,6 +19,7 @@ from ansible.module_utils import basic
 from hypothesis import HealthCheck, given, settings, strategies as st
 from hypothesis.configuration import set_hypothesis_home_dir
 from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.support.ui import WebDriverWait
 
 FLEET = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..", "..", ".."))
 ROOT = os.path.abspath(os.path.join(FLEET, "..", "..", "..", ".."))
@@ -172,8 +173,10 @@ def test_versions_history_and_notes_from_both_schemas(tmp_path, browser):
     browser.filter("update", "failed")
     assert [r[1] for r in browser.table("units")[1:]] == [b, d]
     browser.driver.find_element("css selector", "details[data-site] summary").click()
-    history = {r[0]: r[1:] for r in browser.table(browser.driver.find_element(
-        "css selector", "details[data-site] table"))[1:]}  # s1's, newest run first
+    # built on the details' toggle event, which comes after the click
+    built = WebDriverWait(browser.driver, 30).until(lambda d: d.find_elements(
+        "css selector", "details[data-site] table"))
+    history = {r[0]: r[1:] for r in browser.table(built[0])[1:]}  # s1's, newest run first
     assert history[b] == ["failed\n\nNo answer.", "no answer\n\nNo answer.",
                           "complete\n%s\nUpdate Complete." % OLD] and history[c][2] == ""
     assert history[c][0] == "complete\nKQ-A2.01.02.01\u2192%s\nUpdate Complete." % NEW
