@@ -1,48 +1,42 @@
 # -*- coding: utf-8 -*-
-# The times of the reports as the fleet page reads them: a time with its UTC offset
+# The times of the reports as the fleet page shows them: a time with its UTC offset
 # (2026-10-25T02:59:56+02:00) is that moment; a time without one, from a report written before
-# times carried their offset, is the site host's local time, read in the zone given (the
-# controller's when none is). Moments order across the clock change and across sites.
+# times carried their offset, is the site host's local time, read as kqvorlink_reports reads it
+# (in the controller's zone unless one is given). Moments order across the clock change and
+# across sites; each is shown on the clock and with the offset of its site host.
 
 from __future__ import absolute_import, division, print_function
 
 __metaclass__ = type
 
+import calendar
 import functools
-import re
 from datetime import datetime, timedelta, timezone
 
-_TIME = re.compile(r"([0-9]{4})-([0-9]{2})-([0-9]{2})T([0-9]{2}):([0-9]{2}):([0-9]{2})"
-                   r"(Z|[+-][0-9]{2}:[0-9]{2})?")
-
-
-@functools.lru_cache(maxsize=1 << 16)
-def _offset(text):
-    if text == "Z":
-        return timezone.utc
-    hours, minutes = int(text[1:3]), int(text[4:6])
-    if hours > 23 or minutes > 59:
-        return None
-    east = timedelta(hours=hours, minutes=minutes)
-    return timezone(east if text[0] == "+" else -east)
+from ansible_collections.kqvorlink.fleet.plugins.module_utils.kqvorlink_reports import (
+    report_moment)
 
 
 def report_time(text, zone=None):
-    """The moment of a report's time text as an aware datetime (in the offset the text gives,
-    else in `zone`, a tzinfo, or the controller's local time), or None for anything else
-    (null, a number, a date that does not exist, text of another form)."""
-    if not isinstance(text, str):
-        return None
-    found = _TIME.fullmatch(text)
-    if not found:
+    """The moment of a report's time text as an aware datetime in the offset its clock showed
+    (the text's own, or for a text without one the offset of `zone` at that moment, as
+    report_moment() reads it), or None for anything else (null, a number, a date that does
+    not exist, text of another form)."""
+    return _text_time(text, zone) if isinstance(text, str) else None
+
+
+# Reports repeat their times (a run's start in every unit's first attempt).
+@functools.lru_cache(maxsize=1 << 16)
+def _text_time(text, zone):
+    moment = report_moment(text, zone)
+    if moment is None:
         return None
     try:
-        clock = datetime(*(int(g) for g in found.groups()[:6]))
-        if found.group(7) is None:
-            return clock.replace(tzinfo=zone) if zone is not None else clock.astimezone()
-        offset = _offset(found.group(7))
-        return clock.replace(tzinfo=offset) if offset is not None else None
-    except (ValueError, OverflowError):
+        wall = calendar.timegm(datetime(*(int(text[a:b]) for a, b in (
+            (0, 4), (5, 7), (8, 10), (11, 13), (14, 16), (17, 19)))).timetuple())
+        offset = timezone(timedelta(seconds=wall - moment))
+        return datetime.fromtimestamp(moment, offset)
+    except (ValueError, OverflowError, OSError):
         return None
 
 

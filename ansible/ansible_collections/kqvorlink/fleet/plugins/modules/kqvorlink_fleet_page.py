@@ -13,9 +13,9 @@ short_description: Write one HTML page that shows every unit of every site
 version_added: "1.3.0"
 description:
   - Reads the kept runs of every site (the check and update reports that the site role keeps
-    in C(<reports>/<site>/runs/), schemas 1 and 2; a site with none yet is read from its last
-    reports) and writes one self-contained HTML file. Its style and script are inside it and
-    it loads nothing, so it opens from a file or from any web server.
+    in C(<reports>/<site>/runs/), of every schema the collection reads; a site with none yet
+    is read from its last reports) and writes one self-contained HTML file. Its style, script
+    and data are inside it and it loads nothing, so it opens from a file or from any web server.
   - The page shows when it was written, the fleet's summary (units per site, model and
     version, how many run the target version, are off target, failed in their last update and
     did not answer when last asked, with their shares; a row a site, those that need a look
