@@ -12,9 +12,10 @@ NATIVE=(cmake g++ libgtest-dev libcli11-dev nlohmann-json3-dev curl netbase ipro
     util-linux clang python3-pyte python3-jsonschema faketime tzdata libgcrypt20-dev fiu-utils)
 # The multi-site rehearsal and the collection's tests: Ansible, the site hosts' SSH servers, the
 # proxy into each site, pytest, validate-modules' schema library, ansible-test's virtual env,
-# and headless Chromium driven by Selenium, which opens the fleet page.
+# headless Chromium driven by Selenium, which opens the fleet page, and Hypothesis for the
+# page's property test.
 SITES=(ansible-core openssh-server openssh-client netcat-openbsd python3-pytest
-    python3-voluptuous python3-venv chromium chromium-driver python3-selenium)
+    python3-voluptuous python3-venv chromium chromium-driver python3-selenium python3-hypothesis)
 WINDOWS=(g++-mingw-w64-i686 libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev xvfb xdotool
     imagemagick)
 PACKAGING=(dpkg-dev lintian help2man man-db zip unzip)
