@@ -19,18 +19,32 @@ void RunRecord::Clear() {
     m_facts = RunFacts{};
 }
 
+// Makes a note (change says whether it changed anything) and tells the listener of it.
+template <typename Change> void RunRecord::Note(const Change& change) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (!change(m_facts))
+            return;
+        ++m_facts.notes;
+    }
+    if (m_listener)
+        m_listener();
+}
+
 void RunRecord::VersionTold(const std::string& text) {
-    std::lock_guard lock(m_mutex);
-    if (m_facts.version)
-        return;
-    m_facts.version = text;
-    ++m_facts.notes;
+    Note([&](RunFacts& facts) {
+        if (facts.version)
+            return false;
+        facts.version = text;
+        return true;
+    });
 }
 
 void RunRecord::UploadAcknowledged(int step) {
-    std::lock_guard lock(m_mutex);
-    ++Open(step).uploadsAcknowledged;
-    ++m_facts.notes;
+    Note([&](RunFacts&) {
+        ++Open(step).uploadsAcknowledged;
+        return true;
+    });
 }
 
 void RunRecord::Received(int step) {
@@ -40,9 +54,14 @@ void RunRecord::Received(int step) {
 }
 
 void RunRecord::Written(int step) {
-    std::lock_guard lock(m_mutex);
-    Open(step).written = true;
-    ++m_facts.notes;
+    Note([&](RunFacts&) {
+        Open(step).written = true;
+        return true;
+    });
+}
+
+void RunRecord::Answered() {
+    Note([](RunFacts&) { return true; });
 }
 
 bool RunRecord::VersionKnown() const {
@@ -53,6 +72,10 @@ bool RunRecord::VersionKnown() const {
 RunFacts RunRecord::Facts() const {
     std::lock_guard lock(m_mutex);
     return m_facts;
+}
+
+void RunRecord::Listen(std::function<void()> listener) {
+    m_listener = std::move(listener);
 }
 
 StepFacts& RunRecord::Open(int step) {

@@ -2,8 +2,10 @@
 // What the unit itself confirmed during a run, taken from its replies: the version text it gave
 // when it was identified as the set's model, each upload of a component file that it answered
 // with the end of the transfer ("226"), and each component it wrote. The run notes; a front end
-// reads while the run goes on, so the record is locked.
+// reads while the run goes on, so the record is locked, and may listen to hear of each note as
+// it is made.
 
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -21,7 +23,7 @@ struct StepFacts {
 struct RunFacts {
     std::optional<std::string> version; // the unit's version text when first identified
     std::vector<StepFacts> steps;       // in the order of the run
-    unsigned notes = 0;                 // grows with every note: tells a reader what is new
+    unsigned notes = 0; // grows with every note and with the unit's first reply: what is new
 
     // How often the unit took the write of a step (the CPU program's passes).
     int Writes(int step) const;
@@ -37,12 +39,19 @@ class RunRecord {
     void UploadAcknowledged(int step);
     void Received(int step); // every file of the step was acknowledged
     void Written(int step);
+    // The unit's first reply of the run (the run keeps its contact itself): news to a reader.
+    void Answered();
     bool VersionKnown() const;
     RunFacts Facts() const;
+    // Told after every note on the noting thread, outside the record's lock: it must be quick and
+    // must not throw. Set before the run starts; Clear keeps it.
+    void Listen(std::function<void()> listener);
 
   private:
     StepFacts& Open(int step); // the step's entry, made when the last one is another or written
+    template <typename Change> void Note(const Change& change);
 
+    std::function<void()> m_listener;
     mutable std::mutex m_mutex;
     RunFacts m_facts;
 };

@@ -132,7 +132,7 @@ class CheckRun {
         std::fprintf(m_out, "%-16s model %s (%s), version \"%s\"", address,
                      TerminalText(r.model).c_str(),
                      r.modelMatches ? "matches the set" : "NOT the set's model",
-                     TerminalText(r.version).c_str());
+                     ExactText(r.version).c_str());
         if (r.cpuPasses > 0)
             std::fprintf(m_out, ", CPU program in %d pass%s", r.cpuPasses,
                          r.cpuPasses == 1 ? "" : "es");

@@ -17,6 +17,10 @@ ReportWriter::~ReportWriter() {
 void ReportWriter::Changed() {
     {
         std::lock_guard lock(m_mutex);
+        // Told already: the next write takes this change too, and the thread is not woken
+        // once for every reply of every unit.
+        if (m_changed)
+            return;
         m_changed = true;
     }
     m_wake.notify_one();

@@ -1,10 +1,11 @@
 #pragma once
 // The update report's one writer: a thread of its own that writes the newest state when
 // something has changed, at most once every kGapMs, and a last time at the end. Units only say
-// that something changed; the text is built here, one snapshot after the other, so the report on
-// disk only ever moves forward (a unit once written as ended is never written as running again),
-// a unit's end reaches the disk within about a gap and one write, and the cost is one report
-// per gap however many units end in it: linear in the rig and the run's length.
+// that something changed (a start, an end, and every fact of a running unit that the report
+// shows); the text is built here, one snapshot after the other, so the report on disk only ever
+// moves forward (a unit once written as ended is never written as running again), every change
+// reaches the disk within about a gap and one write, and the cost is one report per gap however
+// many changes come in it: linear in the rig and the run's length.
 
 #include "cli/report_file.h"
 

@@ -3,6 +3,7 @@
 #include "app/res/resource.h"
 #include "cli/check_unit.h"
 #include "cli/local_time.h"
+#include "cli/terminal_text.h"
 #include "cli/unit_text.h"
 #include "files/activity_log.h"
 #include "platform/clock.h"
@@ -68,7 +69,7 @@ bool UnitRun::AlreadyCurrent() {
     m_model = check.model;
     if (!IsCurrent(m_versions, check))
         return false;
-    m_outcome.message = "Version " + check.version + " is current; not updated.";
+    m_outcome.message = "Version " + ExactText(check.version) + " is current; not updated.";
     m_outcome.messageKind = "information";
     m_outcome.answered = true;
     m_finalFacts.version = check.version;
@@ -154,6 +155,7 @@ void UnitRun::Run(bool mayTryAgain) {
         std::lock_guard lock(m_mutex);
         m_dialog = std::make_unique<CUpdaterDlg>(UnitWindowFactory(&m_window), m_logPath, m_store,
                                                  m_keepLog || m_versions.readAfter);
+        m_dialog->m_record.Listen(m_changed);
     }
     m_dialog->AdoptUpdateSet(m_set.Found());
     m_dialog->m_log.Delete(); // a fresh log, as the dialog starts one

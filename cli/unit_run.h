@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -81,6 +82,10 @@ class UnitRun {
     // leaves the unit awaiting its further attempt (never failed in between), for AwaitRetry or
     // GiveUp.
     void Run(bool mayTryAgain = false);
+    // Told on the run's thread, outside every lock of the unit, whenever what the report shows
+    // of it changes while it runs: it answered, named its version, acknowledged or wrote a
+    // component. Set before the unit runs.
+    void Follow(std::function<void()> changed) { m_changed = std::move(changed); }
     // Marks the unit as running from now on (Run does it too).
     void MarkRunning();
     // The wave the unit starts in (1-based); told once, before it first runs.
@@ -136,6 +141,7 @@ class UnitRun {
     uint64_t m_beganMs = 0;
     bool m_logKept = false;    // looked at once, when the run has ended
     std::string m_lastFailure; // the message of the last unanswered attempt
+    std::function<void()> m_changed;
 };
 
 } // namespace cli

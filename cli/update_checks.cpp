@@ -3,6 +3,7 @@
 #include "cli/command_output.h"
 #include "cli/report_file.h"
 #include "cli/retry_from.h"
+#include "cli/terminal_text.h"
 #include "cli/update_set.h"
 #include "cli/version_rule.h"
 #include "platform/file.h"
@@ -18,14 +19,15 @@ namespace {
 std::string NormaliseVersionOptions(CommandOptions& options) {
     for (std::optional<std::string>* text : {&options.skipVersion, &options.targetVersion}) {
         if (*text)
-            **text = VersionAsShown(**text);
+            **text = VersionGiven(**text);
     }
     if (options.targetVersion && options.targetVersion->empty())
         return "--target-version needs a version text";
     if (options.targetVersion && options.skipVersion &&
         options.skipVersion != options.targetVersion)
-        return "--skip-version '" + *options.skipVersion + "' and --target-version '" +
-               *options.targetVersion + "' differ; a unit at the target is left as it is anyway";
+        return "--skip-version '" + ExactText(*options.skipVersion) + "' and --target-version '" +
+               ExactText(*options.targetVersion) +
+               "' differ; a unit at the target is left as it is anyway";
     return "";
 }
 

@@ -67,7 +67,13 @@ class UpdateRun {
     UpdateRun(const UnitRuns& units, RolloutRules rules, UpdateReportText& text, ReportFile& report,
               bool terminal, std::FILE* out, std::FILE* err)
         : m_units(units), m_text(text), m_err(err), m_writer(StartWriter(report, text, err)),
-          m_view(out, terminal), m_rollout(units.size(), std::move(rules), UnitEvents()) {}
+          m_view(out, terminal), m_rollout(units.size(), std::move(rules), UnitEvents()) {
+        // The report follows each unit's run, not only its start and end.
+        if (m_writer) {
+            for (const auto& unit : m_units)
+                unit->Follow([this] { ReportChanged(); });
+        }
+    }
 
     int Run(unsigned jobs) {
         RunPool(m_units.size(), jobs,

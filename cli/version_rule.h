@@ -16,6 +16,10 @@ struct VersionRule {
     bool readAfter = false;             // log in again after the update and read the version
 };
 
+// A version text given on the command line (--skip-version, --target-version) in the form
+// versions are compared: as `check` shows it, its escapes standing for their bytes, or plain.
+std::string VersionGiven(const std::string& argument);
+
 // Whether the unit counts as current (a unit of the set's model at the rule's version).
 bool IsCurrent(const VersionRule& rule, const CheckResult& check);
 

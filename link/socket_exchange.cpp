@@ -74,8 +74,8 @@ int CUpdaterDlg::ReceiveReply(const platform::Socket& socket, ReplyBuffer& buffe
     }
     buffer.Data()[received] = '\0';
     buffer.SetLength(static_cast<size_t>(received));
-    if (received > 0)
-        m_nUnitContact = kContactAnswered;
+    if (received > 0 && m_nUnitContact.exchange(kContactAnswered) != kContactAnswered)
+        m_record.Answered();
     WriteLog(buffer.Text(), receivedLength, "PC <- Device");
     if (received == 0) {
         // The unit closed the connection instead of answering: whatever was asked of it, it

@@ -1,7 +1,8 @@
 // The version a unit gives when asked again after "Update Complete." (--target-version, or any
 // set with a CPU program), against simulated units on 127.0.23.N whose scenario says which
-// version they take on after writing the CPU program.
+// version they take on after writing the CPU program; and the version given as `check` shows it.
 
+#include "cli/report_text.h"
 #include "sim/scenario.h"
 
 #include "tests/cli/fleet_fixture.h"
@@ -12,10 +13,10 @@ namespace {
 
 struct VersionRow {
     const char* name;
-    int n;                // the unit is 127.0.23.n
-    const char* scenario; // the unit's scenario lines
-    bool cpuProgram;      // the set holds kq12.cpu
-    std::vector<std::string> args;
+    int n;                         // the unit is 127.0.23.n
+    const char* scenario;          // the unit's scenario lines
+    bool cpuProgram;               // the set holds kq12.cpu
+    std::vector<std::string> args; // "@shown": the version as `check` printed it first
     const char* result;
     const char* message;
     const char* versionAfter; // null: not read
@@ -24,6 +25,15 @@ struct VersionRow {
 
 void PrintTo(const VersionRow& row, std::ostream* out) {
     *out << row.name;
+}
+
+// The unit's version text as `check` prints it.
+std::string VersionCheckShows(const std::string& address) {
+    Cli({"check", address});
+    const std::string output = ReadTextFile("cli-output.txt");
+    std::smatch shown;
+    return std::regex_search(output, shown, std::regex("version \"([^\"]*)\"")) ? shown[1].str()
+                                                                                : output;
 }
 
 class VersionAfterTest : public FleetTest, public ::testing::WithParamInterface<VersionRow> {};
@@ -39,13 +49,14 @@ TEST_P(VersionAfterTest, UnitIsCompleteOnlyWithTheVersionAskedFor) {
     const std::string address = "127.0.23." + std::to_string(row.n);
     sim::Unit& unit = AddUnitAt(address, config);
     std::vector<std::string> args{"update", "--report", "report.json", address};
-    args.insert(args.end(), row.args.begin(), row.args.end());
+    for (const std::string& arg : row.args)
+        args.push_back(arg == "@shown" ? VersionCheckShows(address) : arg);
     Cli(args);
 
     const auto report = nlohmann::json::parse(ReadTextFile("report.json"));
     const auto& got = report["units"][0];
     EXPECT_EQ(got["result"], row.result);
-    EXPECT_EQ(got["message"], row.message);
+    EXPECT_EQ(got["message"], cli::ReportText(row.message));
     EXPECT_EQ(got["version_after"], row.versionAfter ? nlohmann::json(row.versionAfter) : nullptr);
     const auto commands = unit.Commands();
     EXPECT_EQ(std::count(commands.begin(), commands.end(), "EXCM uname"), row.unames);
@@ -61,6 +72,8 @@ TEST_P(VersionAfterTest, UnitIsCompleteOnlyWithTheVersionAskedFor) {
 }
 
 const std::vector<std::string> kTarget{"--target-version", "KQ-A2.01.02.12"};
+// A version reply of two lines: the version text holds the line break between them.
+const char* const kTwoLines = "uname-reply \"200-KQ-A2.01.02.12\\r\\n200 KQ-A2.01.02.12\"";
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(
@@ -95,7 +108,17 @@ INSTANTIATE_TEST_SUITE_P(
                    "KQ-A2.01.02.120", 3},
         VersionRow{"CrAloneEndsTheVersionTextAfterItsLastByte", 41,
                    "command \"EXCM uname\" raw \"200 KQ-A2.01.02.12\\r\" always", false, kTarget,
-                   "current", "Version KQ-A2.01.02.12 is current; not updated.", nullptr, 1}),
+                   "current", "Version KQ-A2.01.02.12 is current; not updated.", nullptr, 1},
+        // The text `check` shows names the version whatever bytes it holds, and only it.
+        VersionRow{"TargetAsCheckShowsALineBreakMatchesIt", 42, kTwoLines, false,
+                   {"--target-version", "@shown"}, "current",
+                   "Version KQ-A2.01.02.12\\x0d\\x0a200 KQ-A2.01.02.12 is current; not updated.",
+                   nullptr, 2},
+        VersionRow{"TargetWithoutTheLineBreakFailsNamingBoth", 43, kTwoLines, false, kTarget,
+                   "failed",
+                   "version after the update is KQ-A2.01.02.12\\x0d\\x0a200 KQ-A2.01.02.12, not "
+                   "KQ-A2.01.02.12",
+                   "KQ-A2.01.02.12\r\n200 KQ-A2.01.02.12", 3}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 

@@ -29,7 +29,7 @@ REPORT_SCHEMAS = {
 DONE_RESULTS = ("complete", "current")
 
 # What the program leaves out at the end of a version text before it compares it.
-_BLANKS = b" \t\r\n"
+_BLANKS = b" \t"
 _ESCAPED_BYTE = re.compile(r"\\x([0-9A-Fa-f]{2})")
 _REPORT_TIME = re.compile(r"([0-9]{4})-([0-9]{2})-([0-9]{2})T([0-9]{2}):([0-9]{2}):([0-9]{2})"
                           r"(?:([+-])([0-9]{2}):([0-9]{2}))?")
@@ -138,8 +138,11 @@ def version_in_report(text):
 
 def version_given(text):
     """A version text handed to the program (skip_version, target_version) in the form the
-    program compares it: the bytes of its command-line argument without trailing blanks; None
-    when none is given."""
+    program compares it: the bytes of its command-line argument, each \\xHH written as
+    `kqvorlink-cli check` shows a text (every backslash of the unit's own among them) being the
+    byte HH, without trailing blanks; None when none is given."""
     if not isinstance(text, str):
         return None
-    return text.encode("utf-8", "surrogateescape").rstrip(_BLANKS)
+    raw = text.encode("utf-8", "surrogateescape")
+    return re.sub(rb"\\x([0-9A-Fa-f]{2})", lambda m: bytes([int(m.group(1), 16)]),
+                  raw).rstrip(_BLANKS)

@@ -63,9 +63,11 @@ options:
       - A unit that already reports this version text is left alone and reported as
         C(current).
       - Versions are compared as the program compares them, byte for byte without trailing
-        blanks (spaces, tabs, line ends); of the report's text the bytes it stands for (a
-        C(\xHH) written for a byte that is not UTF-8, or C(\x5C) for a backslash before an
-        x, is that byte), of this text its UTF-8 bytes.
+        blanks (spaces and tabs); of the report's text the bytes it stands for (a C(\xHH)
+        written for a byte that is not UTF-8, or C(\x5C) for a backslash before an x, is that
+        byte), of this text its UTF-8 bytes with each C(\xHH) the byte HH, as
+        C(kqvorlink-cli check) shows a version (its line breaks, control bytes and backslashes
+        escaped so).
       - In check mode such a unit is not counted as one that would change.
     type: str
   target_version:
