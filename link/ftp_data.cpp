@@ -33,10 +33,10 @@ platform::Socket AcceptUnitConnection(CUpdaterDlg& dialog, const platform::Socke
             static_cast<uint32_t>(static_cast<double>(deadline - now) / scale) + 1;
 
         // A reply that arrived together with an earlier one is read before any wait.
-        const int ready = dialog.HasUnreadReply(dialog.m_sockCtrl)
-                              ? 1
-                              : platform::WaitEitherReadable(listening, dialog.m_sockCtrl,
-                                                             remaining);
+        const int ready =
+            dialog.HasUnreadReply(dialog.m_sockCtrl)
+                ? 1
+                : platform::WaitEitherReadable(listening, dialog.m_sockCtrl, remaining);
         if (ready == -1)
             continue; // the deadline check above reports it
         if (ready == -2) {

@@ -14,12 +14,13 @@ bool IsLineEnd(char c) {
     return c == '\r' || c == '\n';
 }
 
-// Where the line that starts at `from` ends (behind its CR LF, LF or CR), or kNone.
+// Where the line that starts at `from` ends (behind its CR LF, LF or CR), or kNone. A CR that
+// arrived last may still be followed by its LF: the line's end is not known yet.
 size_t LineEnd(std::string_view bytes, size_t from) {
     const size_t at = bytes.find_first_of("\r\n", from);
-    if (at == kNone)
+    if (at == kNone || (bytes[at] == '\r' && at + 1 == bytes.size()))
         return kNone;
-    return bytes[at] == '\r' && at + 1 < bytes.size() && bytes[at + 1] == '\n' ? at + 2 : at + 1;
+    return bytes[at] == '\r' && bytes[at + 1] == '\n' ? at + 2 : at + 1;
 }
 
 size_t BehindLineEnds(std::string_view bytes, size_t at) {
@@ -133,8 +134,8 @@ void DropRestOfLine(const platform::Socket& socket, UnreadBytes& unread, uint64_
         }
         unread.bytes.clear();
         const uint32_t left = ProtocolMsUntil(deadline);
-        if (left == 0 || ReceiveMore(socket, unread.bytes, std::min(left, quietMs)) !=
-                             Arrival::Bytes)
+        if (left == 0 ||
+            ReceiveMore(socket, unread.bytes, std::min(left, quietMs)) != Arrival::Bytes)
             return;
     }
 }

@@ -26,9 +26,9 @@ struct UnreadBytes {
 size_t WholeReplyLength(std::string_view bytes, ReplyForm form);
 
 enum class ReplyEnd {
-    Whole,   // the reply's end arrived, or the unit fell quiet behind part of a reply
-    Closed,  // the unit closed the connection before any byte of a reply
-    Failed,  // the receive failed or nothing came within the bound; the socket error is set
+    Whole,  // the reply's end arrived, or the unit fell quiet behind part of a reply
+    Closed, // the unit closed the connection before any byte of a reply
+    Failed, // the receive failed or nothing came within the bound; the socket error is set
 };
 
 struct ReplyRead {
