@@ -133,7 +133,8 @@ const ReplyPair kReplyPairs[] = {
     {"LfAlone", "200 KQ-A2.01.02.45\n", "451 LOGO.bmp: cannot store.\r\n"},
     {"CrAlone", "200 KQ-A2.01.02.45 \r", "550 Write failed.\r\n"},
     {"BlankLineBehind", "200 KQ-A2.01.02.45\r\n\r\n", "421 Closing.\r\n"},
-    {"MultiLine", "200-Camera control unit.\r\n 200 is not the end\r\n200 KQ-A2\r\n", "550 No.\r\n"},
+    {"MultiLine", "200-Camera control unit.\r\n 200 is not the end\r\n200 KQ-A2\r\n",
+     "550 No.\r\n"},
 };
 
 TEST_F(SocketExchangeTest, RepliesAreReadWholeWhereverTheNetworkCutsThem) {

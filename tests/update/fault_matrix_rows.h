@@ -121,11 +121,7 @@ const Row kRows[] = {
     {"PrismFailed500NotTolerated", Set::B2, {On("EXCM k_prism", Action::Reply, "500 failed.")},
      Refused("500 failed."), "EXCM k_prism", kNothing, kB2Whole},
     // A refusal behind a reply that came in two pieces: the dialogue is still in step, and the
-    // refusal of the logo's write is its own reply.
-    {"USoftSplitThenLogoWriteRefused", Set::B2,
-     {On("EXCM u_soft", Action::Split), On("EXCM u_soft", Action::Reply, "550 Write failed.", 2),
-      kEveryReplyLate},
-     Refused("550 Write failed."), "EXCM u_soft", kNothing, kB2EveryReplyLate, nullptr, "", 0.5},
+    // refusal of the logo's upload is its own reply (read one behind, it was missed).
     {"USoftSplitThenLogoTransferRefused", Set::B2,
      {On("EXCM u_soft", Action::Split),
       At(Trigger::TransferEnd, "", Action::Reply, "451 LOGO.bmp: cannot store.", 3),
