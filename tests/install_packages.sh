@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and the demo need, when any is missing:
-# the native tool chain and GoogleTest, clang for the fuzz targets, a terminal emulator, a
-# JSON Schema validator and socket fault injection (fiu) for the fleet front end's tests (and the
-# time zones and faketime for its windows and report times), the 32-bit Windows cross compiler, Wine
+# the native tool chain and GoogleTest, clang for the fuzz targets, a terminal emulator and a
+# JSON Schema validator for the fleet front end's tests (and the time zones, faketime and fiu for
+# its windows, report times and socket faults), the 32-bit Windows cross compiler, Wine
 # with a virtual X display for running the Windows program, the tools that make and check the
 # Debian package and the Windows archive, and Ansible, an SSH server and a browser for the
 # multi-site rehearsal.

@@ -9,15 +9,13 @@ lock twice; none may be refused as busy (children once held copies of the locks)
 `clocks`: two units one after the other in Berlin, begun 4 s before the clocks go back (the
 clock is Debian's faketime); every time of the report carries its offset, and in real time they
 come in the order of the run.
-`fiu`: three updates of 16 units (127.0.48.1-16) under socket fault injection (Debian's
-fiu-utils: send, recv and poll fail at random); every unit reported complete stored the set byte
-for byte, and a `--retry-from` of each report without faults completes the rest.
+`fiu`: 3 updates of 16 units (127.0.48.1-16) with sockets failing at random (fiu-run): a unit
+reported complete stored the set byte for byte; a `--retry-from` without faults completes the rest.
 
-    fleet_process_test.py --cli kqvorlink-cli-scaled --kqunit kqunit
-        --case pipe|hangup|skip|clocks|fiu
+    fleet_process_test.py --cli kqvorlink-cli-scaled --kqunit kqunit --case CASE
 """
 
-import argparse, calendar, fcntl, json, os, re, select, shlex, socket, subprocess, sys, tempfile, \
+import argparse, calendar, fcntl, json, os, re, select, shlex, shutil, socket, subprocess, sys, tempfile, \
     termios, time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "sim"))
@@ -25,8 +23,6 @@ import make_sample_set  # noqa: E402
 
 UNITS = {"pipe": (11, 8), "hangup": (21, 8), "skip": (31, 64),
          "clocks": (96, 2)}  # first 127.0.21.N, count
-FIU_UNITS = ["127.0.48.%d" % n for n in range(1, 17)]
-FIU_POINTS = ("posix/io/net/send", "posix/io/net/recv", "posix/io/net/poll")
 FILES = ("FPGA5M.bin", "gamma.tbl", "LOGO.bmp")
 CLOCKS_GO_BACK = 1792890000  # 2026-10-25T01:00:00Z: 03:00 summer time becomes 02:00 in Berlin
 TIME = re.compile(r"(\d{4})-(\d\d)-(\d\d)T(\d\d):(\d\d):(\d\d)([+-])(\d\d):(\d\d)")
@@ -105,23 +101,30 @@ def check(case, status, units, folder):
         problems += times_in_order(report)
     for address, result in zip(units, results):
         for name in FILES:
-            stored = os.path.join(folder, "store", address, name)
-            with open(os.path.join(folder, "set", name), "rb") as a:
-                whole = os.path.exists(stored) and open(stored, "rb").read() == a.read()
+            whole = stored_whole(folder, address, name)
             if whole != (result == "complete"):
                 problems.append("%s (%s): %s %s" % (address, result, name, "whole" if whole
                                                     else "cut short or missing"))
     return problems
 
 
-def start_units(kqunit, units, folder, scenario=""):
-    """kqunit serving the units into a fresh store, once the last of them answers (10 s at most)."""
+def stored_whole(folder, address, name):
+    stored = os.path.join(folder, "store", address, name)
+    with open(os.path.join(folder, "set", name), "rb") as a:
+        return os.path.exists(stored) and open(stored, "rb").read() == a.read()
+
+
+def whole_set(folder, address):
+    return all(stored_whole(folder, address, name) for name in FILES)
+
+
+def start_units(kqunit, units, folder, scenario):
+    """kqunit serving the units into the folder's store, once the last one answers (10 s at most)."""
     with open(os.path.join(folder, "scenario.txt"), "w") as f:
         f.write(scenario)
     simulated = subprocess.Popen(
-        [kqunit, "--address", units[0] + "-" + units[-1], "--store",
-         os.path.join(folder, "store"), "--strict", "--scenario",
-         os.path.join(folder, "scenario.txt")],
+        [kqunit, "--address", units[0] + "-" + units[-1], "--store", os.path.join(folder, "store"),
+         "--strict", "--scenario", os.path.join(folder, "scenario.txt")],
         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     for _ in range(100):
         try:
@@ -132,63 +135,41 @@ def start_units(kqunit, units, folder, scenario=""):
     return simulated
 
 
-def under_fault_injection(args, folder):
-    """args under fiu-run with send, recv and poll failing at random. libfiu's own wrappers can
-    deadlock inside the name service's modules: the run looks names up in files only (an
-    nsswitch of its own, bound over the system's in a mount namespace of the run's own)."""
-    nsswitch = os.path.join(folder, "nsswitch.conf")
-    with open(nsswitch, "w") as f:
-        f.write("passwd: files\ngroup: files\nhosts: files\nservices: files\n")
-    fiu = ["fiu-run", "-x", "-f", ""]
-    for point in FIU_POINTS:
-        fiu += ["-c", "enable_random name=%s,probability=0.01" % point]
-    bind = "mount --bind %s /etc/nsswitch.conf && exec \"$@\"" % shlex.quote(nsswitch)
-    return ["unshare", "--mount", "--propagation", "private", "sh", "-c", bind, "sh"] + fiu + args
-
-
-def whole_set(folder, address):
-    for name in FILES:
-        stored = os.path.join(folder, "store", address, name)
-        with open(os.path.join(folder, "set", name), "rb") as a:
-            if not os.path.exists(stored) or open(stored, "rb").read() != a.read():
-                return False
-    return True
-
-
 def run_fault_injection(cli, kqunit, folder):
-    problems = []
+    """Three runs under fiu-run, send, recv and poll failing at random. libfiu's wrappers can
+    deadlock in the name service's modules: names come from files only (an nsswitch of the run's
+    own, bound over the system's in a mount namespace of its own)."""
+    with open(os.path.join(folder, "nsswitch.conf"), "w") as f:
+        f.write("passwd: files\ngroup: files\nhosts: files\nservices: files\n")
+    fiu = ["unshare", "--mount", "--propagation", "private", "sh", "-c",
+           "mount --bind %s/nsswitch.conf /etc/nsswitch.conf && exec \"$@\"" % shlex.quote(folder),
+           "sh", "fiu-run", "-x", "-f", ""] + sum(
+        (["-c", "enable_random name=posix/io/net/%s,probability=0.01" % p]
+         for p in ("send", "recv", "poll")), [])
+    problems, units = [], ["127.0.48.%d" % n for n in range(1, 17)]
+    update = [cli, "0.05", "update", "--jobs", "16", "--report"]
     for attempt in range(1, 4):
-        subprocess.run(["rm", "-rf", os.path.join(folder, "store")], check=True)
-        simulated = start_units(kqunit, FIU_UNITS, folder)
+        shutil.rmtree(os.path.join(folder, "store"), ignore_errors=True)
+        simulated = start_units(kqunit, units, folder, "")
+        report, retry = ["%s/%s-%d.json" % (folder, kind, attempt) for kind in ("run", "retry")]
         try:
-            report = os.path.join(folder, "report-%d.json" % attempt)
-            args = [cli, "0.05", "update", "--jobs", "16", "--report", report,
-                    FIU_UNITS[0] + "-" + FIU_UNITS[-1]]
-            program = subprocess.Popen(under_fault_injection(args, folder),
-                                       cwd=os.path.join(folder, "set"),
-                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            try:
-                program.wait(timeout=60)
-            except subprocess.TimeoutExpired:  # a wrapper deadlocked: the report says so far
-                program.kill()
-                program.wait()
+            with subprocess.Popen(fiu + update + [report, units[0] + "-" + units[-1]],
+                                  cwd=os.path.join(folder, "set"), stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL) as program:
+                try:
+                    program.wait(timeout=60)
+                except subprocess.TimeoutExpired:  # a deadlock: the report holds the rest
+                    program.kill()
             with open(report) as f:
-                first = json.load(f)
-            for unit in first["units"]:
-                if unit["result"] == "complete" and not whole_set(folder, unit["address"]):
-                    problems.append("run %d: %s complete without the whole set"
-                                    % (attempt, unit["address"]))
-            retry = os.path.join(folder, "retry-%d.json" % attempt)
-            status = subprocess.run(
-                [cli, "0.05", "update", "--jobs", "16", "--retry-from", report,
-                 "--report", retry], cwd=os.path.join(folder, "set"),
-                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60).returncode
-            if status != 0:
-                problems.append("run %d: the retry ended with %d" % (attempt, status))
-            for address in FIU_UNITS:
-                if not whole_set(folder, address):
-                    problems.append("run %d: %s without the whole set after the retry"
-                                    % (attempt, address))
+                problems += ["run %d: %s complete without the whole set" % (attempt, u["address"])
+                             for u in json.load(f)["units"] if u["result"] == "complete"
+                             and not whole_set(folder, u["address"])]
+            status = subprocess.run(update + [retry, "--retry-from", report],
+                                    cwd=os.path.join(folder, "set"), stdout=subprocess.DEVNULL,
+                                    stderr=subprocess.DEVNULL, timeout=60).returncode
+            problems += ["run %d: the retry ended with %d" % (attempt, status)] if status else []
+            problems += ["run %d: %s without the whole set after the retry" % (attempt, address)
+                         for address in units if not whole_set(folder, address)]
         finally:
             simulated.terminate()
             simulated.wait(timeout=10)
@@ -199,21 +180,11 @@ def run(cli, kqunit, case, folder):
     make_sample_set.make_set(os.path.join(folder, "set"), only={"fpga5m", "gamma", "logo"})
     if case == "fiu":
         return run_fault_injection(cli, kqunit, folder)
-    with open(os.path.join(folder, "slow.txt"), "w") as f:
-        f.write("" if case == "skip" else "transfer-end delay 1500 always\n")
     units = ["127.0.21.%d" % n for n in range(UNITS[case][0], sum(UNITS[case]))]
-    simulated = subprocess.Popen(
-        [kqunit, "--address", units[0] + "-" + units[-1], "--store",
-         os.path.join(folder, "store"), "--strict", "--scenario", os.path.join(folder, "slow.txt")],
-        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    simulated = start_units(kqunit, units, folder,
+                            "" if case == "skip" else "transfer-end delay 1500 always\n")
     problems = []
     try:
-        for _ in range(100):  # until the last unit answers, at most 10 s
-            try:
-                socket.create_connection((units[-1], 21), timeout=1).close()
-                break
-            except OSError:
-                time.sleep(0.1)
         for _ in range(3 if case == "skip" else 1):
             program, fd, pipe = start_cli(cli, case, units, os.path.join(folder, "set"))
             if case in ("pipe", "hangup"):

@@ -10,13 +10,6 @@ namespace {
 // (otherwise a late segment and the next reply may meet in one receive).
 const Fault kEveryReplyLate = At(Trigger::Command, "", Action::Delay, "", 1, 50, 0);
 
-// Every reply the run reads, one byte at a time, 1 ms apart.
-const std::vector<Fault> kEveryReplyTrickled = {
-    At(Trigger::Greeting, "", Action::Trickle, "", 1, 1, 0),
-    At(Trigger::Command, "", Action::Trickle, "", 1, 1, 0),
-    At(Trigger::TransferEnd, "", Action::Trickle, "", 1, 1, 0),
-    At(Trigger::TelnetConnect, "", Action::Trickle, "", 1, 1, 0)};
-
 const std::vector<std::string> kNothing;
 const std::vector<std::string> kQuit = {"QUIT"};
 
@@ -36,9 +29,8 @@ const Row kRows[] = {
      kComplete, "EXCM w_stupall", kQuit, kB2Whole},
     {"GreetingSilent", Set::B2, {At(Trigger::Greeting, "", Action::Silent)},
      kNoAnswer, "", kNothing, kReplyBound},
-    // A greeting in two pieces is read whole: the dialogue stays in step. (The rows with a
-    // reply in pieces run at half time, so that the quiet period of a second outlasts the
-    // pause between the pieces.)
+    // A greeting in two pieces is read whole: the dialogue stays in step. (Rows of replies in
+    // pieces run at half time: the quiet period of a second outlasts the pause.)
     {"GreetingSplitIsReadWhole", Set::B2,
      {At(Trigger::Greeting, "", Action::Split, "", 1, 100), kEveryReplyLate},
      kComplete, "EXCM w_stupall", kQuit, kB2EveryReplyLate, nullptr, "", 0.5},
@@ -96,13 +88,11 @@ const Row kRows[] = {
     {"UnameWithoutLineEnd", Set::B2,
      {At(Trigger::Command, "EXCM uname", Action::Raw, "200 KQ-B2.01.02.45")},
      kComplete, "EXCM w_stupall", kQuit, kB2Whole, nullptr, "KQ-B2.01.02. (Done)"},
-    // Every reply the run reads, one byte at a time, read at once or late: each is read whole.
-    // (Time runs at a tenth, so that the quiet period of 200 ms outlasts any pause between bytes.)
-    {"EveryReplyTrickled", Set::B2, kEveryReplyTrickled, kComplete, "EXCM w_stupall", kQuit,
-     {1, 100}, nullptr, "", 0.1},
-    {"EveryReplyTrickledReadLate", Set::B2, kEveryReplyTrickled, kComplete, "EXCM w_stupall",
+    // Every reply one byte at a time, read at once or late: each is read whole. (At a tenth of
+    // the time, so that the quiet period of 200 ms outlasts any pause between bytes.)
+    {"EveryReplyTrickledReadLate", Set::B2, EveryReplyTrickled(), kComplete, "EXCM w_stupall",
      kQuit, {1, 100}, nullptr, "", 0.1, 3},
-    {"EveryReplyTrickledWithTheCpuProgram", Set::A2, kEveryReplyTrickled, kComplete,
+    {"EveryReplyTrickledWithTheCpuProgram", Set::A2, EveryReplyTrickled(), kComplete,
      "EXCM u_soft", kQuit, {64, 90}, nullptr, "", 0.1},
     // The reply that ends its line with CR, then its LF 100 ms later: the LF is no reply.
     {"UnameLineEndSplit", Set::B2, {At(Trigger::Command, "EXCM uname", Action::Split, "", 1, 100,
@@ -120,8 +110,7 @@ const Row kRows[] = {
      kNothing, kReplyBound},
     {"PrismFailed500NotTolerated", Set::B2, {On("EXCM k_prism", Action::Reply, "500 failed.")},
      Refused("500 failed."), "EXCM k_prism", kNothing, kB2Whole},
-    // A refusal behind a reply that came in two pieces: the dialogue is still in step, and the
-    // refusal of the logo's upload is its own reply (read one behind, it was missed).
+    // A refusal behind a reply in two pieces is the logo upload's own reply, not one behind.
     {"USoftSplitThenLogoTransferRefused", Set::B2,
      {On("EXCM u_soft", Action::Split),
       At(Trigger::TransferEnd, "", Action::Reply, "451 LOGO.bmp: cannot store.", 3),
