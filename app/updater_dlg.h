@@ -13,6 +13,7 @@
 #include "app/run_record.h"
 #include "files/activity_log.h"
 #include "link/reply_buffer.h"
+#include "link/reply_reader.h"
 #include "platform/dialog.h"
 #include "platform/socket.h"
 
@@ -109,8 +110,19 @@ class CUpdaterDlg : public platform::CDialog {
     // ---- link/ ----
     int SendCommand(const platform::Socket& socket, const void* data, uint32_t length,
                     int showProgress);
+    // SendCommand without reporting a failure: false with the socket error set.
+    bool SendAll(const platform::Socket& socket, const void* data, uint32_t length,
+                 int showProgress);
     int ReceiveReply(const platform::Socket& socket, ReplyBuffer& buffer, int& receivedLength,
                      int tolerateFailed500, ReplyWait wait = ReplyWait::Ordinary);
+    // Reads the next whole reply into buffer and logs it, without judging it.
+    ReplyEnd ReadReply(const platform::Socket& socket, ReplyBuffer& buffer, ReplyWait wait);
+    // Reads and judges every reply that has arrived while none was awaited (an extra reply to
+    // an earlier command, or one the unit sent unasked): 0, or 1 after a refusal or a failed
+    // receive. A connection that the unit has closed is left for the next exchange to find.
+    int ReadUnaskedReplies(const platform::Socket& socket);
+    // Whether bytes of a reply have arrived that no reply read has taken yet.
+    bool HasUnreadReply(const platform::Socket& socket);
     static int WaitReadable(const platform::Socket& socket);
     // Connects (attempts tries) and logs in: 0, or 1/2 as ConnectFtp.
     int LogInFtp(int attempts);
@@ -186,7 +198,13 @@ class CUpdaterDlg : public platform::CDialog {
     std::string m_strUnitVersion; // its version text at the last identification (UnitVersionText)
     RunRecord m_record;           // what the unit confirmed this run (a front end reports it)
     std::atomic<int> m_nUnitContact{kContactNone}; // of the current (or last) run
+    // What arrived on each connection behind the last reply read: the start of the next.
+    UnreadBytes m_unreadCtrl;
+    UnreadBytes m_unreadTelnet;
 
   private:
     void Construct(); // what both constructors do
+    UnreadBytes& UnreadOf(const platform::Socket& socket) {
+        return &socket == &m_sockTelnet ? m_unreadTelnet : m_unreadCtrl;
+    }
 };

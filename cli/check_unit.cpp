@@ -42,9 +42,11 @@ CheckResult CheckUnit(const std::string& address, const UpdateSet& set, const Ch
     }
     char modelText[kModelLength + 2] = {};
     std::vector<char> versionText(kVersionTextCapacity, '\0');
+    // A unit that has told its model and version has answered, whatever its goodbye is.
     if (loggedIn == 0 && run.IdentifyDevice(modelText, versionText.data()) == 1) {
+        check.answered = true;
         ReplyBuffer reply;
-        check.answered = run.Exchange(run.m_sockCtrl, "QUIT\r\n", reply, 0) == 0;
+        run.Exchange(run.m_sockCtrl, "QUIT\r\n", reply, 0);
     }
     run.m_sockCtrl.Close();
     if (!check.answered) {

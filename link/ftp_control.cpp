@@ -19,6 +19,7 @@ constexpr size_t kVersionTextCapacity = 65536;
 int CUpdaterDlg::LogInFtp(int attempts) {
     WriteLog("FTP Control Socket get", "");
     m_sockCtrl = platform::CreateTcpSocket();
+    m_unreadCtrl.Clear(); // an earlier connection's bytes are no part of this one's replies
     if (!m_sockCtrl.IsValid()) {
         ReportSocketError("socket() Error");
         return 1;

@@ -2,6 +2,7 @@
 
 #include "app/updater_dlg.h"
 #include "files/activity_log.h"
+#include "files/socket_error_text.h"
 #include "link/protocol_format.h"
 #include "link/socket_exchange.h"
 #include "platform/clock.h"
@@ -31,7 +32,11 @@ platform::Socket AcceptUnitConnection(CUpdaterDlg& dialog, const platform::Socke
         const auto remaining =
             static_cast<uint32_t>(static_cast<double>(deadline - now) / scale) + 1;
 
-        const int ready = platform::WaitEitherReadable(listening, dialog.m_sockCtrl, remaining);
+        // A reply that arrived together with an earlier one is read before any wait.
+        const int ready =
+            dialog.HasUnreadReply(dialog.m_sockCtrl)
+                ? 1
+                : platform::WaitEitherReadable(listening, dialog.m_sockCtrl, remaining);
         if (ready == -1)
             continue; // the deadline check above reports it
         if (ready == -2) {
@@ -60,6 +65,34 @@ platform::Socket AcceptUnitConnection(CUpdaterDlg& dialog, const platform::Socke
                             " refused: not the unit's address",
                         "");
     }
+}
+
+enum class DataCall { Send, Shutdown };
+
+// A failure of the data connection. A unit that aborted the transfer says why on the control
+// connection ("426 ... transfer aborted.", 451, 550), and the socket error is only what followed
+// from it: the unit's own refusal is then the failure shown, and the socket error is logged.
+// A failed send stops the blink timer before its box, as every failed send does; a failed
+// shutdown does not.
+int ReportDataFailure(CUpdaterDlg& dialog, DataCall call) {
+    const char* caption = call == DataCall::Send ? "send() Error" : "ShutDown() Error";
+    char text[kErrorTextCapacity] = {}; // read first: nothing else may touch the error code
+    GetSocketErrorText(text);
+    if (dialog.HasUnreadReply(dialog.m_sockCtrl) ||
+        platform::WaitReadable(dialog.m_sockCtrl, kQuietPeriodMs) == 1) {
+        ReplyBuffer reply;
+        if (dialog.ReadReply(dialog.m_sockCtrl, reply, ReplyWait::Ordinary) == ReplyEnd::Whole &&
+            IsRefusal(reply.Text(), false)) {
+            dialog.WriteLog(text, caption);
+            dialog.StopBlinkTimer();
+            dialog.MessageBox(reply.Text(), platform::kMbIconWarning);
+            return 1;
+        }
+    }
+    if (call == DataCall::Send)
+        dialog.StopBlinkTimer();
+    dialog.ReportError(text, caption);
+    return 1;
 }
 
 } // namespace
@@ -112,6 +145,8 @@ int CUpdaterDlg::SendFileOverData(const uint8_t* data, uint32_t length, const ch
 
     WriteLog("STOR Command send", "");
     const std::string stor = FormatStorCommand(remoteName);
+    if (ReadUnaskedReplies(m_sockCtrl) != 0)
+        return 1;
     WriteLog(stor, "PC -> Device");
     if (SendCommand(m_sockCtrl, stor.data(), static_cast<uint32_t>(stor.size()), 0) != 0)
         return 1;
@@ -126,12 +161,10 @@ int CUpdaterDlg::SendFileOverData(const uint8_t* data, uint32_t length, const ch
     if (!firstReplyRead && ReceiveReply(m_sockCtrl, reply, received, 0) != 0)
         return 1;
 
-    if (SendCommand(connection, data, length, showProgress) != 0)
-        return 1;
+    if (!SendAll(connection, data, length, showProgress))
+        return ReportDataFailure(*this, DataCall::Send);
     WriteLog("Data connection close", "");
-    if (!platform::ShutdownBoth(connection)) {
-        ReportSocketError("ShutDown() Error");
-        return 1;
-    }
+    if (!platform::ShutdownBoth(connection))
+        return ReportDataFailure(*this, DataCall::Shutdown);
     return ReceiveReply(m_sockCtrl, reply, received, 0, ReplyWait::Writing);
 }

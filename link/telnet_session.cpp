@@ -17,6 +17,7 @@ constexpr uint32_t kOptionOfferLength = sizeof kOptionOffer - 1;
 int CUpdaterDlg::ConnectTelnet() {
     WriteLog("TELNET Control Socket get", "");
     m_sockTelnet = platform::CreateTcpSocket();
+    m_unreadTelnet.Clear();
     if (!m_sockTelnet.IsValid()) {
         ReportSocketError("socket() Error");
         return 1;
@@ -41,7 +42,7 @@ int CUpdaterDlg::ConnectTelnet() {
     // falls quiet is given up at the reply deadline: nobody can end the program during a run.
     const uint64_t deadline = platform::NowMs() + platform::ScaledMs(kReplyWaitOrdinaryMs);
     ReplyBuffer reply;
-    while (WaitReadable(m_sockTelnet) == 0) {
+    while (HasUnreadReply(m_sockTelnet) || WaitReadable(m_sockTelnet) == 0) {
         if (platform::NowMs() >= deadline) {
             platform::SetLastSocketError(platform::kWsaEtimedout);
             ReportTransferFailure(*this, "recv() Error");

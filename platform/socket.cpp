@@ -4,12 +4,28 @@
 
 #include "platform/socket_backend.h"
 
+#include <atomic>
 #include <bit>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 namespace platform {
+
+namespace {
+std::atomic<uint32_t> g_receiveLagMs{0};
+} // namespace
+
+void SetReceiveLagMs(uint32_t ms) {
+    g_receiveLagMs = ms;
+}
+
+void WaitReceiveLag() {
+    if (const uint32_t lag = g_receiveLagMs.load())
+        std::this_thread::sleep_for(std::chrono::milliseconds(lag));
+}
 
 Socket& Socket::operator=(Socket&& other) noexcept {
     if (this != &other) {

@@ -92,6 +92,10 @@ long Send(const Socket& s, const void* data, size_t length, uint32_t timeoutMs =
 // One receive of at most capacity bytes, waiting at most timeoutMs; returns the count received,
 // 0 when the peer closed the connection, -1 on failure (kWsaEtimedout when the bound passed).
 long Receive(const Socket& s, void* buffer, size_t capacity, uint32_t timeoutMs);
+// Tests may make every receive wait this many real milliseconds once bytes are there, as a busy
+// computer reads late, so that pieces that the peer sent apart meet in one receive. The product
+// never sets it (0).
+void SetReceiveLagMs(uint32_t ms);
 // Waits at most timeoutMs for the socket to become readable (data or end of connection):
 // 1 readable, 0 time-out, -1 failure.
 int WaitReadable(const Socket& s, uint32_t timeoutMs);

@@ -11,6 +11,9 @@ namespace platform {
 // Closes a socket handle of this backend (close / closesocket). The handle is valid.
 void CloseSocketHandle(SocketHandle handle);
 
+// Each backend's Receive calls this once the socket is readable, before it reads.
+void WaitReceiveLag();
+
 // Our address as the system's IPv4 address record and back. Both systems name that record
 // sockaddr_in with the same fields; the backend names the type and its family (AF_INET). The
 // address is copied as its four bytes: Windows spells s_addr as a macro of its own header.

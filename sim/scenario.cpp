@@ -204,6 +204,8 @@ bool LineParser::ParseFault(const std::string& trigger, Fault& f, std::string* w
             ok = Count(f.repeat, why);
         } else if (option == "after") {
             ok = Count(f.afterMs, why);
+        } else if (option == "at" && f.action == A::Split) {
+            ok = Count(f.splitAt, why);
         } else {
             *why = "unknown option \"" + option + "\"";
             return false;

@@ -36,7 +36,8 @@
 //   close               close the connection without answering
 //   silent              never answer again; the connection stays open until the unit stops
 //   delay MS            answer normally, MS milliseconds late (no upper bound)
-//   split [MS]          send the normal answer in two pieces, MS apart (default 100)
+//   split [MS] [at N]   send the normal answer in two pieces, MS apart (default 100); the first
+//                       piece holds N bytes (default half the answer)
 //   trickle [MS]        send the normal answer one byte at a time, MS apart (default 20)
 //   refuse              ftp-connect / telnet-connect: refuse the attempt with nothing listening
 //                       ("connection refused"); "ftp-connect refuse times 3" refuses the first
@@ -68,6 +69,7 @@
 //   command "EXCM uname" raw "200 \0\x01garbage"        # NUL bytes, no line end
 //   command "EXCM r_INF" raw "A" repeat 70000           # 70,000 bytes, no line end
 //   command "EXCM u_soft" trickle 5                     # byte by byte, 5 ms apart
+//   command "EXCM uname" split 200 at 19                # the line end's LF 200 ms behind
 //   greeting delay 600000                               # ten minutes late
 //   ftp-connect late 2000                               # taken at the retry 3 s after the try
 //   telnet-usoft reply "550 Bad image." after 1500      # the refusal comes 1.5 s late

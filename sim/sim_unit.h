@@ -31,7 +31,8 @@ struct Fault {
         Close,     // close the connection without answering
         Silent,    // never answer (the connection stays open until the unit stops)
         Delay,     // answer normally after `delayMs`
-        Split,     // send the normal answer in two segments, `delayMs` apart
+        Split,     // send the normal answer in two segments, `delayMs` apart; the first of
+                   // `splitAt` bytes (0: half the answer)
         NoConnect, // STOR: refuse with `text` without connecting the data connection; each line
                    // of `text` goes out as its own segment, `delayMs` apart
         Stranger,  // DataConnect: first connect from another loopback address, then normally
@@ -57,6 +58,7 @@ struct Fault {
     int times = 1;
     uint32_t repeat = 1;  // Reply / Raw: `text` is sent this many times in a row (one send)
     uint32_t afterMs = 0; // a session's fault strikes this much later (its answer, close, ...)
+    uint32_t splitAt = 0; // Split: the bytes of the first segment (0: half the answer)
 };
 
 struct UnitConfig {

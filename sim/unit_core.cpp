@@ -30,7 +30,7 @@ std::string FaultText(const Fault& fault) {
 Pace PaceOf(const Fault& fault) {
     switch (fault.action) {
     case Fault::Action::Split:
-        return {Pace::Kind::Split, fault.delayMs};
+        return {Pace::Kind::Split, fault.delayMs, fault.splitAt};
     case Fault::Action::Trickle:
         return {Pace::Kind::Trickle, fault.delayMs};
     default:
@@ -143,10 +143,11 @@ bool UnitCore::Send(int fd, const std::string& bytes, Pace pace) {
         return net::SendAll(fd, bytes.data(), bytes.size(), kSendLimitMs);
     }
     if (pace.kind == Pace::Kind::Split) {
-        const size_t half = bytes.size() / 2;
-        return net::SendAll(fd, bytes.data(), half, kSendLimitMs) &&
+        // A cut at or beyond the end sends the answer whole, after the pause.
+        const size_t first = pace.at ? std::min<size_t>(pace.at, bytes.size()) : bytes.size() / 2;
+        return net::SendAll(fd, bytes.data(), first, kSendLimitMs) &&
                Sleep(pace.ms ? pace.ms : kDefaultSplitMs) &&
-               net::SendAll(fd, bytes.data() + half, bytes.size() - half, kSendLimitMs);
+               net::SendAll(fd, bytes.data() + first, bytes.size() - first, kSendLimitMs);
     }
     for (size_t i = 0; i < bytes.size(); ++i) {
         if ((i > 0 && !Sleep(pace.ms ? pace.ms : kDefaultTrickleMs)) ||

@@ -28,6 +28,7 @@ struct Pace {
     enum class Kind { Whole, Split, Trickle };
     Kind kind = Kind::Whole;
     uint32_t ms = 0;
+    uint32_t at = 0; // Split: the first segment's bytes (0: half)
 };
 
 // The pace a Split or Trickle fault asks for (Whole for any other).

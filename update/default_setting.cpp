@@ -10,7 +10,8 @@ int CUpdaterDlg::SetDefaultData() {
     SetProgressPos(IDC_PROGRESS, 1);
     platform::SleepMs(100);
     // The unit's default-setting command is the one command that the log does not show.
-    if (SendCommand(m_sockCtrl, kCommand, sizeof kCommand - 1, 0) != 0)
+    if (ReadUnaskedReplies(m_sockCtrl) != 0 ||
+        SendCommand(m_sockCtrl, kCommand, sizeof kCommand - 1, 0) != 0)
         return kRunEndProgram;
     ReplyBuffer reply;
     int received = 0;

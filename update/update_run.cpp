@@ -158,7 +158,8 @@ int CUpdaterDlg::RunUpdate() {
     SetDlgItemText(IDC_STATUS, "");
     if (result == kRunOk) {
         ReplyBuffer reply;
-        if (Exchange(m_sockCtrl, "QUIT\r\n", reply, 0) != 0)
+        // A refusal that came behind the goodbye's reply fails the run all the same.
+        if (Exchange(m_sockCtrl, "QUIT\r\n", reply, 0) != 0 || ReadUnaskedReplies(m_sockCtrl) != 0)
             result = kRunEndProgram;
     }
     m_sockCtrl.Close();

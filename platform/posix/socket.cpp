@@ -318,6 +318,7 @@ long Send(const Socket& s, const void* data, size_t length, uint32_t timeoutMs) 
 long Receive(const Socket& s, void* buffer, size_t capacity, uint32_t timeoutMs) {
     if (!ReadyBefore(s, POLLIN, NowMs() + ScaledMs(timeoutMs)))
         return -1;
+    WaitReceiveLag();
     for (;;) {
         const ssize_t got = ::recv(Fd(s), buffer, capacity, 0);
         if (got >= 0)

@@ -203,6 +203,7 @@ long Receive(const Socket& s, void* buffer, size_t capacity, uint32_t timeoutMs)
         ::WSASetLastError(kWsaEtimedout);
         return -1;
     }
+    WaitReceiveLag();
     const int count = int(std::min<size_t>(capacity, INT32_MAX));
     const int got = ::recv(Sock(s), static_cast<char*>(buffer), count, 0);
     return got == SOCKET_ERROR ? -1L : long(got);

@@ -9,11 +9,13 @@ lock twice; none may be refused as busy (children once held copies of the locks)
 `clocks`: two units one after the other in Berlin, begun 4 s before the clocks go back (the
 clock is Debian's faketime); every time of the report carries its offset, and in real time they
 come in the order of the run.
+`fiu`: 3 updates of 16 units (127.0.48.1-16) with sockets failing at random (fiu-run): a unit
+reported complete stored the set byte for byte; a `--retry-from` without faults completes the rest.
 
-    fleet_process_test.py --cli kqvorlink-cli-scaled --kqunit kqunit --case pipe|hangup|skip|clocks
+    fleet_process_test.py --cli kqvorlink-cli-scaled --kqunit kqunit --case CASE
 """
 
-import argparse, calendar, fcntl, json, os, re, select, socket, subprocess, sys, tempfile, \
+import argparse, calendar, fcntl, json, os, re, select, shlex, shutil, socket, subprocess, sys, tempfile, \
     termios, time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "sim"))
@@ -99,32 +101,90 @@ def check(case, status, units, folder):
         problems += times_in_order(report)
     for address, result in zip(units, results):
         for name in FILES:
-            stored = os.path.join(folder, "store", address, name)
-            with open(os.path.join(folder, "set", name), "rb") as a:
-                whole = os.path.exists(stored) and open(stored, "rb").read() == a.read()
+            whole = stored_whole(folder, address, name)
             if whole != (result == "complete"):
                 problems.append("%s (%s): %s %s" % (address, result, name, "whole" if whole
                                                     else "cut short or missing"))
     return problems
 
 
+def stored_whole(folder, address, name):
+    stored = os.path.join(folder, "store", address, name)
+    with open(os.path.join(folder, "set", name), "rb") as a:
+        return os.path.exists(stored) and open(stored, "rb").read() == a.read()
+
+
+def whole_set(folder, address):
+    return all(stored_whole(folder, address, name) for name in FILES)
+
+
+def start_units(kqunit, units, folder, scenario):
+    """kqunit serving the units into the folder's store, once the last one answers (10 s at most)."""
+    with open(os.path.join(folder, "scenario.txt"), "w") as f:
+        f.write(scenario)
+    simulated = subprocess.Popen(
+        [kqunit, "--address", units[0] + "-" + units[-1], "--store", os.path.join(folder, "store"),
+         "--strict", "--scenario", os.path.join(folder, "scenario.txt")],
+        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    for _ in range(100):
+        try:
+            socket.create_connection((units[-1], 21), timeout=1).close()
+            break
+        except OSError:
+            time.sleep(0.1)
+    return simulated
+
+
+def run_fault_injection(cli, kqunit, folder):
+    """Three runs under fiu-run, send, recv and poll failing at random. libfiu's wrappers can
+    deadlock in the name service's modules: names come from files only (an nsswitch of the run's
+    own, bound over the system's in a mount namespace of its own)."""
+    with open(os.path.join(folder, "nsswitch.conf"), "w") as f:
+        f.write("passwd: files\ngroup: files\nhosts: files\nservices: files\n")
+    fiu = ["unshare", "--mount", "--propagation", "private", "sh", "-c",
+           "mount --bind %s/nsswitch.conf /etc/nsswitch.conf && exec \"$@\"" % shlex.quote(folder),
+           "sh", "fiu-run", "-x", "-f", ""] + sum(
+        (["-c", "enable_random name=posix/io/net/%s,probability=0.01" % p]
+         for p in ("send", "recv", "poll")), [])
+    problems, units = [], ["127.0.48.%d" % n for n in range(1, 17)]
+    update = [cli, "0.05", "update", "--jobs", "16", "--report"]
+    for attempt in range(1, 4):
+        shutil.rmtree(os.path.join(folder, "store"), ignore_errors=True)
+        simulated = start_units(kqunit, units, folder, "")
+        report, retry = ["%s/%s-%d.json" % (folder, kind, attempt) for kind in ("run", "retry")]
+        try:
+            with subprocess.Popen(fiu + update + [report, units[0] + "-" + units[-1]],
+                                  cwd=os.path.join(folder, "set"), stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL) as program:
+                try:
+                    program.wait(timeout=60)
+                except subprocess.TimeoutExpired:  # a deadlock: the report holds the rest
+                    program.kill()
+            with open(report) as f:
+                problems += ["run %d: %s complete without the whole set" % (attempt, u["address"])
+                             for u in json.load(f)["units"] if u["result"] == "complete"
+                             and not whole_set(folder, u["address"])]
+            status = subprocess.run(update + [retry, "--retry-from", report],
+                                    cwd=os.path.join(folder, "set"), stdout=subprocess.DEVNULL,
+                                    stderr=subprocess.DEVNULL, timeout=60).returncode
+            problems += ["run %d: the retry ended with %d" % (attempt, status)] if status else []
+            problems += ["run %d: %s without the whole set after the retry" % (attempt, address)
+                         for address in units if not whole_set(folder, address)]
+        finally:
+            simulated.terminate()
+            simulated.wait(timeout=10)
+    return problems
+
+
 def run(cli, kqunit, case, folder):
     make_sample_set.make_set(os.path.join(folder, "set"), only={"fpga5m", "gamma", "logo"})
-    with open(os.path.join(folder, "slow.txt"), "w") as f:
-        f.write("" if case == "skip" else "transfer-end delay 1500 always\n")
+    if case == "fiu":
+        return run_fault_injection(cli, kqunit, folder)
     units = ["127.0.21.%d" % n for n in range(UNITS[case][0], sum(UNITS[case]))]
-    simulated = subprocess.Popen(
-        [kqunit, "--address", units[0] + "-" + units[-1], "--store",
-         os.path.join(folder, "store"), "--strict", "--scenario", os.path.join(folder, "slow.txt")],
-        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    simulated = start_units(kqunit, units, folder,
+                            "" if case == "skip" else "transfer-end delay 1500 always\n")
     problems = []
     try:
-        for _ in range(100):  # until the last unit answers, at most 10 s
-            try:
-                socket.create_connection((units[-1], 21), timeout=1).close()
-                break
-            except OSError:
-                time.sleep(0.1)
         for _ in range(3 if case == "skip" else 1):
             program, fd, pipe = start_cli(cli, case, units, os.path.join(folder, "set"))
             if case in ("pipe", "hangup"):
@@ -146,7 +206,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     for option in ("--cli", "--kqunit"):
         parser.add_argument(option, required=True)
-    parser.add_argument("--case", required=True, choices=sorted(UNITS))
+    parser.add_argument("--case", required=True, choices=sorted(UNITS) + ["fiu"])
     args = parser.parse_args()
     with tempfile.TemporaryDirectory(prefix="fleet-process-") as folder:
         problems = run(os.path.abspath(args.cli), os.path.abspath(args.kqunit), args.case, folder)

@@ -216,4 +216,59 @@ TEST_F(FleetTest, SkippedUnitIsOnlyIdentifiedAndLoggedOut) {
     EXPECT_EQ(report["summary"]["current"], 1);
 }
 
+// Every reply cut byte by byte: the unit completes with the whole set.
+// A unit that told its version has answered, whatever its goodbye; an aborted transfer fails
+// with the unit's own reply. Each row on 127.0.47.n.
+struct UnitReplies {
+    const char* name;
+    int n;
+    std::vector<sim::Fault> faults;
+    std::vector<std::string> args;
+    const char* result; // the unit's, or "answered" for `check`
+    const char* message = "";
+};
+
+void PrintTo(const UnitReplies& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class UnitRepliesTest : public FleetTest, public ::testing::WithParamInterface<UnitReplies> {};
+
+TEST_P(UnitRepliesTest, EveryReplyIsReadWholeAndJudged) {
+    const UnitReplies& row = GetParam();
+    const std::string address = "127.0.47." + std::to_string(row.n);
+    sim::UnitConfig config;
+    config.faults = row.faults;
+    sim::Unit& unit = AddUnitAt(address, config);
+    std::vector<std::string> args = row.args;
+    args.insert(args.end(), {"--report", "report.json", address});
+    Cli(args);
+    const auto got = nlohmann::json::parse(ReadTextFile("report.json"))["units"][0];
+    const bool check = row.args[0] == "check";
+    EXPECT_EQ(check ? got["answered"] : got["result"],
+              check ? nlohmann::json(true) : nlohmann::json(row.result));
+    EXPECT_EQ(got[check ? "version" : "version_before"], "KQ-A2.01.02.45");
+    if (*row.message)
+        EXPECT_EQ(got["message"], row.message);
+    if (std::string(row.result) == "complete")
+        ExpectWholeSet(unit);
+    if (std::string(row.result) == "current")
+        EXPECT_TRUE(unit.Uploads().empty()) << "a current unit is sent nothing";
+}
+
+using T = sim::Fault::Trigger;
+using A = sim::Fault::Action;
+const std::vector<sim::Fault> kQuitHungUp = {FaultOf(T::Command, "QUIT", A::Close, "", 0)};
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Rows, UnitRepliesTest, ::testing::Values(
+    UnitReplies{"UpdateEveryReplyTrickled", 1, EveryReplyTrickled(), {"update"}, "complete"},
+    UnitReplies{"CheckQuitHungUp", 3, kQuitHungUp, {"check"}, "answered"},
+    UnitReplies{"UpdateQuitHungUpIsCurrent", 4, kQuitHungUp,
+                {"update", "--skip-version", "KQ-A2.01.02.45"}, "current"},
+    UnitReplies{"UpdateTransferAbortedShowsTheUnitsReply", 5,
+                {FaultOf(T::DataConnect, "", A::Drop)}, {"update"}, "failed",
+                "426 Connection closed; transfer aborted."}),
+    [](const ::testing::TestParamInfo<UnitReplies>& info) { return info.param.name; });
+// clang-format on
+
 } // namespace

@@ -106,12 +106,9 @@ TEST_F(SocketExchangeTest, RepliesOfTheNegativeClassesAreRefusals) {
     }
 }
 
-TEST_F(SocketExchangeTest, OneReceiveIsOneReplyOfAtMost65536Bytes) {
+TEST_F(SocketExchangeTest, AReplyKeepsItsFirst65536BytesAndTheNextReplyFollows) {
     LoopbackPair pair = Connected(58);
-    const std::string big(70000, '2');
-    SendAll(pair.theirs, big);
-    ASSERT_EQ(platform::WaitReadable(pair.ours, 1000), 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // let every segment arrive
+    SendAll(pair.theirs, std::string(70000, '2') + "\r\n451 No space.\r\n");
 
     ReplyBuffer buffer;
     int received = 0;
@@ -119,10 +116,53 @@ TEST_F(SocketExchangeTest, OneReceiveIsOneReplyOfAtMost65536Bytes) {
     EXPECT_EQ(received, 65536);
     EXPECT_EQ(std::strlen(buffer.Text()), 65536u);
 
-    // The rest is the next reply.
-    EXPECT_EQ(m_dialog->ReceiveReply(pair.ours, buffer, received, 0), 0);
-    EXPECT_EQ(received, 70000 - 65536);
-    EXPECT_EQ(std::string(buffer.Text()), std::string(70000 - 65536, '2'));
+    // The rest of that reply is dropped: the next read is the next reply.
+    EXPECT_EQ(m_dialog->ReceiveReply(pair.ours, buffer, received, 0), 1);
+    EXPECT_EQ(std::string(buffer.Text()), "451 No space.\r\n");
+}
+
+// A reply and the one behind it, cut into two pieces at every byte: each is read whole (a reply
+// that arrives in one piece is the same bytes) and judged on its own.
+const struct {
+    const char* name;
+    std::string first, next;
+} kReplyPairs[] = {
+    {"CrLf", "200 KQ-A2.01.02.45\r\n", "426 Connection closed; transfer aborted.\r\n"},
+    {"LfAlone", "200 KQ-A2.01.02.45\n", "451 LOGO.bmp: cannot store.\r\n"},
+    {"CrAlone", "200 KQ-A2.01.02.45 \r", "550 Write failed.\r\n"},
+    {"BlankLineBehind", "200 KQ-A2.01.02.45\r\n\r\n", "421 Closing.\r\n"},
+    {"MultiLine", "200-Camera control unit.\r\n 200 is not the end\r\n200 KQ-A2\r\n",
+     "550 No.\r\n"},
+};
+
+TEST_F(SocketExchangeTest, RepliesAreReadWholeWhereverTheNetworkCutsThem) {
+    platform::SetTimeScale(0.1); // a quiet period of 200 ms: far beyond any pause below
+    LoopbackPair pair = Connected(59);
+    for (const auto& replies : kReplyPairs) {
+        const std::string stream = replies.first + replies.next;
+        // The shortest form of the first reply: up to the first byte of its last line end.
+        const size_t shortest = replies.first.find_last_not_of("\r\n") + 2;
+        for (size_t cut = 1; cut < stream.size(); ++cut) {
+            SCOPED_TRACE(std::string(replies.name) + " cut at " + std::to_string(cut));
+            Forget();
+            SendAll(pair.theirs, stream.substr(0, cut));
+            auto rest = std::async(std::launch::async, [&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                SendAll(pair.theirs, stream.substr(cut));
+            });
+            ReplyBuffer buffer;
+            int received = 0;
+            EXPECT_EQ(m_dialog->ReceiveReply(pair.ours, buffer, received, 0), 0);
+            // Never less than the reply up to its line end, nor any byte of the next.
+            const std::string first(buffer.Bytes());
+            EXPECT_EQ(replies.first.substr(0, first.size()), first);
+            EXPECT_GE(first.size(), std::min(std::max(cut, shortest), replies.first.size()));
+            EXPECT_EQ(ReadLogEntries(), std::vector<std::string>{Entry(kRx, buffer.Text())});
+            rest.get();
+            EXPECT_EQ(m_dialog->ReceiveReply(pair.ours, buffer, received, 0), 1);
+            EXPECT_EQ(std::string(buffer.Bytes()), replies.next);
+        }
+    }
 }
 
 // A closed connection is no answer: the empty receive is logged, then reported as a reset, so

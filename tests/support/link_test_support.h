@@ -36,6 +36,17 @@ inline sim::Fault FaultOf(sim::Fault::Trigger trigger, std::string match, sim::F
     return fault;
 }
 
+// Every reply a unit sends, one byte at a time, 1 ms apart.
+inline std::vector<sim::Fault> EveryReplyTrickled() {
+    using T = sim::Fault::Trigger;
+    std::vector<sim::Fault> faults;
+    for (T at : {T::Greeting, T::Command, T::TransferEnd, T::TelnetConnect})
+        faults.push_back(FaultOf(at, "", sim::Fault::Action::Trickle, "", 0));
+    for (sim::Fault& fault : faults)
+        fault.delayMs = 1;
+    return faults;
+}
+
 // One log entry as "<caption> <text>", without time stamp and without the writer's CR LF.
 inline std::string Entry(const std::string& caption, const std::string& text) {
     return caption + " " + text;

@@ -63,11 +63,13 @@ struct Row {
     Window window;
     void (*configure)(sim::UnitConfig&) = nullptr; // settings of the unit beyond its faults
     std::string version = ""; // the version line at the end, when it is worth checking
-    double scale = 0; // the protocol's time scale when the set's own is too short for the row
+    double scale = 0;   // the protocol's time scale when the set's own is too short for the row
+    uint32_t lagMs = 0; // how late the computer reads each receive (real milliseconds)
 };
 
 Fault At(Trigger trigger, const std::string& match, Action action, const std::string& text = "",
-         int occurrence = 1, uint32_t delayMs = 0, int times = 1, int repeat = 1) {
+         int occurrence = 1, uint32_t delayMs = 0, int times = 1, int repeat = 1,
+         uint32_t splitAt = 0) {
     Fault fault;
     fault.trigger = trigger;
     fault.match = match;
@@ -77,6 +79,7 @@ Fault At(Trigger trigger, const std::string& match, Action action, const std::st
     fault.delayMs = delayMs;
     fault.times = times;
     fault.repeat = repeat;
+    fault.splitAt = splitAt;
     return fault;
 }
 Fault On(const std::string& command, Action action, const std::string& text = "",

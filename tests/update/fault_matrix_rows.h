@@ -29,12 +29,11 @@ const Row kRows[] = {
      kComplete, "EXCM w_stupall", kQuit, kB2Whole},
     {"GreetingSilent", Set::B2, {At(Trigger::Greeting, "", Action::Silent)},
      kNoAnswer, "", kNothing, kReplyBound},
-    // As described, but surprising: the greeting's second half is taken as the answer to USER,
-    // so every later reply answers the command before; the reply to "EXCM r_INF" is then the
-    // log-in's "230", which names no model, and a unit of the right model is refused.
-    {"GreetingSplitPutsTheDialogueOutOfStep", Set::B2,
+    // A greeting in two pieces is read whole: the dialogue stays in step. (Rows of replies in
+    // pieces run at half time: the quiet period of a second outlasts the pause.)
+    {"GreetingSplitIsReadWhole", Set::B2,
      {At(Trigger::Greeting, "", Action::Split, "", 1, 100), kEveryReplyLate},
-     kWrongModel, "", {"USER anonymous", "PASS", "EXCM r_INF", "EXCM uname"}, kB2Whole},
+     kComplete, "EXCM w_stupall", kQuit, kB2EveryReplyLate, nullptr, "", 0.5},
 
     // USER and PASS.
     {"User530", Set::A2, {On("USER", Action::Reply, "530 Login incorrect.")},
@@ -65,8 +64,8 @@ const Row kRows[] = {
      kNothing, kReplyBound},
     {"InfoWithoutModel", Set::A2, {On("EXCM r_INF", Action::Reply, "200 Camera control unit.")},
      kWrongModel, "EXCM r_INF", {"EXCM uname"}, kEarly},
-    // The model stands behind the first 64 KiB: one receive is one reply, so it is not seen
-    // (the rest of the reply is taken as the answer to "EXCM uname").
+    // The model stands behind the first 64 KiB of the reply, which is all that is kept of it;
+    // the rest is read and dropped, so that "EXCM uname" gets its own answer.
     {"InfoOverlong", Set::B2,
      {On("EXCM r_INF", Action::Reply, "200 " + std::string(70000, 'x') + " Model KQ-B2")},
      kWrongModel, "EXCM r_INF", {"EXCM uname"}, kB2Whole},
@@ -89,10 +88,16 @@ const Row kRows[] = {
     {"UnameWithoutLineEnd", Set::B2,
      {At(Trigger::Command, "EXCM uname", Action::Raw, "200 KQ-B2.01.02.45")},
      kComplete, "EXCM w_stupall", kQuit, kB2Whole, nullptr, "KQ-B2.01.02. (Done)"},
-    // As described, but surprising: one byte at a time, the information reply's first receive
-    // holds no model, and a unit of the right model is refused.
-    {"InfoTrickled", Set::B2, {At(Trigger::Command, "EXCM r_INF", Action::Trickle, "", 1, 20)},
-     kWrongModel, "EXCM r_INF", kNothing, kB2Whole},
+    // Every reply one byte at a time, read at once or late: each is read whole. (At a tenth of
+    // the time, so that the quiet period of 200 ms outlasts any pause between bytes.)
+    {"EveryReplyTrickledReadLate", Set::B2, EveryReplyTrickled(), kComplete, "EXCM w_stupall",
+     kQuit, {1, 100}, nullptr, "", 0.1, 3},
+    {"EveryReplyTrickledWithTheCpuProgram", Set::A2, EveryReplyTrickled(), kComplete,
+     "EXCM u_soft", kQuit, {64, 90}, nullptr, "", 0.1},
+    // The reply that ends its line with CR, then its LF 100 ms later: the LF is no reply.
+    {"UnameLineEndSplit", Set::B2, {At(Trigger::Command, "EXCM uname", Action::Split, "", 1, 100,
+                                       1, 1, 19)},
+     kComplete, "EXCM w_stupall", kQuit, kB2Whole, nullptr, "KQ-B2.01.02.45 (Done)", 0.5},
 
     // Update mode.
     {"Prism550", Set::A2, {On("EXCM k_prism", Action::Reply, "550 Refused.")},
@@ -105,16 +110,17 @@ const Row kRows[] = {
      kNothing, kReplyBound},
     {"PrismFailed500NotTolerated", Set::B2, {On("EXCM k_prism", Action::Reply, "500 failed.")},
      Refused("500 failed."), "EXCM k_prism", kNothing, kB2Whole},
-    // As described, but surprising: the second half of the reply answers "EXCM c_Varek" and the
-    // dialogue stays one reply behind to the end; every reply is positive, so the run completes
-    // and the unit's goodbye is never read.
-    {"PrismSplitKeepsTheRunOneReplyBehind", Set::B2,
-     {On("EXCM k_prism", Action::Split), kEveryReplyLate},
-     kComplete, "EXCM w_stupall", kQuit, kB2EveryReplyLate},
-    // The same with single bytes: each byte answers a command of its own; all are accepted.
-    {"PrismTrickledKeepsTheRunBehind", Set::B2,
-     {At(Trigger::Command, "EXCM k_prism", Action::Trickle, "", 1, 10)},
-     kComplete, "EXCM w_stupall", kQuit, kB2Whole},
+    // A refusal behind a reply in two pieces is the logo upload's own reply, not one behind.
+    {"USoftSplitThenLogoTransferRefused", Set::B2,
+     {On("EXCM u_soft", Action::Split),
+      At(Trigger::TransferEnd, "", Action::Reply, "451 LOGO.bmp: cannot store.", 3),
+      kEveryReplyLate},
+     Refused("451 LOGO.bmp: cannot store."), "STOR", kNothing, kB2EveryReplyLate, nullptr, "",
+     0.5},
+    // A second reply to one command is read and judged before the next command goes out.
+    {"PrismAnsweredTwiceWithARefusal", Set::B2,
+     {On("EXCM k_prism", Action::Reply, "200 Prism on.\r\n550 Prism failed.")},
+     Refused("550 Prism failed."), "EXCM k_prism", kNothing, kB2Whole},
     {"VarekFailed500Tolerated", Set::B2, {On("EXCM c_Varek", Action::Reply, "500 failed.")},
      kComplete, "EXCM w_stupall", kQuit, kB2Whole},
     // As described: the phrase counts anywhere in the reply, also behind another refusal.
@@ -136,8 +142,8 @@ const Row kRows[] = {
     {"CwdClosed", Set::B2, {On("CWD", Action::Close)}, kHungUp, "CWD", kNothing, kB2Whole},
     {"CwdSilent", Set::B2, {On("CWD", Action::Silent)}, kNoAnswer, "CWD", kNothing,
      kReplyBound},
-    // A reply of 70,000 bytes without line end is read as two or more replies; the run goes on
-    // behind by as many and completes.
+    // A reply of 70,000 bytes without line end: its first 64 KiB are the reply, the rest is
+    // dropped once the unit falls quiet; the run stays in step and completes.
     {"CwdOverlongWithoutLineEnd", Set::B2,
      {At(Trigger::Command, "CWD", Action::Raw, "2", 1, 0, 1, 70000)},
      kComplete, "EXCM w_stupall", kQuit, kB2Whole},

@@ -70,6 +70,7 @@ TEST_P(FaultMatrixTest, RunEndsAsDescribed) {
     m_unit = std::make_unique<sim::Unit>(config);
     ASSERT_TRUE(m_unit->Start()) << m_unit->Error();
     Open();
+    platform::SetReceiveLagMs(row.lagMs);
 
     const std::string lastTwo = RowAddressLastTwo(index);
     TypeAddress("127", "0", lastTwo.substr(0, 1), lastTwo.substr(2));
@@ -77,6 +78,7 @@ TEST_P(FaultMatrixTest, RunEndsAsDescribed) {
     const RunEnd end = PressUpdate(std::chrono::seconds(60));
     const double tookS =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    platform::SetReceiveLagMs(0);
 
     const Outcome& expected = row.outcome;
     EXPECT_EQ(end, expected.end);
@@ -94,6 +96,8 @@ TEST_P(FaultMatrixTest, RunEndsAsDescribed) {
         EXPECT_EQ(m_unit->Uploads().size(), files.size()) << "a complete run stored every file";
         for (const auto& upload : m_unit->Uploads())
             EXPECT_EQ(upload.problem, "") << upload.storName;
+        for (const SetFile& f : files)
+            EXPECT_EQ(ReadBytes(config.storeDir + "/" + f.name), ReadBytes(f.name)) << f.name;
     }
     if (!row.version.empty()) {
         EXPECT_EQ(m_runner->View().Control(IDC_VERSION_LINE).text, row.version);
