@@ -139,6 +139,8 @@ def made(kind="update", results=("complete",), end="2026-12-08T01:00:00", after=
 
 CP = "cp $made $report"
 CHECK, EXIT1, ABORT = dict(check=True), CP + "; exit 1", "kill -ABRT $$"
+SIGNED = dict(manifest="/m", allowed_signers="/s")
+REFUSES_SET = '[ "$1" = verify ] && { echo "/m: one changed byte" >&2; exit 2; }; ' + CP
 # name, program (a path; sh for a stub: $report its --report, $made), $made, message, arguments
 FAILURES = [
     ("null end", CP, made(end=None), "did not end"),
@@ -172,6 +174,16 @@ FAILURES = [
      dict(CHECK, finish_by="2026-02-30T06:00Z")),
     ("window closed in check", CP, made("check"), "closed at 20.*T.*[+-]0[12]:00;",
      dict(CHECK, finish_by=lambda: time.strftime("%H:%M", time.localtime(time.time() - 300)))),
+    ("manifest alone", "exit 0", None, "together: manifest, allowed_signers", dict(manifest="/m")),
+    ("signers from the set", "exit 0", None, "allowed_signers must not be in the set's folder",
+     dict(SIGNED, set_dir=FLEET + "/roles/..", allowed_signers=FLEET + "/signers")),
+    ("set refused in check", REFUSES_SET, made("check"), "does not verify .*: /m: one changed",
+     dict(CHECK, **SIGNED)),
+    ("set refused", 'echo "$@" >&2; exit 2', None, "refused the run before contacting any unit: "
+     ".*--operator=al --manifest=/m --allowed-signers=/s --allow-downgrade --",
+     dict(SIGNED, operator="al", allow_downgrade=True)),
+    ("signed set sent unsigned", CP, made(set=dict(signed=False)), "not say that the set was "
+     "verified against /m", SIGNED),
 ]
 
 
@@ -187,8 +199,9 @@ def test_failures_name_their_cause_and_keep_the_last_report(tmp_path, site, cli,
         (tmp_path / name).chmod(0o755)
     old, kept = str(tmp_path / "r.json"), mod.identity(str(tmp_path / "r.json"))
     program = str(tmp_path / ("stub" if " " in cli else cli))
-    result = run(tmp_path, cli=program, set_dir=site, report=old, **dict(dict(
-        units=[SILENT], timeout=1), **{k: v() if callable(v) else v for k, v in args.items()}))
+    result = run(tmp_path, **dict(dict(cli=program, set_dir=site, report=old, units=[SILENT],
+                                       timeout=1), **{k: v() if callable(v) else v
+                                                      for k, v in args.items()}))
     assert result["failed"] and re.search(said, result["msg"]), result["msg"]
     # SIGKILL comes only once the program's own bound after SIGTERM has run out.
     assert ("killed" in result["msg"]) == (result["seconds"] > 1 + GRACE)
