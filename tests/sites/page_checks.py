@@ -98,6 +98,24 @@ class PageChecks:
                       if said_result(*entry) == result)
         return got == want and bool(want), "shown %s, want %s" % (got, want)
 
+    def sets_marked(self, marked, digest):
+        """The sites' rows: the `marked` sites marked as having sent another set than the
+        fleet's newest and an unsigned one, the others unmarked, naming the set of `digest`;
+        the summary counts the marked sites."""
+        opened = self.open()
+        if not opened[0]:
+            return opened
+        heads, *rows = self.browser.table("sites")
+        got = {r[0]: (all(w in r[heads.index("State")] for w in ("another set", "unsigned")),
+                      r[heads.index("Its set")][:12]) for r in rows}
+        want = {s: (True, got.get(s, (0, None))[1]) if s in marked else (False, digest[:12])
+                for s in self.sites}
+        cards = self.browser.cards()
+        counted = [cards.get("sites whose last update sent " + w) for w in (
+            "another set than the fleet's newest", "an unsigned set")]
+        return got == want and counted == [str(len(marked))] * 2, "rows %s, want %s; %s" % (
+            got, want, counted)
+
     def screenshot(self, path):
         self.browser.screenshot(path)
         return os.path.getsize(path) > 10000, "%s: %d bytes" % (path, os.path.getsize(path))

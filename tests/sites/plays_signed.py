@@ -69,5 +69,7 @@ def steps(r, state):
                  [r.units_hold_set(s.name, all_units) for s in clean] +
                  [r.results(s.name, {a: "complete" for a in all_units}) for s in clean] +
                  [same_set(s.name) for s in clean])),
+            ("the page marks the site that sent another set, the others name the signed one",
+             lambda: r.page.sets_marked([FAULTY], state["digest"])),
         ]),
     ]
