@@ -14,7 +14,7 @@ SHA256 = re.compile(r"[0-9a-f]{64}")
 SHORT = 12  # hex digits of a digest shown where space is short
 
 # Why a site is marked, in the order the page names them.
-MARKS = ("other set", "unsigned", "downgrade")
+MARKS = ("other_set", "unsigned", "downgrade")
 
 
 def _text(value):
@@ -25,10 +25,10 @@ def _release(value):
     return value if isinstance(value, int) and not isinstance(value, bool) and value >= 0 else None
 
 
-def set_sent(report):
-    """What an update report says its run sent: the set's digest and its evidence, who ran
-    it, and when; None for a report that names no digest (one written before sets had
-    one)."""
+def set_sent(report, when):
+    """What an update report says its run sent: the set's digest and its evidence, and who
+    ran it; `when` is the run's start in seconds since 1970 (None when not known). None for a
+    report that names no digest (one written before sets had one)."""
     given = report.get("set") if isinstance(report.get("set"), dict) else {}
     digest = given.get("sha256")
     if not isinstance(digest, str) or not SHA256.fullmatch(digest):
@@ -41,7 +41,7 @@ def set_sent(report):
                 signer=_text(given.get("signer")), fingerprint=_text(given.get("fingerprint")),
                 downgrade=given.get("downgrade_allowed") is True,
                 operator=_text(operator.get("text")), ran_by=ran_by,
-                start=_text(report.get("start")))
+                when=when)
 
 
 def newest_sets(sent):
@@ -51,7 +51,7 @@ def newest_sets(sent):
     newest = {}
     for s in sent:
         key = (s["signed"], s["release"] if s["signed"] and s["release"] is not None else -1,
-               s["start"] or "")
+               s["when"] if s["when"] is not None else float("-inf"))
         have = newest.get(s["model"])
         if have is None or key > have[0]:
             newest[s["model"]] = (key, s)
