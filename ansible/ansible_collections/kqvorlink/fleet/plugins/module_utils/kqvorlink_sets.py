@@ -38,8 +38,10 @@ def set_sent(report, when):
     ran_by = "@".join(t for t in (user, host) if t) or None
     return dict(digest=digest, short=digest[:SHORT], model=_text(given.get("model")),
                 signed=given.get("signed") is True, release=_release(given.get("release")),
-                signer=_text(given.get("signer")), fingerprint=_text(given.get("fingerprint")),
-                downgrade=given.get("downgrade_allowed") is True,
+                signer=_text(given.get("signer")),
+                fingerprint=_text(given.get("key_fingerprint")),
+                # a release below the highest the site host had sent (it was allowed)
+                downgrade=given.get("downgrade") is True,
                 operator=_text(operator.get("text")), ran_by=ran_by,
                 when=when)
 

@@ -6,10 +6,12 @@ from __future__ import absolute_import, division, print_function
 __metaclass__ = type
 
 import contextlib
+import hashlib
 import io
 import json
 import os
 import re
+import shutil
 import subprocess
 import sys
 import time
@@ -127,6 +129,35 @@ def test_retry_from_the_report_itself_and_check_of_both(tmp_path, site):
     assert checked["would_update"] == [REFUSING, CLEAN[1]]
     assert checked["check_report"]["summary"]["answered"] == 3
     assert mod.identity(report) == kept and not os.path.exists(tmp_path / "none")
+
+
+def test_a_signed_set_goes_out_with_its_evidence_and_changed_not_at_all(tmp_path, site,
+                                                                         monkeypatch):
+    monkeypatch.setenv("XDG_STATE_HOME", str(tmp_path / "state"))  # the releases sent
+    key, manifest, signed = (str(tmp_path / n) for n in ("key", "set.manifest", "set"))
+    shutil.copytree(site, signed)
+    for cmd in (["ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", key],
+                [CLI, "manifest", "--set", signed, "--release", "3", "--out", manifest],
+                ["ssh-keygen", "-q", "-Y", "sign", "-f", key, "-n", "kqvorlink-set", manifest]):
+        subprocess.run(cmd, check=True, timeout=60, stdout=subprocess.DEVNULL)
+    with open(key + ".pub") as f:
+        (tmp_path / "signers").write_text('rel@kq namespaces="kqvorlink-set" ' + f.read())
+    args = dict(units=[CLEAN[0]], manifest=manifest, allowed_signers=str(tmp_path / "signers"))
+    assert "verified: KQ-A2 release 3" in update(tmp_path, signed, check=True, **args)["verdict"]
+    sent = update(tmp_path, signed, operator="al", **args)
+    with open(manifest, "rb") as f:
+        digest = hashlib.sha256(f.read()).hexdigest()
+    assert not sent["failed"] and (sent["set"]["signed"], sent["set"]["sha256"], sent["set"][
+        "signer"], sent["operator"]["text"]) == (True, digest, "rel@kq", "al"), sent["msg"]
+    with open(os.path.join(signed, "LOGO.bmp"), "r+b") as f:
+        first = f.read(1)[0]
+        f.seek(0)
+        f.write(bytes([first ^ 1]))
+    kept = mod.identity(sent["report"])
+    for check in (True, False):
+        refused = update(tmp_path, signed, check=check, **args)
+        assert refused["failed"] and "'LOGO.bmp' differs from the manifest" in refused["msg"]
+    assert mod.identity(sent["report"]) == kept
 
 
 def made(kind="update", results=("complete",), end="2026-12-08T01:00:00", after=None, **top):
