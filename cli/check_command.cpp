@@ -2,6 +2,7 @@
 
 #include "cli/check_unit.h"
 #include "cli/command_output.h"
+#include "cli/local_time.h"
 #include "cli/report.h"
 #include "cli/terminal_text.h"
 #include "cli/worker_pool.h"
@@ -100,7 +101,7 @@ class CheckRun {
                 cutOff.push_back(m_addresses[i]);
             }
         }
-        m_head.ended = LocalIsoTime();
+        m_head.ended = LocalTimeNow();
         const ReportHead ended = m_head;
         lock.unlock();
         return !m_report.Wanted() || m_report.Write(CheckReport(m_set, ended, m_addresses, now));
@@ -156,7 +157,7 @@ class CheckRun {
 
 int Check(unsigned jobs, const UnitList& units, const UpdateSet& set, ReportFile& report,
           std::FILE* out, std::FILE* err) {
-    ReportHead head{std::filesystem::current_path().string(), LocalIsoTime(), "", "", ""};
+    ReportHead head{std::filesystem::current_path().string(), LocalTimeNow(), "", "", ""};
     if (const std::string error = FirstReportError(report, CheckReport(set, head, {}, {}));
         !error.empty())
         return UsageError(err, error);

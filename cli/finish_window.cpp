@@ -8,8 +8,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <cstring>
-#include <ctime>
 #include <set>
 
 namespace cli {
@@ -36,113 +34,92 @@ bool Digits(const std::string& text, size_t at, size_t digits, int& value) {
     return true;
 }
 
-// Days since 1970-01-01 of a date of the proleptic Gregorian calendar.
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = unsigned(y - era * 400);
-    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + int64_t(doe) - 719468;
-}
-
-// The local time's moment, or nullopt when it does not exist (mktime normalises 25:00 into the
-// next day: that is no time the operator meant).
-std::optional<int64_t> LocalMoment(std::tm wanted) {
-    std::tm made = wanted;
-    made.tm_isdst = -1;
-    const std::time_t moment = std::mktime(&made);
-    if (moment == std::time_t(-1) || made.tm_mday != wanted.tm_mday ||
-        made.tm_hour != wanted.tm_hour || made.tm_min != wanted.tm_min)
-        return std::nullopt;
-    return int64_t(moment);
-}
-
-FinishTime Unusable(const std::string& text) {
+FinishTime Refused(std::string why) {
     FinishTime time;
-    time.error = "'" + text + "': give HH:MM (local time) or an ISO 8601 date and time such as " +
-                 "2026-12-24T06:00 (local) or 2026-12-24T05:00Z";
+    time.error = std::move(why);
     return time;
 }
 
-std::tm LocalFields(int64_t moment) {
-    const std::time_t time = std::time_t(moment);
-    std::tm local{};
-    if (const std::tm* fields = std::localtime(&time))
-        local = *fields;
-    return local;
+FinishTime Unusable(const std::string& text) {
+    return Refused("'" + text + "': give HH:MM (local time) or an ISO 8601 date and time such as " +
+                   "2026-12-24T06:00 (local) or 2026-12-24T05:00Z");
 }
 
-// "HH:MM", its occurrence nearest to now: yesterday's, today's or tomorrow's (a day may lack
-// that time when the clocks go forward); the distance is real time, so a change of the clocks
-// counts.
-FinishTime NearestClockTime(const std::string& text, int64_t now) {
+// A local date and time that names no moment or two: both readings, each with the offset it
+// would have, named for the operator to choose ("...T02:30+02:00 or ...T02:30+01:00").
+FinishTime NotOneMoment(const std::string& text, const LocalTime& local, int64_t wall,
+                        const ZoneOffset& zone) {
+    const int64_t before = zone(wall - 86400), after = zone(wall + 86400);
+    if (before == after) // no change of the clocks near: a day the zone left out as a whole
+        return Unusable(text);
+    const std::string written = LocalText(local, local.second != 0);
+    const bool twice = before > after; // the clocks went back
+    return Refused(
+        "'" + text + "': the clocks show that local time " +
+        (twice ? "twice, before and after they go back" : "never, as they go forward past it") +
+        "; give its offset: " + written + OffsetText(before) + " or " + written +
+        OffsetText(after));
+}
+
+// "HH:MM", its occurrence nearest to now in real time: every one within a day either way, both
+// of an hour the clocks repeat, none of an hour they skip; of two alike near, the later.
+FinishTime NearestClockTime(const std::string& text, int64_t now, const ZoneOffset& zone) {
     int hour = 0, minute = 0;
     if (text.size() != 5 || !Digits(text, 0, 2, hour) || text[2] != ':' ||
         !Digits(text, 3, 2, minute) || hour > 23 || minute > 59)
         return Unusable(text);
-    const std::tm today = LocalFields(now);
+    LocalTime today = LocalTimeAt(now, zone(now));
+    today.hour = hour;
+    today.minute = minute;
+    today.second = 0;
     const auto away = [now](int64_t moment) { return moment > now ? moment - now : now - moment; };
     std::optional<int64_t> best;
     for (int days = -1; days <= 1; ++days) {
-        std::tm date = today;
-        date.tm_mday += days;
-        date.tm_hour = 12;
-        date.tm_min = date.tm_sec = 0;
-        date.tm_isdst = -1;
-        if (std::mktime(&date) == std::time_t(-1)) // the date, month ends handled
-            continue;
-        date.tm_hour = hour;
-        date.tm_min = minute;
-        const auto moment = LocalMoment(date);
-        if (!moment)
-            continue;
-        if (!best || away(*moment) < away(*best) || (away(*moment) == away(*best) && *moment > now))
-            best = moment;
+        for (const int64_t moment : MomentsOf(DaysLater(today, days), zone)) {
+            if (!best || away(moment) < away(*best) ||
+                (away(moment) == away(*best) && moment > *best))
+                best = moment;
+        }
     }
-    return best ? LocalFinishTime(*best) : Unusable(text);
+    return best ? FinishTimeAt(*best, now, zone) : Unusable(text);
 }
 
-FinishTime IsoTime(const std::string& text) {
-    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-    if (!Digits(text, 0, 4, year) || text[4] != '-' || !Digits(text, 5, 2, month) ||
-        text[7] != '-' || !Digits(text, 8, 2, day) || (text[10] != 'T' && text[10] != ' ') ||
-        !Digits(text, 11, 2, hour) || text.size() < 16 || text[13] != ':' ||
-        !Digits(text, 14, 2, minute))
+FinishTime IsoTime(const std::string& text, int64_t now, const ZoneOffset& zone) {
+    LocalTime local;
+    if (!Digits(text, 0, 4, local.year) || text.size() < 16 || text[4] != '-' ||
+        !Digits(text, 5, 2, local.month) || text[7] != '-' || !Digits(text, 8, 2, local.day) ||
+        (text[10] != 'T' && text[10] != ' ') || !Digits(text, 11, 2, local.hour) ||
+        text[13] != ':' || !Digits(text, 14, 2, local.minute))
         return Unusable(text);
     size_t at = 16;
     if (at < text.size() && text[at] == ':') {
-        if (!Digits(text, at + 1, 2, second))
+        if (!Digits(text, at + 1, 2, local.second))
             return Unusable(text);
         at += 3;
     }
-    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59)
+    if (local.month < 1 || local.month > 12 || local.day < 1 || local.day > 31 || local.hour > 23 ||
+        local.minute > 59 || local.second > 59)
         return Unusable(text);
-    const std::string zone = text.substr(at);
-    if (zone.empty()) {
-        std::tm local{};
-        local.tm_year = year - 1900;
-        local.tm_mon = month - 1;
-        local.tm_mday = day;
-        local.tm_hour = hour;
-        local.tm_min = minute;
-        local.tm_sec = second;
-        if (const auto moment = LocalMoment(local))
-            return LocalFinishTime(*moment);
-        return Unusable(text);
+    const int64_t days = DaysFromCivil(local.year, unsigned(local.month), unsigned(local.day));
+    if (LocalTimeAt(days * 86400, 0).day != local.day)
+        return Unusable(text); // the 31st of a short month
+    const std::string zoneText = text.substr(at);
+    const int64_t wall = days * 86400 + local.hour * 3600 + local.minute * 60 + local.second;
+    if (zoneText.empty()) {
+        const std::vector<int64_t> moments = MomentsOf(local, zone);
+        if (moments.size() == 1)
+            return FinishTimeAt(moments.front(), now, zone);
+        return NotOneMoment(text, local, wall, zone);
     }
     int offsetHours = 0, offsetMinutes = 0;
-    if (zone != "Z" &&
-        (zone.size() != 6 || (zone[0] != '+' && zone[0] != '-') ||
-         !Digits(zone, 1, 2, offsetHours) || zone[3] != ':' || !Digits(zone, 4, 2, offsetMinutes) ||
-         offsetHours > 23 || offsetMinutes > 59))
+    if (zoneText != "Z" &&
+        (zoneText.size() != 6 || (zoneText[0] != '+' && zoneText[0] != '-') ||
+         !Digits(zoneText, 1, 2, offsetHours) || zoneText[3] != ':' ||
+         !Digits(zoneText, 4, 2, offsetMinutes) || offsetHours > 23 || offsetMinutes > 59))
         return Unusable(text);
-    const int64_t days = DaysFromCivil(year, unsigned(month), unsigned(day));
-    if ((month < 12 ? DaysFromCivil(year, unsigned(month) + 1, 1)
-                    : DaysFromCivil(year + 1, 1, 1)) <= days)
-        return Unusable(text); // the 31st of a short month
-    const int64_t offset = (zone[0] == '-' ? -1 : 1) * (offsetHours * 3600 + offsetMinutes * 60);
-    return LocalFinishTime(days * 86400 + hour * 3600 + minute * 60 + second - offset);
+    const int64_t offset =
+        (zoneText[0] == '-' ? -1 : 1) * (offsetHours * 3600 + offsetMinutes * 60);
+    return FinishTimeAt(wall - offset, now, zone);
 }
 
 } // namespace
@@ -168,33 +145,39 @@ uint64_t EstimateMs(const SetTraits& set) {
            (set.bytes * 1000 + kBytesPerSecond - 1) / kBytesPerSecond;
 }
 
-FinishTime ParseFinishTime(const std::string& text, int64_t nowEpochSeconds) {
-    return text.size() == 5 ? NearestClockTime(text, nowEpochSeconds) : IsoTime(text);
+FinishTime ParseFinishTime(const std::string& text, int64_t nowEpochSeconds,
+                           const ZoneOffset& zone) {
+    return text.size() == 5 ? NearestClockTime(text, nowEpochSeconds, zone)
+                            : IsoTime(text, nowEpochSeconds, zone);
 }
 
-FinishTime LocalFinishTime(int64_t epochSeconds) {
-    const std::tm local = LocalFields(epochSeconds);
-    // The offset is what the local fields, read as UTC, are ahead of the moment.
-    const int64_t offset =
-        DaysFromCivil(local.tm_year + 1900, unsigned(local.tm_mon + 1), unsigned(local.tm_mday)) *
-            86400 +
-        local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec - epochSeconds;
-    const int64_t offsetMinutes = (offset < 0 ? -offset : offset) / 60;
-    char shown[40], iso[48], nextDay[40];
-    std::strftime(shown, sizeof shown, local.tm_sec ? "%Y-%m-%d %H:%M:%S" : "%Y-%m-%d %H:%M",
-                  &local);
-    std::strftime(iso, sizeof iso, "%Y-%m-%dT%H:%M:%S", &local);
-    std::snprintf(iso + std::strlen(iso), sizeof iso - std::strlen(iso), "%c%02d:%02d",
-                  offset < 0 ? '-' : '+', int(offsetMinutes / 60), int(offsetMinutes % 60));
-    std::tm next = local;
-    next.tm_mday += 1;
-    next.tm_hour = 12; // the date only: a day later whatever the clocks do
-    next.tm_isdst = -1;
-    std::mktime(&next);
-    next.tm_hour = local.tm_hour;
-    next.tm_min = local.tm_min;
-    std::strftime(nextDay, sizeof nextDay, "%Y-%m-%dT%H:%M", &next);
-    return {epochSeconds, shown, iso, nextDay, ""};
+FinishTime FinishTimeAt(int64_t epochSeconds, int64_t nowEpochSeconds, const ZoneOffset& zone) {
+    const int64_t offset = zone(epochSeconds);
+    const LocalTime local = LocalTimeAt(epochSeconds, offset);
+    FinishTime time;
+    time.epochSeconds = epochSeconds;
+    time.iso = TimeWithOffset(epochSeconds, zone);
+    time.shown = LocalText(local, local.second != 0);
+    time.shown[10] = ' ';
+    if (MomentsOf(local, zone).size() > 1) // which of the two the clocks show
+        time.shown += " " + OffsetText(offset);
+    // The same local time on the first later day that has it, if that lies ahead: the earlier
+    // of two, written with its offset so that it names that one moment.
+    for (int days = 1; days <= 3 && time.later.empty(); ++days) {
+        const std::vector<int64_t> moments = MomentsOf(DaysLater(local, days), zone);
+        if (moments.empty())
+            continue;
+        if (moments.front() > nowEpochSeconds)
+            time.later = FinishTimeText(moments.front(), zone);
+        break;
+    }
+    return time;
+}
+
+std::string FinishTimeText(int64_t epochSeconds, const ZoneOffset& zone) {
+    const int64_t offset = zone(epochSeconds);
+    const LocalTime local = LocalTimeAt(epochSeconds, offset);
+    return LocalText(local, local.second != 0) + OffsetText(offset);
 }
 
 FinishWindow::FinishWindow(FinishTime time, uint64_t estimateRealMs)

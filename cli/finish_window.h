@@ -13,6 +13,8 @@
 //   3 s for the default setting when the set asks for it;
 //   the bytes an update sends (the CPU program once per pass) at 1 MiB/s.
 
+#include "cli/local_time.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -34,18 +36,25 @@ uint64_t EstimateMs(const SetTraits& set);
 
 struct FinishTime {
     int64_t epochSeconds = 0; // the moment, seconds since 1970 UTC
-    std::string shown;        // local date and time, for messages ("2026-12-08 06:00")
-    std::string iso;          // for the report, with the offset ("2026-12-08T06:00:00+01:00")
-    std::string nextDay;      // the same local clock time a day later ("2026-12-09T06:00")
-    std::string error;        // why TIME is unusable (then the rest is unset)
+    std::string shown; // local date and time, for messages ("2026-12-08 06:00"; the offset too
+                       // when the clocks show that time twice that day: "... 02:30 +01:00")
+    std::string iso;   // for the report, with the offset ("2026-12-08T06:00:00+01:00")
+    std::string later; // the same local time on the first later day that has it, as --finish-by
+                       // takes it ("2026-12-09T06:00+01:00"); empty when that has passed too
+    std::string error; // why TIME is unusable (then the rest is unset)
 };
 
-// "HH:MM" (local time, its occurrence nearest to `now`, before or after it; twelve hours either
-// way is the coming one) or an ISO 8601 date and time "YYYY-MM-DDTHH:MM[:SS]" (local time) with
-// an optional "Z" or "+HH:MM"/"-HH:MM" offset.
-FinishTime ParseFinishTime(const std::string& text, int64_t nowEpochSeconds);
-// The moment in the local time zone; shown, iso and nextDay filled in.
-FinishTime LocalFinishTime(int64_t epochSeconds);
+// "HH:MM" (local time: of every occurrence within a day either way, the nearest to `now` in real
+// time, before or after it; of two alike near, the later) or an ISO 8601 date and time
+// "YYYY-MM-DDTHH:MM[:SS]" with an optional "Z" or "+HH:MM"/"-HH:MM" offset. Without one it is
+// local time, refused when the clocks show it twice or never that day (both readings named).
+FinishTime ParseFinishTime(const std::string& text, int64_t nowEpochSeconds,
+                           const ZoneOffset& zone = LocalZone());
+// The moment as the zone's clocks show it; `later` lies after nowEpochSeconds.
+FinishTime FinishTimeAt(int64_t epochSeconds, int64_t nowEpochSeconds,
+                        const ZoneOffset& zone = LocalZone());
+// A moment as --finish-by takes it, with its offset: "2026-12-09T06:00+01:00".
+std::string FinishTimeText(int64_t epochSeconds, const ZoneOffset& zone);
 
 class FinishWindow {
   public:

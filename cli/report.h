@@ -13,15 +13,16 @@
 
 namespace cli {
 
-// The update report's layout is at 2 (version_after, target_version, the units' attempts; later
-// within it their waves, runs and whether they answered); the check report's is still 1.
-constexpr int kUpdateReportSchema = 2;
-constexpr int kCheckReportSchema = 1;
+// The update report's layout is at 3, the check report's at 2: every time carries its offset
+// from UTC. Update 2 added version_after, target_version, the units' attempts (later within it
+// their waves, runs and whether they answered).
+constexpr int kUpdateReportSchema = 3;
+constexpr int kCheckReportSchema = 2;
 
 // What both reports start with.
 struct ReportHead {
     std::string setFolder;
-    std::string started;
+    std::string started;       // times as LocalTimeNow() gives them, with their offset
     std::string ended;         // empty while the run goes on (null in the report)
     std::string targetVersion; // update: --target-version; empty: none (null)
     std::string finishBy;      // update: the window's end, ISO 8601 with offset; empty: none

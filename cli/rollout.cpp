@@ -39,14 +39,17 @@ Rollout::Pick Rollout::Next(RolloutNow now) {
         if (m_stopped)
             return {m_running == 0 ? Pick::Kind::Done : Pick::Kind::Wait};
         if (const std::optional<size_t> unit = Candidate(now.monotonicMs)) {
-            // A window that closed before the run began: the operator may have meant the next
-            // day's, and is told how to say so.
+            // A window that closed before the run began: the operator may have meant a later
+            // day's, and is told how to say so, with a time that lies ahead.
             if (m_window && m_nextNew == 0 && m_window->Closed(now.epochMs)) {
                 const FinishTime& time = m_window->Time();
                 StopLocked("The window closed at " + time.shown,
                            "Not started: the window closed at " + time.shown +
-                               "; for the next day's, give the date: --finish-by " + time.nextDay +
-                               ".",
+                               (time.later.empty()
+                                    ? "; for a later one, give a date and time ahead with its "
+                                      "offset: --finish-by YYYY-MM-DDTHH:MM+HH:MM."
+                                    : "; for the next day's, give the date: --finish-by " +
+                                          time.later + "."),
                            "the window closed at " + time.shown);
                 continue;
             }

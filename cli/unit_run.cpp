@@ -2,6 +2,7 @@
 
 #include "app/res/resource.h"
 #include "cli/check_unit.h"
+#include "cli/local_time.h"
 #include "cli/unit_text.h"
 #include "files/activity_log.h"
 #include "platform/clock.h"
@@ -9,7 +10,6 @@
 #include "update/component_store.h"
 #include "update/component_table.h"
 
-#include <ctime>
 #include <mutex>
 
 namespace cli {
@@ -42,20 +42,6 @@ std::optional<UnitResult> ResultFromName(std::string_view name) {
 
 bool Done(UnitResult result) {
     return result == UnitResult::Complete || result == UnitResult::Current;
-}
-
-std::string LocalIsoTime() {
-    static std::mutex s_lock; // localtime's result is shared within the C library
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    {
-        std::lock_guard lock(s_lock);
-        if (const std::tm* tm = std::localtime(&now))
-            local = *tm;
-    }
-    char text[32] = {};
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
-    return text;
 }
 
 UnitRun::UnitRun(std::string address, const UpdateSet& set, std::shared_ptr<ComponentStore> store,
@@ -112,7 +98,7 @@ void UnitRun::MarkRunning() {
     std::lock_guard lock(m_mutex);
     if (m_result != UnitResult::Waiting)
         return;
-    const std::string now = LocalIsoTime();
+    const std::string now = LocalTimeNow();
     if (m_outcome.start.empty())
         m_outcome.start = now;
     m_outcome.runs.push_back({now, "", ""});
@@ -139,7 +125,7 @@ void UnitRun::InWave(size_t wave) {
 void UnitRun::CloseAttempt(const std::string& message) {
     if (m_outcome.runs.empty() || !m_outcome.runs.back().end.empty())
         return;
-    m_outcome.runs.back().end = LocalIsoTime();
+    m_outcome.runs.back().end = LocalTimeNow();
     m_outcome.runs.back().message = message;
     m_outcome.answered = m_outcome.answered.value_or(false);
 }
@@ -149,7 +135,7 @@ void UnitRun::Ended(UnitResult result) {
     std::lock_guard lock(m_mutex);
     m_logKept = logKept;
     CloseAttempt(m_outcome.message);
-    m_outcome.end = m_outcome.runs.empty() ? LocalIsoTime() : m_outcome.runs.back().end;
+    m_outcome.end = m_outcome.runs.empty() ? LocalTimeNow() : m_outcome.runs.back().end;
     m_outcome.seconds = double(platform::NowMs() - m_beganMs) / 1000.0;
     m_result = result;
 }
@@ -252,7 +238,7 @@ void UnitRun::GiveUp(const std::string& why) {
     std::lock_guard lock(m_mutex);
     m_logKept = logKept;
     m_outcome.message = m_lastFailure + " Not tried again: " + why + ".";
-    m_outcome.end = LocalIsoTime();
+    m_outcome.end = LocalTimeNow();
     m_result = UnitResult::Failed;
 }
 

@@ -133,7 +133,4 @@ class UnitRun {
     unsigned m_retryUnanswered = 0;
 };
 
-// The local time now as "YYYY-MM-DDTHH:MM:SS".
-std::string LocalIsoTime();
-
 } // namespace cli

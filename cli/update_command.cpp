@@ -2,6 +2,7 @@
 
 #include "cli/command_output.h"
 #include "cli/fleet_view.h"
+#include "cli/local_time.h"
 #include "cli/report_writer.h"
 #include "cli/rollout_options.h"
 #include "cli/update_report_text.h"
@@ -37,7 +38,7 @@ UnitRuns MakeUnitRuns(const CommandOptions& options, const UnitList& list, const
 }
 
 ReportHead FirstHead(const CommandOptions& options, const RolloutRules& rules) {
-    return {std::filesystem::current_path().string(), LocalIsoTime(), "",
+    return {std::filesystem::current_path().string(), LocalTimeNow(), "",
             options.targetVersion.value_or(""), rules.window ? rules.window->Time().iso : ""};
 }
 

@@ -1,5 +1,7 @@
 #include "cli/update_report_text.h"
 
+#include "cli/local_time.h"
+
 namespace cli {
 
 UpdateReportText::UpdateReportText(const UpdateSet& set, ReportHead head,
@@ -15,7 +17,7 @@ std::string UpdateReportText::Text() {
 
 void UpdateReportText::MarkEnded() {
     const std::lock_guard lock(m_headMutex);
-    m_head.ended = LocalIsoTime();
+    m_head.ended = LocalTimeNow();
 }
 
 } // namespace cli

@@ -322,7 +322,7 @@ INSTANTIATE_TEST_SUITE_P(
                   154,
                   {"check"},
                   "check-report.schema.json",
-                  [](nlohmann::json& r) { r["schema"] = 2; },
+                  [](nlohmann::json& r) { r["schema"] = 3; },
                   1}),
     [](const auto& info) { return std::string(info.param.name); });
 

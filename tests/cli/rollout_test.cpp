@@ -28,6 +28,7 @@ struct RolloutRow {
     int64_t windowMs = 0;                       // the window closes then (0: none)
     std::string header = {};                    // the header at the end, when given
     std::vector<size_t> endedTwice = {};        // units whose end is told a second time
+    std::string later = "2026-12-09T06:00+01:00"; // the window's hint (FinishTime::later)
 };
 
 void PrintTo(const RolloutRow& row, std::ostream* out) {
@@ -48,8 +49,8 @@ TEST_P(RolloutTest, StartsAndStopsWhatTheRulesSay) {
                             30,
                             std::nullopt};
     if (row.windowMs)
-        rules.window.emplace(
-            cli::FinishTime{row.windowMs / 1000, "06:00", "", "2026-12-09T06:00", ""}, 60000);
+        rules.window.emplace(cli::FinishTime{row.windowMs / 1000, "06:00", "", row.later, ""},
+                             60000);
     std::vector<char> result(row.units, '-');
     std::string why;
     std::vector<uint64_t> delays;
@@ -131,8 +132,12 @@ INSTANTIATE_TEST_SUITE_P(Rows, RolloutTest, ::testing::Values(
     RolloutRow{"ClosedWindowStartsNoneAndSaysHowToMeanTheNextDay", 2, 2, "", 0, 0, 0, {},
                "N0 N0",
                "Not started: the window closed at 06:00; for the next day's, give the date: "
-               "--finish-by 2026-12-09T06:00.",
+               "--finish-by 2026-12-09T06:00+01:00.",
                -1000},
+    RolloutRow{"ClosedWindowWithoutALaterDaySaysToGiveAnOffset", 1, 1, "", 0, 0, 0, {}, "N0",
+               "Not started: the window closed at 06:00; for a later one, give a date and time "
+               "ahead with its offset",
+               -1000, "", {}, ""},
     RolloutRow{"MeasuredRunsLetMoreUnitsIntoTheWindow", 12, 1, "1,100%", 0, 0, 0, {},
                "C1 C1 C1 C1 C1 C1 C1 C1 C1 C1 N0 N0", "Not started: would end after 06:00 (0:10",
                100000, "wave 2/2 | until 06:00, 0:10 per unit (the longest so far)"},
@@ -187,6 +192,9 @@ struct FinishRow {
     int64_t epoch;                   // -1: refused
     std::string iso = {};            // as the report gives it, when given
     int64_t now = 1798088400 - 3600; // 2026-12-24T04:00Z, 05:00 in Central Europe
+    const char* zone = "Europe/Berlin";
+    const char* later = nullptr; // the closed window's hint ("": none), when given
+    std::string why = {};        // in the reason of a refusal, when given
 };
 
 void PrintTo(const FinishRow& row, std::ostream* out) {
@@ -196,14 +204,23 @@ void PrintTo(const FinishRow& row, std::ostream* out) {
 class FinishTimeTest : public ::testing::TestWithParam<FinishRow> {};
 
 TEST_P(FinishTimeTest, ParsedOrRefused) {
-    const ScopedTimeZone zone("CET-1CEST,M3.5.0,M10.5.0/3");
-    const cli::FinishTime time = cli::ParseFinishTime(GetParam().text, GetParam().now);
-    EXPECT_EQ(time.error.empty(), GetParam().epoch >= 0) << time.error;
-    if (GetParam().epoch >= 0) {
-        EXPECT_EQ(time.epochSeconds, GetParam().epoch);
+    const FinishRow& row = GetParam();
+    const ScopedTimeZone zone(row.zone);
+    const cli::FinishTime time = cli::ParseFinishTime(row.text, row.now);
+    EXPECT_EQ(time.error.empty(), row.epoch >= 0) << time.error;
+    EXPECT_NE(time.error.find(row.why), std::string::npos) << time.error;
+    if (row.epoch >= 0) {
+        EXPECT_EQ(time.epochSeconds, row.epoch);
     }
-    if (!GetParam().iso.empty()) {
-        EXPECT_EQ(time.iso, GetParam().iso);
+    if (!row.iso.empty()) {
+        EXPECT_EQ(time.iso, row.iso);
+    }
+    if (row.later) {
+        EXPECT_EQ(time.later, row.later);
+        if (*row.later) { // the hint, followed, names a moment ahead
+            const cli::FinishTime followed = cli::ParseFinishTime(row.later, row.now);
+            EXPECT_GT(followed.epochSeconds, row.now) << followed.error;
+        }
     }
 }
 
@@ -226,6 +243,67 @@ INSTANTIATE_TEST_SUITE_P(
                       FinishRow{"DayPastTheMonth", "2026-02-29T05:00Z", -1},
                       FinishRow{"ShortOffset", "2026-12-24T05:00+1", -1},
                       FinishRow{"TimeMissing", "2026-12-24", -1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Each zone's two changes of the clocks in 2026, a minute before and after: a clock time in or
+// near the hour the clocks repeat or skip is the occurrence nearest in real time. First, 02:29
+// summer time on the night the clocks go back: the 02:30 a minute ahead, not the winter one.
+INSTANTIATE_TEST_SUITE_P(
+    ChangesOfTheClocks, FinishTimeTest,
+    ::testing::Values(
+        FinishRow{"BerlinAutumnRepeatedHourTheComingReading", "02:30", 1792888200,
+                  "2026-10-25T02:30:00+02:00", 1792888140},
+        FinishRow{"BerlinAutumnMinuteBeforeSummerReadingJustPassed", "02:30", 1792888200, "",
+                  1792889940, "Europe/Berlin", "2026-10-26T02:30+01:00"},
+        FinishRow{"BerlinAutumnMinuteAfterWinterReadingAhead", "02:30", 1792891800,
+                  "2026-10-25T02:30:00+01:00", 1792890060},
+        FinishRow{"BerlinRepeatedHourWithoutOffsetRefused", "2026-10-25T02:30", -1, "", 1792888140,
+                  "Europe/Berlin", nullptr, "2026-10-25T02:30+02:00 or 2026-10-25T02:30+01:00"},
+        FinishRow{"BerlinRepeatedHourWithOffset", "2026-10-25T02:30+01:00", 1792891800},
+        // The day before: its 02:30 has passed; the next day's comes twice, and
+        // the hint names the first of them.
+        FinishRow{"BerlinHintBeforeTheRepeatedHourNamesOne", "02:30", 1792801800, "", 1792803600,
+                  "Europe/Berlin", "2026-10-25T02:30+02:00"},
+        FinishRow{"BerlinSpringMinuteBeforeSkippedTimeIsYesterdays", "02:30", 1774661400,
+                  "2026-03-28T02:30:00+01:00", 1774745940},
+        FinishRow{"BerlinSpringMinuteAfterSkippedTimeIsTomorrows", "02:30", 1774830600,
+                  "2026-03-30T02:30:00+02:00", 1774746060},
+        FinishRow{"BerlinSkippedHourRefused", "2026-03-29T02:30", -1, "", 1774745940,
+                  "Europe/Berlin", nullptr, "2026-03-29T02:30+01:00 or 2026-03-29T02:30+02:00"},
+        // 01:30 on the night the clocks go forward: today has no 02:30, the hint
+        // names the first later day that has one.
+        FinishRow{"NewYorkSpringHintNamesADayThatHasTheTime", "02:30", 1772868600, "", 1772951400,
+                  "America/New_York", "2026-03-09T02:30-04:00"},
+        FinishRow{"NewYorkSpringMinuteBefore", "03:00", 1772953200, "2026-03-08T03:00:00-04:00",
+                  1772953140, "America/New_York"},
+        FinishRow{"NewYorkSpringMinuteAfter", "01:59", 1772953140, "", 1772953260,
+                  "America/New_York", "2026-03-09T01:59-04:00"},
+        FinishRow{"NewYorkAutumnMinuteBefore", "01:30", 1793511000, "2026-11-01T01:30:00-04:00",
+                  1793512740, "America/New_York"},
+        FinishRow{"NewYorkAutumnMinuteAfter", "01:30", 1793514600, "2026-11-01T01:30:00-05:00",
+                  1793512860, "America/New_York"},
+        FinishRow{"NewYorkRepeatedHourRefused", "2026-11-01T01:30", -1, "", 1793512800,
+                  "America/New_York", nullptr, "2026-11-01T01:30-04:00 or 2026-11-01T01:30-05:00"},
+        // A date given that passed a week ago: its next day has passed too.
+        FinishRow{"NewYorkDatePassedLongAgoNoHint", "2026-12-01T06:00", 1796122800, "", 1796727600,
+                  "America/New_York", ""},
+        FinishRow{"NewYorkDateJustPassedHintsTheNextDay", "2026-12-01T06:00", 1796122800, "",
+                  1796130000, "America/New_York", "2026-12-02T06:00-05:00"},
+        // Lord Howe Island: the clocks move by 30 minutes.
+        FinishRow{"LordHoweAutumnMinuteBefore", "01:45", 1775313900, "2026-04-05T01:45:00+11:00",
+                  1775314740, "Australia/Lord_Howe"},
+        FinishRow{"LordHoweAutumnMinuteAfter", "01:45", 1775315700, "2026-04-05T01:45:00+10:30",
+                  1775314860, "Australia/Lord_Howe"},
+        FinishRow{"LordHoweRepeatedHalfHourRefused", "2026-04-05T01:45", -1, "", 1775314740,
+                  "Australia/Lord_Howe", nullptr,
+                  "2026-04-05T01:45+11:00 or 2026-04-05T01:45+10:30"},
+        FinishRow{"LordHoweSpringMinuteBefore", "02:15", 1790955900, "2026-10-03T02:15:00+10:30",
+                  1791041340, "Australia/Lord_Howe"},
+        FinishRow{"LordHoweSpringMinuteAfter", "02:15", 1791126900, "2026-10-05T02:15:00+11:00",
+                  1791041460, "Australia/Lord_Howe"},
+        FinishRow{"LordHoweSkippedHalfHourRefused", "2026-10-04T02:15", -1, "", 1791041340,
+                  "Australia/Lord_Howe", nullptr,
+                  "2026-10-04T02:15+10:30 or 2026-10-04T02:15+11:00"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SetEstimateTest, AddsTheBoundsOfTheSetsSteps) {

@@ -6,8 +6,11 @@ from __future__ import absolute_import, division, print_function
 
 __metaclass__ = type
 
+import calendar
+import datetime
 import json
 import re
+import time
 
 # The reports the collection reads, as docs/schema/<kind>-report.schema.json in the program's
 # source describes them: (kind, schema) -> the summary's counts. A new schema is a new row.
@@ -16,7 +19,10 @@ REPORT_SCHEMAS = {
     # 2 added the units' version_after and attempts, and target_version; later within it
     # their wave, runs and answered (absent from reports written before)
     ("update", 2): ("complete", "current", "failed", "not_started"),
+    # 3 and check 2: every time carries its offset from UTC (report_moment reads both forms)
+    ("update", 3): ("complete", "current", "failed", "not_started"),
     ("check", 1): ("answered", "not_answered", "model_matches"),
+    ("check", 2): ("answered", "not_answered", "model_matches"),
 }
 
 # The results of an update report's unit after which it needs no further run.
@@ -25,6 +31,8 @@ DONE_RESULTS = ("complete", "current")
 # What the program leaves out at the end of a version text before it compares it.
 _BLANKS = b" \t\r\n"
 _ESCAPED_BYTE = re.compile(r"\\x([0-9A-Fa-f]{2})")
+_REPORT_TIME = re.compile(r"([0-9]{4})-([0-9]{2})-([0-9]{2})T([0-9]{2}):([0-9]{2}):([0-9]{2})"
+                          r"(?:([+-])([0-9]{2}):([0-9]{2}))?")
 
 
 def report_problem(report, kind=None):
@@ -50,6 +58,30 @@ def report_problem(report, kind=None):
     if "end" not in report:
         return "has no end"
     return None
+
+
+def report_moment(text, zone=None):
+    """Seconds since 1970 of a report's time: "2026-10-25T02:59:56+02:00" as its offset says;
+    one without an offset (a report of schema 2 or check 1) as the local time of the host the
+    report was written on, which this reader has to be: of two readings (the hour the clocks
+    repeat) the earlier. `zone` gives that host's offset from UTC at a moment (default: this
+    host's). None for anything that is no such time."""
+    found = _REPORT_TIME.fullmatch(text) if isinstance(text, str) else None
+    if not found:
+        return None
+    fields = [int(found.group(n)) for n in range(1, 7)]
+    try:
+        wall = calendar.timegm(datetime.datetime(*fields).timetuple())
+    except ValueError:
+        return None
+    if found.group(7):
+        east = int(found.group(8)) * 3600 + int(found.group(9)) * 60
+        return wall - (east if found.group(7) == "+" else -east)
+    zone = zone or (lambda moment: time.localtime(moment).tm_gmtoff)
+    readings = [wall - zone(probe) for probe in (wall - 86400, wall, wall + 86400)]
+    held = sorted(m for m in set(readings) if m + zone(m) == wall)
+    # The hour the clocks skip: what the clocks in effect before it would have shown.
+    return held[0] if held else wall - zone(wall - 86400)
 
 
 def read_report(path, kind=None):

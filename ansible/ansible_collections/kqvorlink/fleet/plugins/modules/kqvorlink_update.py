@@ -106,10 +106,11 @@ options:
   finish_by:
     description:
       - The end of the maintenance window, C(HH:MM) in the site host's local time (its
-        nearest occurrence, before or after now; of two twelve hours away, the later one) or
-        an ISO 8601 date and time C(YYYY-MM-DDTHH:MM[:SS]), local or with C(Z) or an offset
-        C(+HH:MM). A unit is started only when its expected run ends before it; running units
-        are never stopped.
+        occurrence nearest in real time, before or after now, both of an hour the clocks
+        repeat weighed; of two alike near, the later one) or an ISO 8601 date and time
+        C(YYYY-MM-DDTHH:MM[:SS]), local or with C(Z) or an offset C(+HH:MM). A local date and
+        time that the clocks show twice or never is refused, both readings named. A unit is
+        started only when its expected run ends before it; running units are never stopped.
       - A window that has already closed starts no unit (every unit is C(not started)). In
         check mode such a window, and one not of these forms, fails the task, as the update
         would.
@@ -279,7 +280,8 @@ units:
       (schema 2, what the unit said when asked again after the update, or null), C(components),
       C(cpu_passes), C(result) (C(complete), C(current), C(failed) or C(not started)),
       C(message), C(message_kind), C(start), C(end), C(log), C(log_kept) and (schema 2)
-      C(attempts).
+      C(attempts). Times carry their offset from UTC from update schema 3 and check schema 2
+      on; those of earlier reports are the site host's local time.
     - A check report's unit has C(address), C(answered), C(message), C(model), C(version),
       C(model_matches), C(components), C(files), C(bytes) and C(cpu_passes).
   returned: when the program wrote a report
@@ -295,8 +297,8 @@ units:
       result: complete
       message: Update Complete.
       message_kind: information
-      start: "2026-12-07T19:30:01"
-      end: "2026-12-07T19:30:04"
+      start: "2026-12-07T19:30:01+01:00"
+      end: "2026-12-07T19:30:04+01:00"
       log: /var/lib/kqvorlink/logs/KQVorlink-127.0.0.10.log
       log_kept: false
 summary:
@@ -369,7 +371,7 @@ from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.kqvorlink.fleet.plugins.module_utils.kqvorlink_reports import (
     read_report, unit_done, unit_sent_components, version_given, version_in_report)
 from ansible_collections.kqvorlink.fleet.plugins.module_utils.kqvorlink_rollout import (
-    finish_by_moment, local_iso, waves_problem)
+    finish_by_moment, later_day, local_iso, waves_problem)
 
 
 ARGUMENT_SPEC = dict(
@@ -681,9 +683,10 @@ def rollout_problem(params, check):
     if why:
         return "finish_by: " + why
     if end <= now:
-        return ("finish_by: the window closed at %s; an update now would start no unit (give an "
-                "ISO 8601 date and time, such as %s, to mean a later day's)" % (
-                    local_iso(end), local_iso(end + 86400)[:16]))
+        later = later_day(end, now)
+        return ("finish_by: the window closed at %s; an update now would start no unit (%s)" % (
+            local_iso(end), "give an ISO 8601 date and time, such as %s, to mean a later day's" %
+            later if later else "give a date and time ahead with its offset to mean a later one"))
     return None
 
 

@@ -15,7 +15,9 @@ import shutil
 import subprocess
 import sys
 import time
+from datetime import datetime
 from unittest import mock
+from zoneinfo import ZoneInfo
 
 import pytest
 from ansible.module_utils import basic
@@ -42,7 +44,9 @@ import yaml  # noqa: E402
 from ansible_collections.kqvorlink.fleet.plugins.filter.finish_by_at import (  # noqa: E402
     finish_by_at)
 from ansible_collections.kqvorlink.fleet.plugins.module_utils.kqvorlink_reports import (  # noqa
-    REPORT_SCHEMAS)
+    REPORT_SCHEMAS, report_moment)
+from ansible_collections.kqvorlink.fleet.plugins.module_utils.kqvorlink_rollout import (  # noqa
+    finish_by_moment, later_day)
 
 # Clock times are local: the site host's for the program and the module, the controller's for
 # the role. Neither is taken for UTC.
@@ -273,3 +277,56 @@ def test_grace_before_sigkill_is_the_documented_bound(tmp_path):
         "offset of that day", "date and time as given"])
 def test_role_resolves_a_clock_time_once(began, given, at):
     assert finish_by_at(given, began) == at
+
+
+def zone_of(name):
+    return lambda moment: int(datetime.fromtimestamp(moment, ZoneInfo(name)).utcoffset()
+                              .total_seconds())
+
+
+def at(text):
+    return int(datetime.fromisoformat(text.replace("Z", "+00:00")).timestamp())
+
+
+# A minute before and after each change of the clocks: the moment the program would take, or
+# the refusal naming both readings; a closed window's hint is a time that exists and lies ahead.
+@pytest.mark.parametrize("zone, now, given, want, hint", [
+    ("Europe/Berlin", "2026-10-25T00:29Z", "02:30", "2026-10-25T00:30Z", None),
+    ("Europe/Berlin", "2026-10-25T01:01Z", "02:30", "2026-10-25T01:30Z", None),
+    ("Europe/Berlin", "2026-10-25T00:59Z", "2026-10-25T02:30",
+     "2026-10-25T02:30+02:00 or 2026-10-25T02:30+01:00", None),
+    ("Europe/Berlin", "2026-03-29T01:01Z", "02:30", "2026-03-30T00:30Z", None),
+    ("America/New_York", "2026-03-08T06:30Z", "02:30", "2026-03-07T07:30Z",
+     "2026-03-09T02:30-04:00"),
+    ("America/New_York", "2026-12-08T11:00Z", "2026-12-01T06:00", "2026-12-01T11:00Z", ""),
+    ("Australia/Lord_Howe", "2026-04-04T15:01Z", "01:45", "2026-04-04T15:15Z", None),
+    ("Australia/Lord_Howe", "2026-10-03T15:29Z", "2026-10-04T02:15",
+     "2026-10-04T02:15+10:30 or 2026-10-04T02:15+11:00", None),
+], ids=["berlin repeated hour the coming reading", "berlin minute after the change",
+        "berlin repeated hour refused", "berlin skipped hour tomorrow's",
+        "new york hint names a day that has it",
+        "new york date long passed no hint", "lord howe half hour repeated",
+        "lord howe skipped half hour refused"])
+def test_finish_by_across_the_changes_of_the_clocks(zone, now, given, want, hint):
+    moment, why = finish_by_moment(given, at(now), zone_of(zone))
+    if " or " in want:
+        assert moment is None and want in why
+        return
+    assert (moment, why) == (at(want), None)
+    if hint is not None:
+        assert (later_day(moment, at(now), zone_of(zone)) or "") == hint
+
+
+# Times of both forms read as the moments they were: with their offset, or (reports written
+# before) as the local time of the site host; across the clocks going back they stay in order.
+@pytest.mark.parametrize("text, want", [
+    ("2026-10-25T02:59:56+02:00", "2026-10-25T00:59:56Z"),
+    ("2026-10-25T02:00:03+01:00", "2026-10-25T01:00:03Z"),
+    ("2026-10-25T04:00:00", "2026-10-25T03:00:00Z"),
+    ("2026-07-01T12:00:00", "2026-07-01T10:00:00Z"),
+    ("2026-10-25T02:30:00", "2026-10-25T00:30:00Z"),
+    ("2026-02-30T12:00:00", None), ("2026-07-01 12:00:00", None), (None, None),
+], ids=["offset before the change", "offset after it", "old winter", "old summer",
+        "old repeated hour the earlier", "no such day", "no T", "null"])
+def test_report_times_with_and_without_offset(text, want):
+    assert report_moment(text, zone_of("Europe/Berlin")) == (want and at(want))
