@@ -6,6 +6,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
+
 namespace cli {
 namespace {
 
@@ -56,6 +58,7 @@ void AddUpdateOptions(CLI::App& update, CommandOptions& options) {
                       "the version the units must end up with: units at it are left as they "
                       "are, every updated unit is asked again and fails unless it reports it");
     AddRolloutOptions(update, options.rollout);
+    AddTrustOptions(update, options.trust);
 }
 
 } // namespace
@@ -69,14 +72,25 @@ Commands DeclareCommands(CLI::App& app, CommandOptions& options) {
     CLI::App* update = app.add_subcommand("update", "update every unit");
     AddCommonOptions(*update, options);
     AddUpdateOptions(*update, options);
-    return {check, update};
+    CLI::App* manifest = app.add_subcommand("manifest", "write the set's manifest, for signing");
+    manifest->add_option("--set", options.setDir, "the update set's folder")
+        ->check(CLI::ExistingDirectory);
+    AddManifestOptions(*manifest, options.trust, options.targetVersion);
+    CLI::App* verify = app.add_subcommand(
+        "verify", "check a set against its signed manifest as update does; contact no unit");
+    verify->add_option("--set", options.setDir, "the update set's folder")
+        ->check(CLI::ExistingDirectory);
+    AddVerifyOptions(*verify, options.trust);
+    return {check, update, manifest, verify};
 }
 
 std::optional<int> ParseCommandLine(CLI::App& app, int argc, char** argv, std::FILE* out,
                                     std::FILE* err) {
-    if (argc > 1 && argv[1][0] != '-' && std::string(argv[1]) != "check" &&
-        std::string(argv[1]) != "update")
-        return UsageError(err, "'" + std::string(argv[1]) + "' is no command (check or update)");
+    static const std::string kCommands[] = {"check", "update", "manifest", "verify"};
+    if (argc > 1 && argv[1][0] != '-' &&
+        std::find(std::begin(kCommands), std::end(kCommands), argv[1]) == std::end(kCommands))
+        return UsageError(err, "'" + std::string(argv[1]) +
+                                   "' is no command (check, update, manifest or verify)");
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

@@ -1,8 +1,10 @@
 #pragma once
-// kqvorlink-cli's command line: the commands `check` and `update`, their options, and its
+// kqvorlink-cli's command line: the commands `check`, `update`, `manifest` and `verify`, their
+// options, and its
 // parsing (help, the version and what cannot be parsed end the program there).
 
 #include "cli/rollout_options.h"
+#include "cli/trust_options.h"
 
 #include <cstdio>
 #include <optional>
@@ -28,12 +30,15 @@ struct CommandOptions {
     std::optional<std::string> skipVersion;
     std::optional<std::string> targetVersion;
     RolloutOptions rollout;
+    TrustOptions trust;
     std::vector<std::string> units;
 };
 
 struct Commands {
     CLI::App* check;
     CLI::App* update;
+    CLI::App* manifest;
+    CLI::App* verify;
 };
 
 // Declares the commands on app, each option filling in its member of options.

@@ -3,6 +3,7 @@
 #include "cli/check_command.h"
 #include "cli/command_options.h"
 #include "cli/command_output.h"
+#include "cli/signed_set_commands.h"
 #include "cli/update_checks.h"
 #include "cli/update_command.h"
 #include "platform/console.h"
@@ -28,6 +29,7 @@ std::string EnterSetFolder(CommandOptions& options) {
     options.reportFile = Absolute(options.reportFile);
     options.logDir = Absolute(options.logDir);
     options.retryFrom = Absolute(options.retryFrom);
+    CompleteTrustPaths(options.trust);
     std::error_code changed;
     std::filesystem::current_path(options.setDir, changed);
     if (changed)
@@ -37,7 +39,8 @@ std::string EnterSetFolder(CommandOptions& options) {
 
 // The command that was parsed, once everything has been checked.
 int RunCommand(bool check, const CommandOptions& options, RolloutRules rules, const UnitList& units,
-               const UpdateSet& set, ReportFile& report, std::FILE* out, std::FILE* err) {
+               const UpdateSet& set, const PreparedSet& prepared, ReportFile& report,
+               std::FILE* out, std::FILE* err) {
     platform::PrepareChildProcesses(); // before any unit's socket or lock exists
     if (platform::StartupSockets() != 0) {
         std::fprintf(err, "kqvorlink-cli: the socket library cannot be started\n");
@@ -47,7 +50,7 @@ int RunCommand(bool check, const CommandOptions& options, RolloutRules rules, co
     const bool terminal = platform::IsTerminal(out);
     const int status =
         check ? Check(options.jobs, units, set, report, out, err)
-              : Update(options, std::move(rules), units, set, report, terminal, out, err);
+              : Update(options, std::move(rules), units, set, prepared, report, terminal, out, err);
     platform::ReadyToEnd(); // the report is written
     platform::CleanupSockets();
     return status;
@@ -62,9 +65,12 @@ int RunCli(int argc, char** argv, std::FILE* out, std::FILE* err) {
     const Commands commands = DeclareCommands(app, options);
     if (const std::optional<int> status = ParseCommandLine(app, argc, argv, out, err))
         return *status;
-    // With --retry-from the UNIT arguments may be left out.
+    if (const std::string error = TrustOptionsError(options.trust); !error.empty())
+        return UsageError(err, error);
+    // With --retry-from the UNIT arguments may be left out; manifest and verify take none.
+    const bool takesUnits = commands.check->parsed() || commands.update->parsed();
     UnitList units;
-    if (!options.units.empty() || options.retryFrom.empty())
+    if (takesUnits && (!options.units.empty() || options.retryFrom.empty()))
         units = ParseUnits(options.units, ReadFileText);
     if (!units.error.empty())
         return UsageError(err, units.error);
@@ -73,16 +79,25 @@ int RunCli(int argc, char** argv, std::FILE* out, std::FILE* err) {
 
     // Everything is checked before any unit is contacted.
     const UpdateSet set;
+    if (commands.manifest->parsed())
+        return ManifestCommand(options.trust, options.targetVersion, set, out, err);
+    if (commands.verify->parsed())
+        return VerifyCommand(options.trust, set, out, err);
     RolloutRules rules;
+    PreparedSet prepared;
     if (commands.update->parsed()) {
         if (const std::optional<int> status = CheckUpdate(options, set, units, rules, out, err))
+            return *status;
+        // The set's bytes are loaded (and, with a manifest, verified) once, for every unit.
+        if (const std::optional<int> status =
+                PrepareSet(options.trust, options.targetVersion, set, prepared, err))
             return *status;
     }
     ReportFile report(options.reportFile);
     if (const std::string why = report.Claim(); !why.empty())
         return UsageError(err, "--report '" + options.reportFile + "': " + why);
-    return RunCommand(commands.check->parsed(), options, std::move(rules), units, set, report, out,
-                      err);
+    return RunCommand(commands.check->parsed(), options, std::move(rules), units, set, prepared,
+                      report, out, err);
 }
 
 } // namespace cli

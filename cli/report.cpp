@@ -2,6 +2,7 @@
 
 #include "app/res/resource.h"
 #include "cli/report_text.h"
+#include "cli/set_evidence_json.h"
 #include "cli/unit_text.h"
 #include "version/program_version.h"
 
@@ -139,6 +140,7 @@ std::string Assembled(const UpdateSet& set, const ReportHead& head,
     json report = Head("update", set, head);
     report["target_version"] = Optional(head.targetVersion);
     report["finish_by"] = Optional(head.finishBy);
+    AddSetEvidence(report, head.evidence, head.who);
     report["summary"] = {{"complete", count[UnitResult::Complete]},
                          {"current", count[UnitResult::Current]},
                          {"failed", count[UnitResult::Failed]},

@@ -5,6 +5,7 @@
 // text goes in through ReportText (cli/report_text.h), so any byte a unit sent is kept.
 
 #include "cli/check_unit.h"
+#include "cli/set_evidence.h"
 #include "cli/unit_run.h"
 
 #include <memory>
@@ -26,6 +27,8 @@ struct ReportHead {
     std::string ended;         // empty while the run goes on (null in the report)
     std::string targetVersion; // update: --target-version; empty: none (null)
     std::string finishBy;      // update: the window's end, ISO 8601 with offset; empty: none
+    SetEvidence evidence{};    // update: what was sent and who released it
+    OperatorIdentity who{};    // update: who started the run
 };
 
 // One unit as the update report gives it.

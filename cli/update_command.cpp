@@ -23,8 +23,7 @@ using UnitRuns = std::vector<std::unique_ptr<UnitRun>>;
 
 // One run for each unit of the list.
 UnitRuns MakeUnitRuns(const CommandOptions& options, const UnitList& list, const UpdateSet& set,
-                      unsigned retryUnanswered) {
-    const auto store = std::make_shared<ComponentStore>(true);
+                      const std::shared_ptr<ComponentStore>& store, unsigned retryUnanswered) {
     const LogPolicy logs{options.logDir, options.keepLogs};
     // --target-version is a --skip-version too; a set with a CPU program is always read back.
     const VersionRule versions{options.targetVersion ? options.targetVersion : options.skipVersion,
@@ -37,9 +36,15 @@ UnitRuns MakeUnitRuns(const CommandOptions& options, const UnitList& list, const
     return units;
 }
 
-ReportHead FirstHead(const CommandOptions& options, const RolloutRules& rules) {
-    return {std::filesystem::current_path().string(), LocalTimeNow(), "",
-            options.targetVersion.value_or(""), rules.window ? rules.window->Time().iso : ""};
+ReportHead FirstHead(const CommandOptions& options, const RolloutRules& rules,
+                     const PreparedSet& prepared) {
+    return {std::filesystem::current_path().string(),
+            LocalTimeNow(),
+            "",
+            options.targetVersion.value_or(""),
+            rules.window ? rules.window->Time().iso : "",
+            prepared.evidence,
+            prepared.who};
 }
 
 // How a unit's run ended, as the roll-out weighs it.
@@ -185,16 +190,23 @@ class UpdateRun {
 } // namespace
 
 int Update(const CommandOptions& options, RolloutRules rules, const UnitList& list,
-           const UpdateSet& set, ReportFile& report, bool terminal, std::FILE* out,
-           std::FILE* err) {
-    const UnitRuns units = MakeUnitRuns(options, list, set, rules.retryUnanswered);
-    UpdateReportText text(set, FirstHead(options, rules), units);
+           const UpdateSet& set, const PreparedSet& prepared, ReportFile& report, bool terminal,
+           std::FILE* out, std::FILE* err) {
+    const UnitRuns units = MakeUnitRuns(options, list, set, prepared.store, rules.retryUnanswered);
+    UpdateReportText text(set, FirstHead(options, rules, prepared), units);
     if (const std::string error = FirstReportError(report, text.Text()); !error.empty())
         return UsageError(err, error);
     PrintPlan(out, set);
     if (const std::string line = PlanLine(rules); !line.empty())
         std::fprintf(out, "%s\n", line.c_str());
-    return UpdateRun(units, std::move(rules), text, report, terminal, out, err).Run(options.jobs);
+    const int status =
+        UpdateRun(units, std::move(rules), text, report, terminal, out, err).Run(options.jobs);
+    const bool completed = std::any_of(units.begin(), units.end(), [](const auto& unit) {
+        return unit->Result() == UnitResult::Complete;
+    });
+    if (!KeepRelease(options.trust, set.Model(), prepared, completed, err) && status == 0)
+        return 1;
+    return status;
 }
 
 } // namespace cli

@@ -5,6 +5,7 @@
 #include "cli/command_options.h"
 #include "cli/report_file.h"
 #include "cli/rollout.h"
+#include "cli/signed_set_commands.h"
 #include "cli/unit_list.h"
 #include "cli/update_set.h"
 
@@ -12,7 +13,9 @@
 
 namespace cli {
 
+// prepared: the set's files as every unit gets them, and what the report says of them.
 int Update(const CommandOptions& options, RolloutRules rules, const UnitList& list,
-           const UpdateSet& set, ReportFile& report, bool terminal, std::FILE* out, std::FILE* err);
+           const UpdateSet& set, const PreparedSet& prepared, ReportFile& report, bool terminal,
+           std::FILE* out, std::FILE* err);
 
 } // namespace cli

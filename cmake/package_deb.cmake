@@ -13,7 +13,7 @@ find_program(KQ_GZIP gzip REQUIRED)
 # A manual page per program: its --help (with each command's) and --version, and the sections of
 # the include file.
 set(kq_pages)
-set(kq_commands_of_kqvorlink-cli check update)
+set(kq_commands_of_kqvorlink-cli check update manifest verify)
 set(kq_commands_of_kqunit)
 if(KQ_HELP2MAN)
     foreach(program kqvorlink-cli kqunit)

@@ -77,10 +77,6 @@ const ScanRule& RuleOf(ComponentScan scan) {
     return kRules[static_cast<int>(scan)];
 }
 
-// Every pattern the scans search for: the folder is read once for all of them.
-const std::vector<std::string> kPatterns = {"*.cpu", "*.bin", "*.htm", "*.html", "*.jpg",   "*.gif",
-                                            "*.bmp", "*.sdt", "*.tbl", "*.cst",  "LOGO.bmp"};
-
 // The folder as read once: a search keeps its entries from the listing, and an entry has content
 // when the directory search saw a size.
 DiscoveryFolder ListedFolder(const FolderListing& listing) {
@@ -110,6 +106,13 @@ void ScanInto(CUpdaterDlg& dialog, ComponentScan scan, const FolderListing& fold
 }
 
 } // namespace
+
+const std::vector<std::string>& DiscoveryPatterns() {
+    static const std::vector<std::string> kPatterns = {"*.cpu", "*.bin", "*.htm",   "*.html",
+                                                       "*.jpg", "*.gif", "*.bmp",   "*.sdt",
+                                                       "*.tbl", "*.cst", "LOGO.bmp"};
+    return kPatterns;
+}
 
 std::vector<std::string> ScanFolder(ComponentScan scan, const DiscoveryFolder& folder) {
     const ScanRule& rule = RuleOf(scan);
@@ -151,7 +154,7 @@ int CpuFileVersion(const std::string& name) {
 }
 
 void CUpdaterDlg::FindUpdateFiles() {
-    const FolderListing folder(kPatterns);
+    const FolderListing folder(DiscoveryPatterns());
     ScanCpuFile(folder);
     ScanFpga5mFile(folder);
     ScanResizeFpgaFile(folder);

@@ -39,6 +39,9 @@ enum class ComponentScan {
     Fpga2m
 };
 
+// Every pattern the scans search for: the folder is read once for all of them.
+const std::vector<std::string>& DiscoveryPatterns();
+
 // The names a scan accepts in a folder (belonging to the component, with content). The CPU and
 // FPGA scans give at most one, the newest (ChooseNewest); the others give every accepted name,
 // search by search, each search's names in name order.

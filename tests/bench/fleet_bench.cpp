@@ -12,6 +12,10 @@
 //                           (a set of a hundredth without its CPU program), each without and
 //                           with --report: wall and CPU time, peak memory; every row in a
 //                           network namespace of its own (as root)
+//   fleet_bench --manifest-cost [--units N]   the price of a signed set: `verify` of a 64 MiB
+//                           set (wall and CPU time, sha256sum's beside it), and 256 units
+//                           (127.1.0.0/16) that complete, without and with --manifest; the
+//                           key and the signature are ssh-keygen's (as root)
 //
 // A run in which not every unit completed, or whose memory is over its budget, says so, shows
 // no ratio and makes the exit status 1.
@@ -243,19 +247,122 @@ bool MeasureReportCost(int count, bool complete) {
     return good;
 }
 
-int ReportCost(const std::vector<int>& counts) {
-    g_secondOctet = 1; // 127.1.0.0/16, where no test's unit runs
+// The rig of the cost rows: units on 127.1.0.0/16, where no test's unit runs, and a set of a
+// hundredth without its CPU program.
+void WriteCostSet() {
+    g_secondOctet = 1;
     g_firstUnit = 1;
     g_divisor = 100;
     g_cpuProgram = false;
     std::printf("update set: %.2f MiB without a CPU program; time scale %.2f; jobs 256\n",
                 double(WriteSet()) / 1048576.0, g_scale);
+}
+
+int ReportCost(const std::vector<int>& counts) {
+    WriteCostSet();
     std::printf("%5s %-9s %-6s %11s %11s %13s\n", "units", "units", "report", "wall", "CPU",
                 "peak memory");
     bool good = true;
     for (const int count : counts) {
         for (const bool complete : {false, true})
             good = MeasureReportCost(count, complete) && good;
+    }
+    return good ? 0 : 1;
+}
+
+// The current folder's set signed: a manifest of release 1 and ssh-keygen's signature of it by
+// a fresh Ed25519 key that the allowed signers file lists.
+bool SignCurrentSet() {
+    const char* argv[] = {"kqvorlink-cli", "manifest", "--release", "1", "--out", "set.manifest"};
+    std::FILE* quiet = std::fopen("/dev/null", "w");
+    const int status = cli::RunCli(6, const_cast<char**>(argv), quiet, stderr);
+    std::fclose(quiet);
+    return status == 0 &&
+           std::system("rm -f bench-key bench-key.pub set.manifest.sig && "
+                       "ssh-keygen -q -t ed25519 -N '' -C bench -f bench-key </dev/null && "
+                       "ssh-keygen -q -Y sign -f bench-key -n kqvorlink-set set.manifest "
+                       "2>/dev/null && (printf 'bench@example.com '; cut -d' ' -f1,2 "
+                       "bench-key.pub) > signers") == 0;
+}
+
+double CpuSecondsOfProcess() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// `verify` of a 64 MiB set, in this process, five times; and sha256sum of its files for scale.
+bool MeasureVerify() {
+    std::filesystem::create_directory("big");
+    std::filesystem::current_path("big");
+    const std::pair<const char*, size_t> files[] = {{"kq12.cpu", 16 << 20},
+                                                    {"FPGA5M.bin", 16 << 20},
+                                                    {"RFPGA.bin", 16 << 20},
+                                                    {"TFPGA2M.bin", 16 << 20}};
+    unsigned seed = 7;
+    for (const auto& [name, size] : files)
+        WriteFileOfSize(name, size, seed++);
+    bool good = SignCurrentSet();
+    const char* argv[] = {"kqvorlink-cli",     "verify",  "--manifest",  "set.manifest",
+                          "--allowed-signers", "signers", "--state-dir", "state"};
+    std::printf("verify of a 64 MiB set (4 files of 16 MiB):\n");
+    for (int i = 0; good && i < 5; ++i) {
+        const double cpu = CpuSecondsOfProcess();
+        const auto start = std::chrono::steady_clock::now();
+        std::FILE* quiet = std::fopen("/dev/null", "w");
+        good = cli::RunCli(8, const_cast<char**>(argv), quiet, stderr) == 0;
+        std::fclose(quiet);
+        std::printf("  verify %d: %6.3f s wall, %6.3f s CPU%s\n", i + 1,
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+                    CpuSecondsOfProcess() - cpu, good ? "" : "  FAILED");
+    }
+    const auto start = std::chrono::steady_clock::now();
+    good =
+        std::system("sha256sum kq12.cpu FPGA5M.bin RFPGA.bin TFPGA2M.bin >/dev/null") == 0 && good;
+    std::printf("  sha256sum of the same files: %6.3f s wall\n",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    std::filesystem::current_path("..");
+    std::filesystem::remove_all("big");
+    return good;
+}
+
+// `count` units that complete, without and with --manifest, each with units and a loopback of
+// their own; the set is verified once per run, however many units.
+int ManifestCost(int count) {
+    bool good = MeasureVerify();
+    WriteCostSet();
+    good = SignCurrentSet() && good;
+    std::printf("%5s %-9s %11s %11s %13s\n", "units", "manifest", "wall", "CPU", "peak memory");
+    for (int round = 0; round < 2; ++round) {
+        for (const bool manifest : {false, true}) {
+            int ready[2];
+            if (!FreshLoopback() || pipe(ready) != 0) {
+                std::printf("no network namespace of its own: run the benchmark as root\n");
+                return 1;
+            }
+            const pid_t units =
+                StartUnits(count, (std::filesystem::current_path() / "stores").string(), ready);
+            char ok = 0;
+            if (read(ready[0], &ok, 1) != 1)
+                return 1;
+            const Result r =
+                RunFleet(count, g_scale,
+                         manifest ? std::vector<std::string>{"--manifest", "set.manifest",
+                                                             "--allowed-signers", "signers",
+                                                             "--state-dir", "state"}
+                                  : std::vector<std::string>{});
+            std::printf("%5d %-9s %9.2f s %9.2f s %9.1f MiB  %s\n", count, manifest ? "yes" : "no",
+                        r.seconds, r.cpuSeconds, r.peakKiB / 1024.0,
+                        r.status == 0 ? "" : "FAILED: not every unit completed");
+            std::fflush(stdout);
+            good = good && r.status == 0;
+            kill(units, SIGTERM);
+            waitpid(units, nullptr, 0);
+            close(ready[0]);
+            close(ready[1]);
+            std::filesystem::remove_all("stores");
+        }
     }
     return good ? 0 : 1;
 }
@@ -271,6 +378,7 @@ int main(int argc, char** argv) {
     }
     bool realTime = true;
     bool reportCost = false;
+    bool manifestCost = false;
     std::vector<int> counts = {16, 64, 256};
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--small") == 0) {
@@ -288,8 +396,12 @@ int main(int argc, char** argv) {
             counts = {std::atoi(argv[++i])};
         else if (std::strcmp(argv[i], "--report-cost") == 0)
             reportCost = true;
+        else if (std::strcmp(argv[i], "--manifest-cost") == 0)
+            manifestCost = true;
     }
     TempFolder folder("fleet-bench");
+    if (manifestCost)
+        return ManifestCost(counts.size() == 1 ? counts[0] : 256);
     if (reportCost)
         return ReportCost(counts.size() == 1 ? counts : std::vector<int>{1024, 4096});
     const uint64_t setBytes = WriteSet();

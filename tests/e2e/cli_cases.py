@@ -1,6 +1,7 @@
 """kqvorlink-cli.exe under Wine against kqunit on 127.0.0.230-239: `check` of two units (one of
 another model) and a one-unit `update`, with the exit status, the printed outcome, the report and
-the files the unit stored, byte for byte; and on 127.0.21.240-241 the console closed mid-run."""
+the files the unit stored, byte for byte; on 127.0.21.240-241 the console closed mid-run; and
+the signed set's signature rows (tests/trust/signed_set_test.py), ssh-keygen deciding each."""
 
 import json
 import os
@@ -12,6 +13,9 @@ import time
 from session import Unit, log
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "trust"))
+import signed_set_test  # noqa: E402
+
 SAMPLE_SET = os.path.join(HERE, "..", "..", "sim", "make_sample_set.py")
 
 
@@ -122,11 +126,20 @@ def console_closed_case(env, exe, folder):
             unit.stop()
 
 
+def signed_set_case(env, exe, folder):
+    """The signature rows with the Windows program: its verdict is ssh-keygen's on each."""
+    def call(args):
+        return subprocess.run(["wine", exe] + args, cwd=folder, env=env.wine.env,
+                              stdin=subprocess.DEVNULL, capture_output=True, timeout=300)
+    return signed_set_test.run_rows(call, os.path.join(folder, "signing"))
+
+
 def run_cli_cases(env, exe):
     """Returns (passed, failed)."""
     passed = failed = 0
     for name, case in (("cli check", check_case), ("cli update", update_case),
-                       ("cli console closed", console_closed_case)):
+                       ("cli console closed", console_closed_case),
+                       ("cli signed set", signed_set_case)):
         folder = os.path.join(env.work, name.replace(" ", "-"))
         shutil.rmtree(folder, ignore_errors=True)
         os.makedirs(folder)

@@ -38,6 +38,9 @@ declare -A PARSER=(
     [unit_command_reader_fuzz]="sim::LineReader::Feed sim::LineReader::PopLine"
     [upload_record_fuzz]="sim::FindSelector sim::CheckUpload"
     [report_writer_fuzz]="cli::ReportText cli::UpdateReport cli::CheckReport"
+    [sshsig_fuzz]="trust::ReadSshSignature trust::DecodeBase64 trust::JudgeSignature"
+    [allowed_signers_fuzz]="trust::ReadAllowedSigners trust::MatchPatternList"
+    [manifest_fuzz]="trust::ReadManifest trust::ReadReleaseState"
 )
 # The longest input worth trying: a parameter file somewhat past its 100-byte buffer, a command
 # line past the reader's 4096-byte cut, ... (the reply target repeats a short input to fill a
@@ -49,6 +52,9 @@ declare -A MAX_LEN=(
     [unit_command_reader_fuzz]=12000
     [upload_record_fuzz]=4096
     [report_writer_fuzz]=4096
+    [sshsig_fuzz]=2048
+    [allowed_signers_fuzz]=4096
+    [manifest_fuzz]=4096
 )
 [ ${#TARGETS[@]} -gt 0 ] || TARGETS=($(printf '%s\n' "${!PARSER[@]}" | sort))
 
