@@ -10,7 +10,7 @@ int RunFacts::Writes(int step) const {
 
 unsigned RunFacts::ComponentsAcknowledged() const {
     return unsigned(std::count_if(steps.begin(), steps.end(), [](const StepFacts& facts) {
-        return facts.uploadsAcknowledged > 0;
+        return facts.received && facts.uploadsAcknowledged > 0;
     }));
 }
 
@@ -30,6 +30,12 @@ void RunRecord::VersionTold(const std::string& text) {
 void RunRecord::UploadAcknowledged(int step) {
     std::lock_guard lock(m_mutex);
     ++Open(step).uploadsAcknowledged;
+    ++m_facts.notes;
+}
+
+void RunRecord::Received(int step) {
+    std::lock_guard lock(m_mutex);
+    Open(step).received = true;
     ++m_facts.notes;
 }
 

@@ -13,6 +13,7 @@
 struct StepFacts {
     int step = 0;                     // the step code (UpdateStep)
     unsigned uploadsAcknowledged = 0; // its files' uploads that the unit acknowledged
+    bool received = false;            // the unit acknowledged the upload of every file of it
     bool written = false; // the unit took the write: a file component's "u_soft" was answered
                           // without refusal; the CPU program's unit came back after its restart
 };
@@ -24,7 +25,8 @@ struct RunFacts {
 
     // How often the unit took the write of a step (the CPU program's passes).
     int Writes(int step) const;
-    // The steps of which the unit acknowledged at least one upload.
+    // The steps of which the unit acknowledged every upload, written or not (a component whose
+    // second file it refused is not among them).
     unsigned ComponentsAcknowledged() const;
 };
 
@@ -33,6 +35,7 @@ class RunRecord {
     void Clear();
     void VersionTold(const std::string& text); // the first one of the run stays
     void UploadAcknowledged(int step);
+    void Received(int step); // every file of the step was acknowledged
     void Written(int step);
     bool VersionKnown() const;
     RunFacts Facts() const;

@@ -33,13 +33,13 @@ class CheckRun {
                                           size_t first) { ShowInterrupt(running, first); },
                  .ended = [this] { WriteLastReport(); }});
         const bool allGood = PrintResults();
-        if (!m_reportWritten) {
+        // The interrupt is what the caller asked for: it decides the status, a report that
+        // could not be written is said all the same.
+        if (!m_reportWritten)
             SayReportFailed(m_err, m_report, m_report.Error());
-            return 1;
-        }
         if (m_interrupted)
             return kInterruptedStatus;
-        return allGood ? 0 : 1;
+        return allGood && m_reportWritten ? 0 : 1;
     }
 
   private:

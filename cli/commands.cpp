@@ -86,7 +86,8 @@ int RunCli(int argc, char** argv, std::FILE* out, std::FILE* err) {
     RolloutRules rules;
     PreparedSet prepared;
     if (commands.update->parsed()) {
-        if (const std::optional<int> status = CheckUpdate(options, set, units, rules, out, err))
+        if (const std::optional<int> status =
+                CheckAndCompleteUpdate(options, set, units, rules, out, err))
             return *status;
         // The set's bytes are loaded (and, with a manifest, verified) once, for every unit.
         if (const std::optional<int> status =
@@ -94,8 +95,13 @@ int RunCli(int argc, char** argv, std::FILE* out, std::FILE* err) {
             return *status;
     }
     ReportFile report(options.reportFile);
-    if (const std::string why = report.Claim(); !why.empty())
-        return UsageError(err, "--report '" + options.reportFile + "': " + why);
+    if (const ReportFile::Refusal refused = report.Claim(); !refused.why.empty()) {
+        const std::string text = "--report '" + options.reportFile + "': " + refused.why;
+        if (!refused.runFailure)
+            return UsageError(err, text);
+        std::fprintf(err, "kqvorlink-cli: %s\n", text.c_str());
+        return 1;
+    }
     return RunCommand(commands.check->parsed(), options, std::move(rules), units, set, prepared,
                       report, out, err);
 }

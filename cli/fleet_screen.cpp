@@ -8,9 +8,11 @@
 namespace cli {
 namespace {
 
+// The header counts both kinds of waiting unit as waiting.
 size_t Count(const FleetCounts& counts, UnitResult result) {
     const auto found = counts.find(result);
-    return found == counts.end() ? 0 : found->second;
+    const size_t count = found == counts.end() ? 0 : found->second;
+    return result == UnitResult::Waiting ? count + Count(counts, UnitResult::AwaitingRetry) : count;
 }
 
 std::string Duration(uint64_t ms) {

@@ -94,7 +94,7 @@ void FleetView::Redraw(const std::vector<std::unique_ptr<UnitRun>>& units) {
         results[i] = result;
         ++counts[result];
     }
-    const size_t waiting = counts[UnitResult::Waiting];
+    const size_t waiting = counts[UnitResult::Waiting] + counts[UnitResult::AwaitingRetry];
     std::vector<std::string> lines = {
         HeaderLine(counts, now - m_startMs, TimeLeftMs(completeMs, runningForMs, waiting))};
     // The roll-out's line under the header, when there is room for a unit below it.
@@ -141,10 +141,16 @@ void FleetView::SetNote(const std::string& note) {
     }
 }
 
-void FleetView::Interrupted(size_t running, size_t notStarted) {
+void FleetView::Interrupted(size_t running, size_t notStarted, size_t notTriedAgain) {
     char text[256];
     std::snprintf(text, sizeof text, kInterruptNotice, running, notStarted);
-    Notice(text);
+    std::string notice = text;
+    if (notTriedAgain > 0) {
+        std::snprintf(text, sizeof text, " %zu unit(s) awaiting a further attempt will not get it.",
+                      notTriedAgain);
+        notice += text;
+    }
+    Notice(notice);
 }
 
 void FleetView::Notice(const std::string& text) {

@@ -28,7 +28,8 @@ class FleetView {
     // header (when at least three rows are left), otherwise a line whenever it changes.
     void SetNote(const std::string& note);
     // Says at once what an interrupt does.
-    void Interrupted(size_t running, size_t notStarted);
+    // Units awaiting a further attempt (notTriedAgain) stay failed: they are not "not started".
+    void Interrupted(size_t running, size_t notStarted, size_t notTriedAgain);
     // A line about the whole run; on a terminal it takes the view's place and the view goes on
     // below it.
     void Notice(const std::string& text);

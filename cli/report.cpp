@@ -83,7 +83,7 @@ json UpdateUnit(const UpdateSet& set, const ReportedUnit& unit) {
         {"end", Optional(outcome.end)},
         {"log", logged ? Text(unit.logPath) : json(nullptr)},
         {"log_kept", logged && unit.state.logKept},
-        {"attempts", outcome.attempts},
+        {"attempts", outcome.runs.size()},
         {"wave", OrNull(outcome.wave)},
         {"runs", Runs(outcome.runs)},
         {"answered", OrNull(outcome.answered)},

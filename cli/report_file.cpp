@@ -53,19 +53,21 @@ std::string LockName(const std::filesystem::path& path) {
 
 ReportFile::ReportFile(std::string path) : m_path(std::move(path)) {}
 
-std::string ReportFile::Claim() {
+ReportFile::Refusal ReportFile::Claim() {
     if (!Wanted())
-        return "";
+        return {};
     m_path = LinkTarget(m_path).string();
     switch (m_lock.Acquire(LockName(m_path).c_str())) {
     case platform::SingleInstanceLock::Result::Acquired:
-        return "";
+        return {};
     case platform::SingleInstanceLock::Result::AlreadyExists:
-        return "another run is writing this report";
+        return {"another run is writing this report"};
     case platform::SingleInstanceLock::Result::Failed:
         break;
     }
-    return "the report's lock cannot be taken";
+    const std::string& failure = m_lock.FailureText();
+    return {"the report's lock cannot be taken: " + (failure.empty() ? "no reason given" : failure),
+            true};
 }
 
 bool ReportFile::Write(const std::string& text) {

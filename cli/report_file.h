@@ -20,8 +20,12 @@ class ReportFile {
     // Makes the report this run's own before anything is written: a path that is a symbolic
     // link names its target from then on (the link stays and shows the new report), and a lock
     // named after that target is held until the ReportFile ends, so that a second run writing
-    // the same report is refused at its start. Empty when it is ours, else why not.
-    std::string Claim();
+    // the same report is refused at its start. Empty `why` when it is ours.
+    struct Refusal {
+        std::string why;
+        bool runFailure = false; // the lock could not be taken at all (not a usage error)
+    };
+    Refusal Claim();
 
     // Replaces the report with the text in one step (threads may call it at once). false, with
     // Error() saying why, when it could not; the previous report then stays as it was.

@@ -28,7 +28,7 @@ std::optional<size_t> Rollout::Candidate(uint64_t nowMs) const {
             return i;
     }
     if (!m_rules.waves.empty() && m_nextNew < m_units.size() &&
-        m_tested + m_running + m_pending.size() < m_rules.waves[m_wave])
+        m_sent.size() + m_running + m_pending.size() < m_rules.waves[m_wave])
         return m_nextNew;
     return std::nullopt;
 }
@@ -86,10 +86,10 @@ Rollout::Pick Rollout::Next(RolloutNow now) {
         // The wave has ended: it tested as many units as its size, or no unit is left.
         if (m_nextNew >= m_units.size() || m_wave + 1 >= m_rules.waves.size())
             return {Pick::Kind::Done};
-        if (BudgetSpent(m_tested, m_failed, m_rules.maxFailPercent)) {
-            const std::string why = WaveStoppedText(m_wave + 1, m_rules.waves.size(), m_tested,
-                                                    m_failed, m_rules.maxFailPercent);
-            StopLocked(why, why + ".", why);
+        if (BudgetSpent(m_sent.size(), m_sentFailed.size(), m_rules.maxFailPercent)) {
+            const std::string why = WaveStoppedText(m_wave + 1, m_rules.waves.size(), m_sent.size(),
+                                                    m_sentFailed.size(), m_rules.maxFailPercent);
+            StopLocked(WaveStoppedLocked(), why + ".", why);
             continue;
         }
         ++m_wave;
@@ -102,7 +102,7 @@ void Rollout::Ended(size_t index, RunEnd end, uint64_t realMs, RolloutNow now) {
         return; // told twice (what followed the first end threw): that end stands
     Unit& unit = m_units[index];
     --m_running;
-    if (end == RunEnd::Unanswered && unit.attempts <= m_rules.retryUnanswered) {
+    if (end == RunEnd::Unanswered && MayTryAgainLocked(index)) {
         if (!m_stopped) {
             const uint64_t delay = platform::ScaledMs(
                 uint32_t(RetryDelayMs(m_rules.retryDelaySeconds, unit.attempts)));
@@ -117,9 +117,13 @@ void Rollout::Ended(size_t index, RunEnd end, uint64_t realMs, RolloutNow now) {
             m_events.givenUp(index, m_givenUpReason);
     }
     unit.state = State::Ended;
-    unit.failed = end == RunEnd::Failed || end == RunEnd::Unanswered;
-    m_tested += end == RunEnd::Current ? 0 : 1;
+    unit.failed = end != RunEnd::Complete && end != RunEnd::Current;
     m_failed += unit.failed ? 1 : 0;
+    if (end == RunEnd::Complete || end == RunEnd::Failed) {
+        m_sent.push_back(index);
+        if (unit.failed)
+            m_sentFailed.push_back(index);
+    }
     if (end == RunEnd::Complete && m_window)
         m_window->UnitCompleted(realMs);
     if (!m_stopped && m_rules.stopAfterFailures > 0 && m_failed >= m_rules.stopAfterFailures) {
@@ -150,8 +154,7 @@ void Rollout::StopLocked(const std::string& notice, const std::string& notStarte
             if (m_events.notStarted)
                 m_events.notStarted(i, notStartedText);
         } else if (unit.state == State::RetryPending) {
-            ++m_tested;
-            ++m_failed;
+            ++m_failed; // never sent the set: the budget does not count it
             unit.failed = true;
             if (m_events.givenUp)
                 m_events.givenUp(i, givenUpReason);
@@ -185,6 +188,36 @@ size_t Rollout::StoppedUnits() const {
 unsigned Rollout::Attempts(size_t unit) const {
     std::lock_guard lock(m_mutex);
     return m_units[unit].attempts;
+}
+
+bool Rollout::MayTryAgain(size_t unit) const {
+    std::lock_guard lock(m_mutex);
+    return MayTryAgainLocked(unit);
+}
+
+bool Rollout::MayTryAgainLocked(size_t unit) const {
+    return unit < m_units.size() && m_units[unit].attempts > 0 &&
+           m_units[unit].attempts <= m_rules.retryUnanswered;
+}
+
+std::string Rollout::NameOf(size_t unit) const {
+    return m_events.name ? m_events.name(unit) : "unit " + std::to_string(unit + 1);
+}
+
+// The budget's notice, naming the units sent the set and those of them that failed.
+std::string Rollout::WaveStoppedLocked() const {
+    const auto names = [this](const std::vector<size_t>& units) {
+        constexpr size_t kMostNamed = 10;
+        std::string text;
+        for (size_t i = 0; i < std::min(units.size(), kMostNamed); ++i)
+            text += (i ? ", " : "") + NameOf(units[i]);
+        if (units.size() > kMostNamed)
+            text += " and " + std::to_string(units.size() - kMostNamed) + " more";
+        return text;
+    };
+    return WaveStoppedText(m_wave + 1, m_rules.waves.size(), m_sent.size(), m_sentFailed.size(),
+                           m_rules.maxFailPercent) +
+           " (sent the set: " + names(m_sent) + "; failed: " + names(m_sentFailed) + ")";
 }
 
 } // namespace cli

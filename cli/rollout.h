@@ -7,6 +7,10 @@
 // the greeting) was sent nothing, so it is tried again after a pause, at most retryUnanswered more
 // times; a unit that answered and then failed is never tried again. Such a unit counts as ended
 // (and failed) only when it has no attempt left, so a wave waits for its further attempts.
+//
+// A wave and its failure budget count the units that were sent the set. A unit that was not (it
+// was current, did not answer in any attempt, was busy with another run, or is of another model)
+// gives its place in the wave to the next unit, as a current one does.
 
 #include "cli/finish_window.h"
 #include "cli/worker_pool.h"
@@ -34,7 +38,10 @@ struct RolloutRules {
 // attempt after the first retry, at most 300 s; in milliseconds of protocol time.
 uint64_t RetryDelayMs(unsigned delaySeconds, unsigned retry);
 
-enum class RunEnd { Complete, Current, Failed, Unanswered };
+// How a unit's run ended. NotSent: it failed before it was sent anything of the set (busy, of
+// another model, not identified); Unanswered: it said nothing at all (tried again while it may
+// be).
+enum class RunEnd { Complete, Current, Failed, Unanswered, NotSent };
 
 struct RolloutNow {
     uint64_t monotonicMs; // platform::NowMs()
@@ -45,13 +52,15 @@ struct RolloutNow {
 struct RolloutEvents {
     std::function<void(size_t unit, const std::string& why)> notStarted;
     // A unit that did not answer and will be tried again after delayMs (real time).
-    // The unit's run, told RetryUnanswered(retryUnanswered), has left it waiting for this or
-    // for givenUp.
+    // The unit's run, told MayTryAgain before it began, has left it waiting for this or for
+    // givenUp.
     std::function<void(size_t unit, uint64_t delayMs)> retryLater;
     // A unit waiting for a further attempt that will get none: it stays failed, and why.
     std::function<void(size_t unit, const std::string& why)> givenUp;
     // With wavesGiven, a unit about to run for the first time and its wave (1-based).
     std::function<void(size_t unit, size_t wave)> startsInWave;
+    // How a notice names a unit (its address); "unit N" (1-based) without it.
+    std::function<std::string(size_t unit)> name;
 };
 
 class Rollout {
@@ -74,6 +83,9 @@ class Rollout {
     std::string StopNotice() const;
     size_t StoppedUnits() const;
     unsigned Attempts(size_t unit) const;
+    // Whether a run of the unit that ends unanswered now would be followed by a further attempt
+    // (the one place that weighs the attempts against retryUnanswered).
+    bool MayTryAgain(size_t unit) const;
 
   private:
     enum class State { Waiting, Running, RetryPending, Ended };
@@ -86,6 +98,9 @@ class Rollout {
     void StopLocked(const std::string& notice, const std::string& notStartedText,
                     const std::string& givenUpReason);
     std::optional<size_t> Candidate(uint64_t nowMs) const;
+    bool MayTryAgainLocked(size_t unit) const;
+    std::string WaveStoppedLocked() const;
+    std::string NameOf(size_t unit) const;
 
     mutable std::mutex m_mutex;
     const RolloutRules m_rules;
@@ -96,7 +111,9 @@ class Rollout {
     size_t m_wave = 0;
     size_t m_nextNew = 0;
     size_t m_running = 0;
-    size_t m_tested = 0, m_failed = 0; // units that ended after being sent the set; failed
+    std::vector<size_t> m_sent;       // units that ended after being sent the set, in order
+    std::vector<size_t> m_sentFailed; // those of them that failed
+    size_t m_failed = 0;              // every failed unit, sent the set or not
     bool m_stopped = false;
     std::string m_stopNotice;
     std::string m_givenUpReason;

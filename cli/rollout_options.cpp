@@ -40,7 +40,8 @@ void AddRolloutOptions(CLI::App& update, RolloutOptions& options) {
     ranged("--max-fail-percent", options.maxFailPercent,
            "start no further wave once more than P % of the units sent the set so far failed", 0,
            100)
-        ->needs(waves);
+        ->needs(waves)
+        ->each([&options](const std::string&) { options.budgetGiven = true; });
     update
         .add_option("--finish-by", options.finishBy,
                     "start a unit only if it is expected to end before TIME: HH:MM (local, "
@@ -58,6 +59,8 @@ void AddRolloutOptions(CLI::App& update, RolloutOptions& options) {
 std::string MakeRolloutRules(const RolloutOptions& options, size_t units,
                              unsigned stopAfterFailures, const UpdateSet& set,
                              RolloutRules& rules) {
+    if (options.budgetGiven && options.waves.empty())
+        return "--max-fail-percent needs a list of waves: --waves is empty";
     WavePlan waves = PlanWaves(options.waves, units);
     if (!waves.error.empty())
         return "--waves " + waves.error;

@@ -18,6 +18,7 @@ class UpdateSet;
 struct RolloutOptions {
     std::string waves;
     unsigned maxFailPercent = 0;
+    bool budgetGiven = false; // --max-fail-percent was given
     std::string finishBy;
     unsigned retryUnanswered = 0;
     unsigned retryDelaySeconds = 30;

@@ -17,9 +17,10 @@ namespace cli {
 namespace {
 
 constexpr std::pair<UnitResult, const char*> kResultNames[] = {
-    {UnitResult::Waiting, "waiting"},   {UnitResult::Running, "running"},
-    {UnitResult::Complete, "complete"}, {UnitResult::Current, "current"},
-    {UnitResult::Failed, "failed"},     {UnitResult::NotStarted, "not started"},
+    {UnitResult::Waiting, "waiting"},       {UnitResult::Running, "running"},
+    {UnitResult::Complete, "complete"},     {UnitResult::Current, "current"},
+    {UnitResult::Failed, "failed"},         {UnitResult::NotStarted, "not started"},
+    {UnitResult::AwaitingRetry, "waiting"},
 };
 
 } // namespace
@@ -42,6 +43,10 @@ std::optional<UnitResult> ResultFromName(std::string_view name) {
 
 bool Done(UnitResult result) {
     return result == UnitResult::Complete || result == UnitResult::Current;
+}
+
+bool Waits(UnitResult result) {
+    return result == UnitResult::Waiting || result == UnitResult::AwaitingRetry;
 }
 
 UnitRun::UnitRun(std::string address, const UpdateSet& set, std::shared_ptr<ComponentStore> store,
@@ -96,7 +101,7 @@ bool UnitRun::VersionAfterPasses() {
 
 void UnitRun::MarkRunning() {
     std::lock_guard lock(m_mutex);
-    if (m_result != UnitResult::Waiting)
+    if (!Waits(m_result))
         return;
     const std::string now = LocalTimeNow();
     if (m_outcome.start.empty())
@@ -107,7 +112,6 @@ void UnitRun::MarkRunning() {
     m_outcome.end.clear();
     m_outcome.message.clear();
     m_outcome.messageKind.clear();
-    ++m_outcome.attempts;
     m_unanswered = false;
     m_result = UnitResult::Running;
 }
@@ -140,7 +144,7 @@ void UnitRun::Ended(UnitResult result) {
     m_result = result;
 }
 
-void UnitRun::Run() {
+void UnitRun::Run(bool mayTryAgain) {
     MarkRunning();
     if (AlreadyCurrent()) {
         Ended(UnitResult::Current);
@@ -185,19 +189,22 @@ void UnitRun::Run() {
         m_window = nullptr;
     }
     // A unit that may be tried again waits for it without ever being seen as failed.
-    if (m_unanswered && m_outcome.attempts <= m_retryUnanswered) {
+    if (m_unanswered && mayTryAgain) {
+        const bool logKept = LogExists();
         std::lock_guard lock(m_mutex);
+        m_logKept = logKept;
         m_lastFailure = m_outcome.message;
         CloseAttempt(m_lastFailure);
-        m_outcome.message += " Attempt " + std::to_string(m_outcome.attempts) + " unanswered.";
+        m_outcome.message += " Attempt " + std::to_string(m_outcome.runs.size()) + " unanswered.";
         m_outcome.seconds = double(platform::NowMs() - m_beganMs) / 1000.0;
-        m_result = UnitResult::Waiting;
+        m_result = UnitResult::AwaitingRetry;
         return;
     }
-    if (m_unanswered && m_outcome.attempts > 1) {
+    if (m_unanswered && m_outcome.runs.size() > 1) {
         std::lock_guard lock(m_mutex);
         CloseAttempt(m_outcome.message);
-        m_outcome.message += " No answer in " + std::to_string(m_outcome.attempts) + " attempts.";
+        m_outcome.message +=
+            " No answer in " + std::to_string(m_outcome.runs.size()) + " attempts.";
     }
     const bool passed = result == kRunOk && (!m_versions.readAfter || VersionAfterPasses());
     Ended(passed ? UnitResult::Complete : UnitResult::Failed);
@@ -228,7 +235,7 @@ void UnitRun::MarkNotStarted(const std::string& why) {
 
 void UnitRun::AwaitRetry(uint64_t delayMs) {
     std::lock_guard lock(m_mutex);
-    m_outcome.message = m_lastFailure + " Attempt " + std::to_string(m_outcome.attempts) +
+    m_outcome.message = m_lastFailure + " Attempt " + std::to_string(m_outcome.runs.size()) +
                         " unanswered; trying again in " + std::to_string((delayMs + 999) / 1000) +
                         " s.";
 }
@@ -238,8 +245,14 @@ void UnitRun::GiveUp(const std::string& why) {
     std::lock_guard lock(m_mutex);
     m_logKept = logKept;
     m_outcome.message = m_lastFailure + " Not tried again: " + why + ".";
-    m_outcome.end = LocalTimeNow();
+    // It ended with its last attempt: nothing went to it after.
+    m_outcome.end = m_outcome.runs.empty() ? LocalTimeNow() : m_outcome.runs.back().end;
     m_result = UnitResult::Failed;
+}
+
+bool UnitRun::SentTheSet() const {
+    std::lock_guard lock(m_mutex);
+    return m_finalFacts.version.has_value();
 }
 
 UnitOutcome UnitRun::Outcome() const {

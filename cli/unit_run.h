@@ -19,16 +19,21 @@ class ComponentStore;
 
 namespace cli {
 
-// Current: the unit already had the version asked for and was left as it was.
-enum class UnitResult { Waiting, Running, Complete, Current, Failed, NotStarted };
+// Waiting: never started yet; AwaitingRetry: its last attempt went unanswered and a further one
+// is to come. Current: the unit already had the version asked for and was left as it was.
+enum class UnitResult { Waiting, Running, Complete, Current, Failed, NotStarted, AwaitingRetry };
 // The result's word in the report, and back: nullopt for a word that the update report's schema
-// (docs/schema/update-report.schema.json, units[].result) does not list.
+// (docs/schema/update-report.schema.json, units[].result) does not list. Both kinds of waiting
+// unit are "waiting" there (the one awaiting a further attempt has attempts), and the word is
+// read back as Waiting.
 const char* ResultName(UnitResult result);
 std::optional<UnitResult> ResultFromName(std::string_view name);
 // Whether a unit needs nothing more: it completed, or was current already. The one rule behind
 // the exit status, the units --retry-from runs again and the view (the schema's "complete" and
 // "current"; every other word means the unit is to be run again).
 bool Done(UnitResult result);
+// Whether the unit waits, for its first start or for a further attempt.
+bool Waits(UnitResult result);
 
 // One run that went to the unit.
 struct AttemptRun {
@@ -42,10 +47,9 @@ struct UnitOutcome {
     std::string messageKind;                 // "information", "warning", "stop" or empty
     std::string start, end;                  // local times, ISO 8601 (of the first attempt's start)
     double seconds = 0;                      // of the last attempt
-    unsigned attempts = 0;                   // runs that went to the unit
     std::optional<std::string> versionAfter; // read after the update (the comparable form)
     std::optional<size_t> wave;              // 1-based, the wave it first started in (--waves)
-    std::vector<AttemptRun> runs;            // each attempt, in order
+    std::vector<AttemptRun> runs;            // each attempt, in order: runs.size() attempts
     // Whether the unit answered anything in its last attempt (a running one: so far); nullopt
     // before any attempt, or while one goes on without an answer yet.
     std::optional<bool> answered;
@@ -73,8 +77,10 @@ class UnitRun {
 
     const std::string& Address() const { return m_address; }
     const std::string& LogPath() const { return m_logPath; }
-    // Runs the whole update on the calling thread.
-    void Run();
+    // Runs the whole update on the calling thread. With mayTryAgain, a run that ends unanswered
+    // leaves the unit awaiting its further attempt (never failed in between), for AwaitRetry or
+    // GiveUp.
+    void Run(bool mayTryAgain = false);
     // Marks the unit as running from now on (Run does it too).
     void MarkRunning();
     // The wave the unit starts in (1-based); told once, before it first runs.
@@ -86,9 +92,9 @@ class UnitRun {
     // Whether the last run failed without a word from the unit: its FTP connection was refused
     // or timed out before the greeting, so it was sent nothing.
     bool Unanswered() const { return m_unanswered; }
-    // Up to `times` further attempts: a run that ends unanswered then leaves the unit waiting
-    // (never failed in between), for AwaitRetry or GiveUp.
-    void RetryUnanswered(unsigned times) { m_retryUnanswered = times; }
+    // Whether the last run got as far as sending the set: the unit answered and was identified
+    // as the set's model (a busy unit, one of another model or one that said nothing was not).
+    bool SentTheSet() const;
     // The further attempt comes in delayMs (real time): said in its message.
     void AwaitRetry(uint64_t delayMs);
     // A unit waiting for a further attempt that it will not get: failed, with its last message.
@@ -130,7 +136,6 @@ class UnitRun {
     uint64_t m_beganMs = 0;
     bool m_logKept = false;    // looked at once, when the run has ended
     std::string m_lastFailure; // the message of the last unanswered attempt
-    unsigned m_retryUnanswered = 0;
 };
 
 } // namespace cli

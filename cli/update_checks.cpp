@@ -13,9 +13,9 @@
 namespace cli {
 namespace {
 
-// Version texts are taken in the form they are compared in; a target names a version, and a
-// second version to skip would leave units that never reach the target.
-std::string VersionOptionsError(CommandOptions& options) {
+// Puts the version texts into the form they are compared in; then the error, if any: a target
+// names a version, and a second version to skip would leave units that never reach the target.
+std::string NormaliseVersionOptions(CommandOptions& options) {
     for (std::optional<std::string>* text : {&options.skipVersion, &options.targetVersion}) {
         if (*text)
             **text = VersionAsShown(**text);
@@ -48,9 +48,11 @@ std::string AddRetryUnits(const std::string& reportPath, const std::string& mode
     return "";
 }
 
-// The versions, the set and the units of --retry-from.
-std::string SetAndUnitsError(CommandOptions& options, const UpdateSet& set, UnitList& units) {
-    if (std::string error = VersionOptionsError(options); !error.empty())
+// Checks the versions (normalising them), the set and --retry-from's report (putting its units
+// first).
+std::string CompleteVersionsAndUnits(CommandOptions& options, const UpdateSet& set,
+                                     UnitList& units) {
+    if (std::string error = NormaliseVersionOptions(options); !error.empty())
         return error;
     if (set.Plan().empty())
         return "no component files in " + options.setDir;
@@ -59,9 +61,10 @@ std::string SetAndUnitsError(CommandOptions& options, const UpdateSet& set, Unit
     return "";
 }
 
-// Where the run writes and in what order it starts the units.
-std::string RunError(CommandOptions& options, const UpdateSet& set, const UnitList& units,
-                     RolloutRules& rules) {
+// Where the run writes (the log folder's default filled in) and in what order it starts the
+// units (the rules made).
+std::string CompleteLogDirAndRules(CommandOptions& options, const UpdateSet& set,
+                                   const UnitList& units, RolloutRules& rules) {
     if (options.logDir.empty())
         options.logDir = std::filesystem::current_path().string();
     if (const std::string why = FolderNotWritable(options.logDir); !why.empty())
@@ -72,9 +75,10 @@ std::string RunError(CommandOptions& options, const UpdateSet& set, const UnitLi
 
 } // namespace
 
-std::optional<int> CheckUpdate(CommandOptions& options, const UpdateSet& set, UnitList& units,
-                               RolloutRules& rules, std::FILE* out, std::FILE* err) {
-    if (const std::string error = SetAndUnitsError(options, set, units); !error.empty())
+std::optional<int> CheckAndCompleteUpdate(CommandOptions& options, const UpdateSet& set,
+                                          UnitList& units, RolloutRules& rules, std::FILE* out,
+                                          std::FILE* err) {
+    if (const std::string error = CompleteVersionsAndUnits(options, set, units); !error.empty())
         return UsageError(err, error);
     // Nothing is contacted and nothing written, so the report stays the record of its run.
     if (!options.retryFrom.empty() && units.addresses.empty()) {
@@ -82,7 +86,8 @@ std::optional<int> CheckUpdate(CommandOptions& options, const UpdateSet& set, Un
                      options.retryFrom.c_str());
         return 0;
     }
-    if (const std::string error = RunError(options, set, units, rules); !error.empty())
+    if (const std::string error = CompleteLogDirAndRules(options, set, units, rules);
+        !error.empty())
         return UsageError(err, error);
     return std::nullopt;
 }

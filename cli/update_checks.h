@@ -16,7 +16,8 @@ class UpdateSet;
 // Completes the options (the log folder's default: the set's, the current folder), puts the units
 // of --retry-from first in units and makes the roll-out's rules. The status to end with when the
 // update does not run (a usage error, said on err; nothing to retry, said on out).
-std::optional<int> CheckUpdate(CommandOptions& options, const UpdateSet& set, UnitList& units,
-                               RolloutRules& rules, std::FILE* out, std::FILE* err);
+std::optional<int> CheckAndCompleteUpdate(CommandOptions& options, const UpdateSet& set,
+                                          UnitList& units, RolloutRules& rules, std::FILE* out,
+                                          std::FILE* err);
 
 } // namespace cli

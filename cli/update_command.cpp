@@ -23,16 +23,14 @@ using UnitRuns = std::vector<std::unique_ptr<UnitRun>>;
 
 // One run for each unit of the list.
 UnitRuns MakeUnitRuns(const CommandOptions& options, const UnitList& list, const UpdateSet& set,
-                      const std::shared_ptr<ComponentStore>& store, unsigned retryUnanswered) {
+                      const std::shared_ptr<ComponentStore>& store) {
     const LogPolicy logs{options.logDir, options.keepLogs};
     // --target-version is a --skip-version too; a set with a CPU program is always read back.
     const VersionRule versions{options.targetVersion ? options.targetVersion : options.skipVersion,
                                options.targetVersion, options.targetVersion || set.HasCpuProgram()};
     UnitRuns units;
-    for (const std::string& address : list.addresses) {
+    for (const std::string& address : list.addresses)
         units.push_back(std::make_unique<UnitRun>(address, set, store, logs, versions));
-        units.back()->RetryUnanswered(retryUnanswered);
-    }
     return units;
 }
 
@@ -47,7 +45,8 @@ ReportHead FirstHead(const CommandOptions& options, const RolloutRules& rules,
             prepared.who};
 }
 
-// How a unit's run ended, as the roll-out weighs it.
+// How a unit's run ended, as the roll-out weighs it: a unit that failed before it was sent the
+// set (busy, of another model, never identified) is no test of the set.
 RunEnd EndOf(const UnitRun& unit) {
     switch (unit.Result()) {
     case UnitResult::Complete:
@@ -55,7 +54,9 @@ RunEnd EndOf(const UnitRun& unit) {
     case UnitResult::Current:
         return RunEnd::Current;
     default:
-        return unit.Unanswered() ? RunEnd::Unanswered : RunEnd::Failed;
+        if (unit.Unanswered())
+            return RunEnd::Unanswered;
+        return unit.SentTheSet() ? RunEnd::Failed : RunEnd::NotSent;
     }
 }
 
@@ -105,7 +106,8 @@ class UpdateRun {
                                  const std::string& why) { m_units[i]->MarkNotStarted(why); },
             .retryLater = [this](size_t i, uint64_t delayMs) { m_units[i]->AwaitRetry(delayMs); },
             .givenUp = [this](size_t i, const std::string& why) { m_units[i]->GiveUp(why); },
-            .startsInWave = [this](size_t i, size_t wave) { m_units[i]->InWave(wave); }};
+            .startsInWave = [this](size_t i, size_t wave) { m_units[i]->InWave(wave); },
+            .name = [this](size_t i) { return m_units[i]->Address(); }};
     }
 
     void ReportChanged() {
@@ -118,7 +120,7 @@ class UpdateRun {
         m_units[i]->MarkRunning();
         ReportChanged();
         const uint64_t began = platform::NowMs();
-        m_units[i]->Run();
+        m_units[i]->Run(m_rollout.MayTryAgain(i));
         m_rollout.Ended(i, EndOf(*m_units[i]), platform::NowMs() - began, RolloutClock());
         ReportChanged();
     }
@@ -131,12 +133,17 @@ class UpdateRun {
         ReportChanged();
     }
 
-    // The interrupt, under the pool's lock: no further unit starts.
+    // The interrupt, under the pool's lock: no further unit starts. A unit awaiting a further
+    // attempt is not "not started": it stays failed.
     void StopStarting() {
         m_interrupted = true;
-        m_notStarted = size_t(std::count_if(m_units.begin(), m_units.end(), [](const auto& unit) {
-            return unit->Result() == UnitResult::Waiting;
-        }));
+        const auto count = [this](UnitResult result) {
+            return size_t(std::count_if(m_units.begin(), m_units.end(), [result](const auto& unit) {
+                return unit->Result() == result;
+            }));
+        };
+        m_notStarted = count(UnitResult::Waiting);
+        m_notTriedAgain = count(UnitResult::AwaitingRetry);
         m_rollout.Stop("Not started: the run was interrupted.", "the run was interrupted");
         ReportChanged();
     }
@@ -145,7 +152,7 @@ class UpdateRun {
     // console closes: the running units are cut off, and the report is written a last time now
     // (nothing is written after this).
     void ShowInterrupt(size_t running) {
-        m_view.Interrupted(running, m_notStarted);
+        m_view.Interrupted(running, m_notStarted, m_notTriedAgain);
         if (!platform::EndingImminent())
             return;
         if (m_writer)
@@ -184,7 +191,8 @@ class UpdateRun {
     FleetView m_view;
     Rollout m_rollout;
     bool m_interrupted = false;
-    size_t m_notStarted = 0; // by the interrupt
+    size_t m_notStarted = 0;    // by the interrupt
+    size_t m_notTriedAgain = 0; // awaiting a further attempt at the interrupt
 };
 
 } // namespace
@@ -192,7 +200,7 @@ class UpdateRun {
 int Update(const CommandOptions& options, RolloutRules rules, const UnitList& list,
            const UpdateSet& set, const PreparedSet& prepared, ReportFile& report, bool terminal,
            std::FILE* out, std::FILE* err) {
-    const UnitRuns units = MakeUnitRuns(options, list, set, prepared.store, rules.retryUnanswered);
+    const UnitRuns units = MakeUnitRuns(options, list, set, prepared.store);
     UpdateReportText text(set, FirstHead(options, rules, prepared), units);
     if (const std::string error = FirstReportError(report, text.Text()); !error.empty())
         return UsageError(err, error);

@@ -1,8 +1,10 @@
 #pragma once
 // Waves of a roll-out (--waves 1,10%,100%) and the failure budget between them
 // (--max-fail-percent). A wave starts only when every unit of the wave before has ended, so a bad
-// update set reaches the units of the first wave and no more. A wave counts the units it tested:
-// a unit left as it was (current) is no test of the set, so the wave takes the next unit instead.
+// update set reaches the units of the first wave and no more. A wave counts the units it sent the
+// set: a unit left as it was (current), one that did not answer, was busy or is of another model
+// is no test of the set, so the wave takes the next unit instead, and the budget does not count
+// it.
 
 #include <cstddef>
 #include <string>

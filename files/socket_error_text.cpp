@@ -1,11 +1,14 @@
 // The fixed English texts of the Windows Sockets error codes. The same texts appear on every
-// platform: the socket layer maps its own error numbers onto these codes.
+// platform: the socket layer maps its own error numbers onto these codes, and names an error
+// that has no such code in the system's own words.
 
 #include "files/socket_error_text.h"
 
 #include "platform/socket.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -71,6 +74,16 @@ const char* SocketErrorTextFor(int code) {
 }
 
 void GetSocketErrorText(char* buffer) {
-    const char* text = SocketErrorTextFor(platform::LastSocketError());
-    std::memcpy(buffer, text, std::strlen(text) + 1);
+    const int code = platform::LastSocketError();
+    std::string text = platform::SystemSocketErrorText(code);
+    if (text.empty())
+        text = SocketErrorTextFor(code);
+    // The callers' buffers take 70 bytes; a line of the log takes no line break.
+    constexpr size_t kMostText = 69;
+    text.resize(std::min(text.size(), kMostText));
+    for (char& c : text) {
+        if (c == '\r' || c == '\n' || c == '%')
+            c = ' ';
+    }
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
 }

@@ -19,9 +19,12 @@ class SingleInstanceLock {
 
     Result Acquire(const char* name);
     void Release();
+    // Why the last Acquire failed, in the system's words (empty after any other result).
+    const std::string& FailureText() const { return m_failure; }
 
   private:
     intptr_t m_handle = -1;
+    std::string m_failure;
 };
 
 // Starts a function on a new thread. The returned thread is joinable; its owner joins it.

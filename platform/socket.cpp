@@ -6,6 +6,8 @@
 
 #include <bit>
 #include <cstdio>
+#include <cstring>
+#include <mutex>
 
 namespace platform {
 
@@ -26,6 +28,22 @@ SocketHandle Socket::Release() {
 void Socket::Close() {
     if (m_handle != kInvalidSocket)
         CloseSocketHandle(Release());
+}
+
+std::string SystemSocketErrorText(int code) {
+    constexpr int kMostSystemErrors = 4096;
+    if (code <= kSystemErrorBase || code >= kSystemErrorBase + kMostSystemErrors)
+        return "";
+    static std::mutex s_lock; // strerror's text may live in a buffer of the C library
+    std::string text;
+    {
+        std::lock_guard lock(s_lock);
+        if (const char* system = std::strerror(code - kSystemErrorBase))
+            text = system;
+    }
+    if (text.empty())
+        return "";
+    return "Error : " + text + (text.back() == '.' ? "" : ".");
 }
 
 uint16_t NetToHost16(uint16_t v) {

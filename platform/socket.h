@@ -28,6 +28,12 @@ enum : int {
     kWsaHostNotFound = 11001,
 };
 
+// A system error that has no Windows Sockets code of its own is kept as this base plus the
+// system's number (only the POSIX backend makes such codes): its text is the system's own.
+constexpr int kSystemErrorBase = 0x20000;
+// "Error : Input/output error." for such a code, else empty.
+std::string SystemSocketErrorText(int code);
+
 struct SockAddrIn {
     uint32_t addrNet = 0; // IPv4 address, network byte order
     uint16_t portNet = 0; // port, network byte order

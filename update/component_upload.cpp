@@ -104,6 +104,7 @@ int UploadFiles(CUpdaterDlg& dlg, const ComponentRow& row, const std::vector<std
         dlg.SetProgressPos(IDC_PROGRESS, 0);
         platform::SleepMs(kPauseMs);
     }
+    dlg.m_record.Received(row.step);
     return kRunOk;
 }
 
@@ -185,6 +186,7 @@ int UpdateCpuComponent(CUpdaterDlg& dlg, const ComponentRow& row) {
             dlg.SetProgressRange(IDC_PROGRESS, 0, file->record.contentSize);
             if (UploadRecord(dlg, row, names[0], file->record, 1) != 0)
                 return fail();
+            dlg.m_record.Received(row.step);
         }
     }
 

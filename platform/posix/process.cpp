@@ -16,21 +16,27 @@ namespace platform {
 
 SingleInstanceLock::Result SingleInstanceLock::Acquire(const char* name) {
     Release();
+    m_failure.clear();
+    const auto failed = [this](int err) {
+        char text[256];
+        m_failure = ::strerror_r(err, text, sizeof text); // the GNU variant: its own text
+        return Result::Failed;
+    };
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     // An abstract name starts with a zero byte and is not a file.
     const size_t length = std::strlen(name);
     if (length == 0 || length + 1 > sizeof addr.sun_path)
-        return Result::Failed;
+        return failed(ENAMETOOLONG);
     std::memcpy(addr.sun_path + 1, name, length);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
-        return Result::Failed;
+        return failed(errno);
     const socklen_t size = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + length);
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), size) != 0) {
         const int err = errno;
         ::close(fd);
-        return err == EADDRINUSE ? Result::AlreadyExists : Result::Failed;
+        return err == EADDRINUSE ? Result::AlreadyExists : failed(err);
     }
     m_handle = fd;
     return Result::Acquired;

@@ -24,9 +24,6 @@ namespace {
 
 thread_local int t_lastError = 0;
 
-// A system call failure that has no Windows Sockets counterpart of its own.
-constexpr int kWsaSyscallFailure = 10107;
-
 int WsaCodeForErrno(int err) {
     switch (err) {
     case 0:
@@ -109,8 +106,8 @@ int WsaCodeForErrno(int err) {
         return 10064;
     case EHOSTUNREACH:
         return 10065;
-    default:
-        return kWsaSyscallFailure;
+    default: // no counterpart: the system's own number, named in its own words
+        return kSystemErrorBase + err;
     }
 }
 

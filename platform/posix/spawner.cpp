@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/socket.h>
@@ -69,6 +70,26 @@ void CloseFrom(int first) {
     }
 }
 
+// Waits for the middle process, which only makes the helper and ends at once. The wait is
+// bounded (it holds every later start): a middle that has not ended by then (stopped, or stuck
+// before its exit) is killed. True when it ended on its own.
+bool MiddleEnded(pid_t middle) {
+    constexpr int kPolls = 300; // 10 ms apart: 3 s
+    constexpr timespec kPause{0, 10 * 1000 * 1000};
+    for (int poll = 0; poll < kPolls; ++poll) {
+        const pid_t got = ::waitpid(middle, nullptr, WNOHANG);
+        if (got == middle || (got < 0 && errno == ECHILD))
+            return true; // ended (reaped by the system when children are ignored)
+        if (got < 0 && errno != EINTR)
+            break;
+        ::nanosleep(&kPause, nullptr);
+    }
+    ::kill(middle, SIGKILL);
+    for (int poll = 0; poll < kPolls && ::waitpid(middle, nullptr, WNOHANG) == 0; ++poll)
+        ::nanosleep(&kPause, nullptr);
+    return false;
+}
+
 // Makes the helper: a grandchild, so that nobody has to wait for it; it ends when this process's
 // end of the socket closes, and an interrupt meant for the program does not end it.
 bool StartLocked() {
@@ -99,7 +120,9 @@ bool StartLocked() {
         ::close(ends[0]);
         return false;
     }
-    while (::waitpid(middle, nullptr, 0) < 0 && errno == EINTR) {
+    if (!MiddleEnded(middle)) {
+        ::close(ends[0]); // a helper it may have made ends with this end
+        return false;
     }
     g_socket = ends[0];
     return true;

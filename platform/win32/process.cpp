@@ -3,6 +3,8 @@
 
 #include "platform/process.h"
 
+#include "platform/file.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -11,9 +13,14 @@ namespace platform {
 
 SingleInstanceLock::Result SingleInstanceLock::Acquire(const char* name) {
     Release();
+    m_failure.clear();
     const HANDLE mutex = ::CreateMutexA(nullptr, TRUE, name);
-    if (mutex == nullptr)
+    if (mutex == nullptr) {
+        m_failure = SystemErrorText(::GetLastError());
+        while (!m_failure.empty() && (m_failure.back() == '\n' || m_failure.back() == '\r'))
+            m_failure.pop_back();
         return Result::Failed;
+    }
     const bool exists = ::GetLastError() == ERROR_ALREADY_EXISTS;
     // A second copy keeps its handle too until it ends; releasing a mutex it does not own has no
     // effect.

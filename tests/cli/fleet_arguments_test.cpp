@@ -33,8 +33,9 @@ TEST_P(FleetArgumentsTest, UsageErrorNamesTheArgumentAndSendsNothing) {
     WriteTextFile("odd-word.json", R"({"schema": 1, "report": "update", "set": {"model": "KQ-A2"},
         "units": [{"address": "127.0.20.251", "result": "Complete"}]})");
     cli::ReportFile other("report.json");
-    if (GetParam().reportTaken)
-        ASSERT_EQ(other.Claim(), "");
+    if (GetParam().reportTaken) {
+        ASSERT_EQ(other.Claim().why, "");
+    }
     WriteTextFile("summary.txt", "127.0.11.10     failed  Error : Device Type Wrong.\n");
     EXPECT_EQ(Cli(GetParam().args), 2);
     EXPECT_NE(ReadTextFile("cli-errors.txt").find(GetParam().named), std::string::npos)
@@ -134,7 +135,11 @@ INSTANTIATE_TEST_SUITE_P(
         BadArguments{"BudgetWithoutWaves",
                      {"update", "--max-fail-percent", "10", "127.0.23.22"},
                      "--waves",
-                     "127.0.23.22"}),
+                     "127.0.23.22"},
+        BadArguments{"BudgetWithAnEmptyWaveList",
+                     {"update", "--waves", "", "--max-fail-percent", "0", "127.0.23.61"},
+                     "--max-fail-percent needs a list of waves",
+                     "127.0.23.61"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct GoodUnits {

@@ -14,6 +14,8 @@ struct StagedUnit {
     int n;
     const char* model = "KQ-A2";
     const char* version = "KQ-A2.01.02.45";
+    bool refusesShading = false; // sent the set, then fails: "550" to the shading data
+    bool absent = false;         // nothing answers at its address
 };
 
 struct StagedRun {
@@ -43,7 +45,15 @@ TEST_P(StagedRunTest, RunsOnlyTheUnitsItShouldAndReportsTheRest) {
         sim::UnitConfig config;
         config.model = u.model;
         config.versionText = u.version;
-        units[u.n] = &AddUnitAt(at(u.n), config);
+        if (u.refusesShading) {
+            config.faults.push_back(FaultOf(sim::Fault::Trigger::Command, "EXCM k_Sd",
+                                            sim::Fault::Action::Reply, "550 Shading refused."));
+        }
+        std::string reason;
+        if (u.absent)
+            ASSERT_TRUE(testsupport::ClaimUnitAddress(at(u.n), &reason)) << reason;
+        else
+            units[u.n] = &AddUnitAt(at(u.n), config);
     }
     // An earlier run's report, cut off while 127.0.11.23 was running.
     WriteTextFile("earlier.json", R"({"schema": 1, "report": "update", "set": {"model": "KQ-A2"},
@@ -137,7 +147,7 @@ INSTANTIATE_TEST_SUITE_P(
                   0,
                   "127.0.20."},
         StagedRun{"FailingFirstWaveStopsTheRest",
-                  {{1, "KQ-B2"}, {2}, {3}, {4}},
+                  {{1, "KQ-A2", "KQ-A2.01.02.45", true}, {2}, {3}, {4}},
                   {"--waves", "1,50%,100%", "@1", "@2", "@3", "@4"},
                   {"failed", "not started", "not started", "not started"},
                   {1, 2, 3, 4},
@@ -146,7 +156,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "127.0.24.",
                   {1}},
         StagedRun{"HalfBudgetLetsAWaveWithOneFailureOfFourGoOn",
-                  {{5}, {6, "KQ-B2"}, {7}, {8}, {9}, {10}},
+                  {{5}, {6, "KQ-A2", "KQ-A2.01.02.45", true}, {7}, {8}, {9}, {10}},
                   {"--waves", "4", "--max-fail-percent", "50", "@5", "@6", "@7", "@8", "@9", "@10"},
                   {"complete", "failed", "complete", "complete", "complete", "complete"},
                   {5, 6, 7, 8, 9, 10},
@@ -155,14 +165,30 @@ INSTANTIATE_TEST_SUITE_P(
                   "127.0.24.",
                   {1, 1, 1, 1, 2, 2}},
         StagedRun{"NoBudgetStopsAfterOneFailureOfFour",
-                  {{11}, {12, "KQ-B2"}, {13}, {14}, {15}, {16}},
+                  {{11}, {12, "KQ-A2", "KQ-A2.01.02.45", true}, {13}, {14}, {15}, {16}},
                   {"--waves", "4", "@11", "@12", "@13", "@14", "@15", "@16"},
                   {"complete", "failed", "complete", "complete", "not started", "not started"},
                   {11, 12, 13, 14, 15, 16},
                   {11, 12, 13, 14},
                   1,
                   "127.0.24.",
-                  {1, 1, 1, 1}}),
+                  {1, 1, 1, 1}},
+        // Units not sent the set (other model, current, silent) give their places, are not weighed.
+        StagedRun{"BudgetWeighsOnlyTheUnitsSentTheSet",
+                  {{60, "KQ-B2"},
+                   {61, "KQ-A2", "KQ-A2.01.03.00"},
+                   {62, "KQ-A2", "KQ-A2.01.02.45", false, true},
+                   {63, "KQ-A2", "KQ-A2.01.02.45", true},
+                   {64},
+                   {65}},
+                  {"--jobs", "1", "--waves", "2,100%", "--max-fail-percent", "50", "--skip-version",
+                   "KQ-A2.01.03.00", "@60", "@61", "@62", "@63", "@64", "@65"},
+                  {"failed", "current", "failed", "failed", "complete", "complete"},
+                  {60, 61, 62, 63, 64, 65},
+                  {60, 61, 63, 64, 65},
+                  1,
+                  "127.0.24.",
+                  {1, 1, 1, 1, 1, 2}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // How far a unit has come by the report: waiting, running, ended.
@@ -245,6 +271,40 @@ TEST_F(FleetTest, ReportThatCannotBeRewrittenMidRunIsSaidAndEndsWithStatusOne) {
     EXPECT_EQ(WEXITSTATUS(status), 1);
     EXPECT_NE(ReadTextFile("lost.txt").find("the report cannot be written to"), std::string::npos)
         << ReadTextFile("lost.txt");
+}
+
+// The report's folder goes, then the check is interrupted: 130 as in an update, the loss said.
+TEST_F(FleetTest, CheckInterruptedAfterItsReportWasLostEndsWith130) {
+    sim::UnitConfig slow;
+    slow.faults.push_back(
+        FaultOf(sim::Fault::Trigger::Command, "EXCM uname", sim::Fault::Action::Delay, "", 0));
+    slow.faults.back().delayMs = 1500;
+    sim::Unit& unit = AddUnitAt("127.0.24.66", slow);
+    std::filesystem::create_directory("out");
+    const pid_t cli = StartCli({"check", "--report", "out/report.json", "127.0.24.66"}, "lost.txt");
+    ASSERT_TRUE(cli > 0 && unit.WaitForCommands(3, std::chrono::seconds(20)));
+    std::filesystem::remove_all("out");
+    ASSERT_EQ(kill(cli, SIGINT), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(cli, &status, 0), cli);
+    EXPECT_EQ(WEXITSTATUS(status), 130) << ReadTextFile("lost.txt");
+    EXPECT_NE(ReadTextFile("lost.txt").find("cannot be written to"), std::string::npos);
+}
+
+// A lock refused for want of descriptors: a failure of the run with its cause, not a usage error.
+TEST_F(FleetTest, ReportLockThatCannotBeTakenIsARunFailureWithItsCause) {
+    std::string reason;
+    ASSERT_TRUE(testsupport::ClaimUnitAddress("127.0.24.68", &reason)) << reason;
+    const std::string program =
+        (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "kqvorlink-cli").string();
+    const std::string command = "fiu-run -x -c 'enable name=posix/io/net/socket,failinfo=24' " +
+                                program + " check --report report.json 127.0.24.68 > said.txt 2>&1";
+    const int status = std::system(command.c_str());
+    const std::string said = ReadTextFile("said.txt");
+    EXPECT_EQ(WEXITSTATUS(status), 1) << said;
+    EXPECT_NE(said.find("the report's lock cannot be taken: Too many open files"),
+              std::string::npos)
+        << said;
 }
 
 // A place that takes the report again (a reader let go of it, a share came back): that write

@@ -88,7 +88,15 @@ TEST_F(FleetTest, InterruptEndsThePauseBeforeAFurtherAttemptAtOnce) {
     ASSERT_FALSE(ReportedUnit(0, WaitingAfterOneAttempt).is_null());
     ASSERT_EQ(kill(cli, SIGINT), 0);
     EXPECT_EQ(ExitWithin(cli, std::chrono::seconds(5)), 130) << ReadTextFile("interrupted.txt");
-    const auto unit = nlohmann::json::parse(ReadTextFile("report.json"))["units"][0];
+    // The notice and the summary agree: the unit is failed, not "not started".
+    const std::string output = ReadTextFile("interrupted.txt");
+    EXPECT_NE(output.find("0 unit(s) will not be started. 1 unit(s) awaiting a further attempt"),
+              std::string::npos)
+        << output;
+    const auto report = nlohmann::json::parse(ReadTextFile("report.json"));
+    EXPECT_EQ(report["summary"]["not_started"], 0);
+    EXPECT_EQ(report["summary"]["failed"], 1);
+    const auto unit = report["units"][0];
     EXPECT_EQ(unit["result"], "failed");
     EXPECT_EQ(unit["attempts"], 1);
     EXPECT_NE(unit["message"].get<std::string>().find("Not tried again: the run was interrupted"),
@@ -99,6 +107,7 @@ TEST_F(FleetTest, InterruptEndsThePauseBeforeAFurtherAttemptAtOnce) {
     EXPECT_EQ(unit["answered"], false);
     ASSERT_EQ(unit["runs"].size(), 1u);
     EXPECT_EQ(unit["runs"][0]["message"].get<std::string>().find("again"), std::string::npos);
+    EXPECT_EQ(unit["end"], unit["runs"][0]["end"]) << "nothing went to it after its attempt";
 }
 
 struct WindowRow {

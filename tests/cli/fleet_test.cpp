@@ -43,16 +43,20 @@ struct FailingUnit {
     const char* message;
     const char* kind;
     size_t components; // written
-    int acknowledged;  // uploads acknowledged, written or not
+    int acknowledged;  // components whose every upload was acknowledged, written or not
     int cpuPasses;
 };
 
-TEST_F(FleetTest, FleetOfSixteenCompletesThirteenAndReportsTheThreeThatFailed) {
+TEST_F(FleetTest, FleetOfSixteenCompletesTwelveAndReportsTheFourThatFailed) {
+    // Web 1 Data of two files (index.html, then photo.jpg).
+    WriteBytes("photo.jpg", PatternBytes(600, 7));
     const FailingUnit failing[] = {
         {25, "KQ-B2", nullptr, "Error : Device Type Wrong.", "stop", 0, 0, 0},
-        {27, "KQ-A2", "EXCM k_Sd", "550 Shading data refused.", "warning", 4, 4, 1},
+        {27, "KQ-A2", "EXCM k_Sd", "550 Shading data refused.", "warning", 5, 4, 1},
         // The first write of a file component (the 5M FPGA program, after the CPU program).
         {29, "KQ-A2", "EXCM u_soft", "550 Not written.", "warning", 1, 2, 1},
+        // The second file of the fourth component: that component is not acknowledged.
+        {31, "KQ-A2", "STOR  photo.jpg", "550 photo.jpg: cannot store.", "warning", 3, 3, 1},
     };
     std::map<int, const FailingUnit*> failingByN;
     for (const FailingUnit& f : failing)
@@ -62,9 +66,11 @@ TEST_F(FleetTest, FleetOfSixteenCompletesThirteenAndReportsTheThreeThatFailed) {
         if (const auto it = failingByN.find(n); it != failingByN.end()) {
             config.model = it->second->model;
             if (it->second->refusedCommand) {
-                config.faults.push_back(FaultOf(sim::Fault::Trigger::Command,
-                                                it->second->refusedCommand,
-                                                sim::Fault::Action::Reply, it->second->message));
+                const bool upload = std::string(it->second->refusedCommand).rfind("STOR", 0) == 0;
+                config.faults.push_back(
+                    FaultOf(sim::Fault::Trigger::Command, it->second->refusedCommand,
+                            upload ? sim::Fault::Action::NoConnect : sim::Fault::Action::Reply,
+                            it->second->message));
             }
         }
         AddUnit(n, config);
@@ -79,8 +85,8 @@ TEST_F(FleetTest, FleetOfSixteenCompletesThirteenAndReportsTheThreeThatFailed) {
 
     const auto report = nlohmann::json::parse(ReadTextFile("report.json"));
     ASSERT_EQ(report["units"].size(), 16u);
-    EXPECT_EQ(report["summary"]["complete"], 13);
-    EXPECT_EQ(report["summary"]["failed"], 3);
+    EXPECT_EQ(report["summary"]["complete"], 12);
+    EXPECT_EQ(report["summary"]["failed"], 4);
     for (int n = 20; n < 36; ++n) {
         const auto& unit = report["units"][size_t(n - 20)];
         EXPECT_EQ(unit["address"], FleetAddress(n));
@@ -97,7 +103,7 @@ TEST_F(FleetTest, FleetOfSixteenCompletesThirteenAndReportsTheThreeThatFailed) {
             EXPECT_EQ(unit["result"], "complete") << n;
             EXPECT_EQ(unit["message"], "Update Complete.");
             EXPECT_EQ(unit["version_before"], "KQ-A2.01.02.45");
-            EXPECT_EQ(unit["components"].size(), 6u);
+            EXPECT_EQ(unit["components"].size(), 7u); // a row for each file
             EXPECT_EQ(unit["components_acknowledged"], 6);
             EXPECT_EQ(unit["cpu_passes"], 1);
             EXPECT_FALSE(std::filesystem::exists(log)) << "a complete unit's log is deleted";

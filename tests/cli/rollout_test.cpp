@@ -29,6 +29,7 @@ struct RolloutRow {
     std::string header = {};                    // the header at the end, when given
     std::vector<size_t> endedTwice = {};        // units whose end is told a second time
     std::string later = "2026-12-09T06:00+01:00"; // the window's hint (FinishTime::later)
+    std::string notice = {};                      // the stop notice, when given
 };
 
 void PrintTo(const RolloutRow& row, std::ostream* out) {
@@ -55,15 +56,17 @@ TEST_P(RolloutTest, StartsAndStopsWhatTheRulesSay) {
     std::string why;
     std::vector<uint64_t> delays;
     cli::Rollout rollout(row.units, std::move(rules),
-                         {[&](size_t i, const std::string& text) {
-                              result[i] = 'N';
-                              why = why.empty() ? text : why;
-                          },
-                          [&](size_t i, uint64_t delay) {
-                              result[i] = 'W';
-                              delays.push_back(delay);
-                          },
-                          [&](size_t i, const std::string&) { result[i] = 'F'; }});
+                         {.notStarted =
+                              [&](size_t i, const std::string& text) {
+                                  result[i] = 'N';
+                                  why = why.empty() ? text : why;
+                              },
+                          .retryLater =
+                              [&](size_t i, uint64_t delay) {
+                                  result[i] = 'W';
+                                  delays.push_back(delay);
+                              },
+                          .givenUp = [&](size_t i, const std::string&) { result[i] = 'F'; }});
     uint64_t now = 0;
     std::deque<std::pair<size_t, uint64_t>> running; // unit, end
     std::map<size_t, size_t> attempts;
@@ -102,9 +105,13 @@ TEST_P(RolloutTest, StartsAndStopsWhatTheRulesSay) {
     if (!row.header.empty()) {
         EXPECT_EQ(rollout.HeaderText(), row.header);
     }
+    if (!row.notice.empty()) {
+        EXPECT_EQ(rollout.StopNotice(), row.notice);
+    }
 }
 
-const RunEnd F = RunEnd::Failed, U = RunEnd::Unanswered, C = RunEnd::Complete, K = RunEnd::Current;
+const RunEnd F = RunEnd::Failed, U = RunEnd::Unanswered, C = RunEnd::Complete, K = RunEnd::Current,
+             S = RunEnd::NotSent;
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Rows, RolloutTest, ::testing::Values(
@@ -114,6 +121,17 @@ INSTANTIATE_TEST_SUITE_P(Rows, RolloutTest, ::testing::Values(
     RolloutRow{"CurrentCanaryLeavesItsPlaceToTheNextUnit", 4, 1, "1,100%", 0, 0, 0,
                {{0, {K}}, {1, {F}}, {2, {F}}, {3, {F}}}, "K1 F1 N0 N0",
                "wave 2 of 2 not started: 1 of 1 unit(s) sent the set failed"},
+    // A unit not sent the set gives its place, as a current one does, and is not weighed.
+    RolloutRow{"UnansweredCanaryLeavesItsPlaceToTheNextUnit", 4, 1, "1,100%", 0, 0, 0,
+               {{0, {U}}}, "F1 C1 C1 C1", ""},
+    RolloutRow{"BudgetWeighsOnlyTheUnitsSentTheSet", 6, 1, "2,100%", 50, 0, 0,
+               {{0, {K}}, {1, {U}}, {2, {S}}, {3, {F}}, {4, {C}}}, "K1 F1 F1 F1 C1 C1", ""},
+    RolloutRow{"BudgetNoticeNamesTheUnitsSentTheSet", 6, 2, "2,100%", 49, 0, 1,
+               {{0, {K}}, {1, {U, U}}, {2, {S}}, {3, {F}}, {4, {C}}}, "K1 F2 F1 F1 C1 N0",
+               "wave 2 of 2 not started: 1 of 2 unit(s) sent the set failed, budget 49 %.", 0, "",
+               {}, "2026-12-09T06:00+01:00",
+               "wave 2 of 2 not started: 1 of 2 unit(s) sent the set failed, budget 49 % "
+               "(sent the set: unit 4, unit 5; failed: unit 4)"},
     RolloutRow{"HalfBudgetLetsAWaveWithOneFailureOfFourGoOn", 8, 8, "4,100%", 50, 0, 0,
                {{1, {F}}}, "C1 F1 C1 C1 C1 C1 C1 C1", ""},
     RolloutRow{"NoBudgetStopsAfterOneFailureOfFour", 8, 8, "4,100%", 0, 0, 0, {{1, {F}}},

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -108,6 +109,11 @@ TEST(SocketErrorText, GetSocketErrorTextReadsTheThreadsLastError) {
     platform::SetLastSocketError(0);
     GetSocketErrorText(buffer);
     EXPECT_EQ(buffer, kDefaultText);
+
+    // An error that has no Windows Sockets code is named in the system's own words.
+    platform::SetLastSocketError(platform::kSystemErrorBase + EIO);
+    GetSocketErrorText(buffer);
+    EXPECT_STREQ(buffer, "Error : Input/output error.");
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <dirent.h>
+#include <pthread.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -155,6 +156,29 @@ TEST_F(ArpCleanupTest, StartsIpHiddenWithoutWaitingAndReapsIt) {
     ASSERT_TRUE(WaitFor([] { return std::filesystem::exists("args"); }, std::chrono::seconds(5)));
     EXPECT_EQ(ReadTextFile("args"), "neigh flush to 127.0.0.10|/dev/null|/dev/null\n");
     EXPECT_TRUE(WaitFor([&] { return ChildCount() == childrenBefore; }, std::chrono::seconds(5)));
+}
+
+// A middle process stuck after its fork does not hold the program: it is ended and reaped.
+volatile sig_atomic_t g_stickAfterFork = 0;
+
+TEST_F(ArpCleanupTest, StuckMiddleProcessDoesNotHoldTheProgram) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::pthread_atfork(nullptr, nullptr, [] {
+            while (g_stickAfterFork)
+                ::pause();
+        });
+        const int childrenBefore = ChildCount();
+        g_stickAfterFork = 1;
+        PrepareChildProcesses();
+        ::_exit(ChildCount() == childrenBefore ? 0 : 1);
+    }
+    int status = 0;
+    const bool ended = WaitFor([&] { return ::waitpid(child, &status, WNOHANG) == child; },
+                               std::chrono::seconds(20));
+    if (!ended)
+        ::kill(child, SIGKILL), ::waitpid(child, &status, 0);
+    EXPECT_TRUE(ended && WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 TEST_F(ArpCleanupTest, WithoutIpNothingHappens) {

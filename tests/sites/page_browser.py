@@ -99,8 +99,13 @@ class PageBrowser:
             "m[c.childNodes[1].textContent]=c.firstChild.textContent;return m},{})")
 
     def filter(self, name, value):
-        """Chooses a value in the filter `name` (site, result, version)."""
-        Select(self.driver.find_element("id", "f-" + name)).select_by_value(value)
+        """Chooses a value in the unit table's filter of the column `name` (site, update,
+        version)."""
+        self.select(name).select_by_value(value)
+
+    def select(self, name):
+        return Select(self.driver.find_element("css selector",
+                                               '#filters select[data-key="%s"]' % name))
 
     def screenshot(self, path, top_of="summary"):
         """A picture of the page from the element `top_of` down, as far as the window shows."""

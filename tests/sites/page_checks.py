@@ -36,6 +36,12 @@ def said_result(kind, unit):
     return unit["result"]
 
 
+def column(table, heading):
+    """The cells of a shown table's column (its heading left out), by the heading's text."""
+    at = table[0].index(heading)
+    return [row[at] for row in table[1:]]
+
+
 class PageChecks:
     def __init__(self, folder, reports, sites):
         self.folder, self.reports, self.sites = folder, reports, sites
@@ -67,34 +73,43 @@ class PageChecks:
             have, newest)
 
     def rows_match(self):
-        """The page's rows (site, address, last result) are the kept reports' units, and its
-        summary counts them and the units that did not answer when last asked."""
+        """The page's rows (site, address, last update's and last check's result) are the
+        kept reports' units, and its summary counts them and the units that did not answer
+        when last asked."""
         opened = self.open()
         if not opened[0]:
             return opened
-        want = {key: said_result(*entry) for key, entry in
-                last_entries(self.reports, self.sites).items()}
-        rows = self.browser.table("units")[1:]
-        got = {(row[0], row[1]): row[5] for row in rows}
+        want = {}
+        for kind, heading in (("update", "Last update"), ("check", "Last check")):
+            for key, entry in last_entries(self.reports, self.sites, [kind]).items():
+                want.setdefault(key, {"Last update": "", "Last check": ""})[heading] = \
+                    said_result(*entry)
+        table = self.browser.table("units")
+        got = {(site, address): {"Last update": update, "Last check": check}
+               for site, address, update, check in zip(*(column(table, h) for h in (
+                   "Site", "Address", "Last update", "Last check")))}
         # Not answered at the last check, and not reached by an update since.
         checked = last_entries(self.reports, self.sites, ["check"])
         silent = sum(1 for key, (kind, u) in last_entries(self.reports, self.sites).items()
                      if not checked[key][1]["answered"] and (kind == "check" or (
                          u["model"] is None and u["result"] not in ("complete", "current"))))
         cards = self.browser.cards()
-        want_cards = {"sites": str(len(self.sites)), "units": str(len(want)),
-                      "did not answer when last asked": str(silent)}
-        return (got == want and len(rows) == len(want) and all(
-            cards.get(k) == v for k, v in want_cards.items()),
-            "rows %s, want %s; cards %s, want %s" % (sorted(got.items())[:4], sorted(
-                want.items())[:4], cards, want_cards))
+        want_cards = {"sites": str(len(self.sites)), "units": str(len(want))}
+        return (got == want and len(table) - 1 == len(want) and all(
+            cards.get(k) == v for k, v in want_cards.items()) and cards.get(
+            "did not answer when last asked", "").split(" ")[0] == str(silent),
+            "rows %s, want %s; cards %s, want %s and %d silent" % (
+                sorted(got.items())[:4], sorted(want.items())[:4], cards, want_cards, silent))
 
     def filtered(self, result):
-        """Filtered by a result, the table shows exactly the units whose last result it is."""
+        """Filtered by a last update's result, the table shows exactly the units whose last
+        update had it."""
         self.open()
-        self.browser.filter("result", result)
-        got = sorted((row[0], row[1]) for row in self.browser.table("units")[1:])
-        want = sorted(key for key, entry in last_entries(self.reports, self.sites).items()
+        self.browser.filter("update", result)
+        table = self.browser.table("units")
+        got = sorted(zip(column(table, "Site"), column(table, "Address")))
+        want = sorted(key for key, entry in last_entries(self.reports, self.sites,
+                                                         ["update"]).items()
                       if said_result(*entry) == result)
         return got == want and bool(want), "shown %s, want %s" % (got, want)
 
@@ -105,9 +120,10 @@ class PageChecks:
         opened = self.open()
         if not opened[0]:
             return opened
-        heads, *rows = self.browser.table("sites")
-        got = {r[0]: (all(w in r[heads.index("State")] for w in ("another set", "unsigned")),
-                      r[heads.index("Its set")][:12]) for r in rows}
+        table = self.browser.table("sites")
+        got = {site: (all(w in state for w in ("another set", "unsigned")), shown[:12])
+               for site, state, shown in zip(*(column(table, h) for h in (
+                   "Site", "State", "Its set")))}
         want = {s: (True, got.get(s, (0, None))[1]) if s in marked else (False, digest[:12])
                 for s in self.sites}
         cards = self.browser.cards()
@@ -115,6 +131,16 @@ class PageChecks:
             "another set than the fleet's newest", "an unsigned set")]
         return got == want and counted == [str(len(marked))] * 2, "rows %s, want %s; %s" % (
             got, want, counted)
+
+    def unreachable(self, written_before):
+        """The page was written again, and marks every site unreachable."""
+        opened = self.open()
+        table = self.browser.table("sites")
+        marks = dict(zip(column(table, "Site"), column(table, "Reached by this run")))
+        written = os.stat(os.path.join(self.reports, PAGE)).st_mtime_ns
+        return (opened[0] and written != written_before and marks == dict.fromkeys(
+            self.sites, "unreachable"), "reached %s, page written again: %s" % (
+                marks, written != written_before))
 
     def screenshot(self, path):
         self.browser.screenshot(path)

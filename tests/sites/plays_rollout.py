@@ -56,6 +56,21 @@ def steps(r, state):
                                             kqvorlink_retry_unanswered=8, kqvorlink_retry_delay=1),
                    during=switch_on_late)
 
+    def unreachable_play():
+        """status.yml with no site host reachable."""
+        path = r.sites.write_inventory(os.path.join(r.folder, "inventory-unreachable.json"),
+                                       r.group_vars, lambda s: ["%s-%s" % (FIRST, LAST)])
+        with open(path) as f:
+            inventory = json.load(f)
+        for name, host in inventory["all"]["children"]["sites"]["hosts"].items():
+            # a name of its own: no open connection of the earlier plays serves it
+            host.update(ansible_host="gone-" + name,
+                        ansible_ssh_common_args="-o ProxyCommand=false")
+        with open(path, "w") as f:
+            json.dump(inventory, f)
+        state["page_written"] = os.stat(os.path.join(r.reports, "fleet.html")).st_mtime_ns
+        r.playbook("status.yml", path)
+
     def verified(site):
         report, late = r.report(site), [LATE] if site == LATE_SITE else []
         got = {u["address"]: (u["result"], u["version_after"]) for u in report["units"]}
@@ -93,5 +108,10 @@ def steps(r, state):
             ("the newest runs kept, the oldest gone; the page shows each unit as they do",
              lambda: all_of([r.page.runs_kept(KEPT_RUNS), r.page.rows_match(),
                              r.page.screenshot(r.screenshot)])),
+        ]),
+        (unreachable_play, [
+            ("no site host reachable: every site fails, the page is written all the same and "
+             "marks each unreachable", lambda: all_of([
+                 r.recap_is(**every({"failed": 1})), r.page.unreachable(state["page_written"])])),
         ]),
     ]

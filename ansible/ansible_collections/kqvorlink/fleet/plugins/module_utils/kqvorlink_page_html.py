@@ -1,194 +1,215 @@
 # -*- coding: utf-8 -*-
-# The fleet page: one HTML file that needs nothing else (its style and script are inside it),
-# complete without script. Every text that came from a site or a unit goes through text(), so
-# it is shown as the characters it is and never read as markup.
+# The fleet page: one HTML file that needs nothing else (its style, script and data are inside
+# it), its tables complete without script. Every text that came from a site or a unit goes
+# through text(), so it is shown as the characters it is and never read as markup. Tables are
+# built from named columns: a column is one line of SITE_COLUMNS or UNIT_COLUMNS.
 
 from __future__ import absolute_import, division, print_function
 
 __metaclass__ = type
 
-import functools
-import html
-from datetime import datetime
+import json
 
-from ansible_collections.kqvorlink.fleet.plugins.module_utils.kqvorlink_fleet import (
-    clock, moment, wave_starts)
-
-EPOCH = datetime(1970, 1, 1)
-# A longer text is cut, with the count of what was left out (a unit's message is one line).
-LONGEST_TEXT = 300
-# Classes of the results; the result is always written as a word too, never by colour alone.
-RESULT_CLASS = {"complete": "ok", "current": "ok", "answered": "ok", "failed": "bad",
-                "no answer": "bad", "not started": "off", "running": "run", "waiting": "run"}
-
-STYLE = """
-body{font:14px/1.35 system-ui,sans-serif;margin:1em 2em;color:#222}
-h1{font-size:1.5em}h2{margin-top:1.6em;border-bottom:1px solid #ccc}h3{margin:1em 0 .3em}
-table{border-collapse:collapse;margin:.4em 0}th,td{border:1px solid #ddd;padding:2px 6px;
-text-align:left;vertical-align:top}th{background:#f3f3f3}td.n,#units td:last-child{text-align:right}
-#units th{cursor:pointer}.ok{background:#d9f2d9}.bad{background:#f8d4d4}.off{background:#eee}
-.run{background:#fdf0c4}.yes{color:#060}.no{color:#a00;font-weight:bold}
-.cards{display:flex;flex-wrap:wrap;gap:1em}.card{border:1px solid #ccc;padding:.4em .8em}
-.card b{font-size:1.6em;display:block}#filters{margin:.5em 0}#filters label{margin-right:1em}
-.tl{position:relative;margin:.3em 0 1em}.tl p{display:flex;height:1.35em;margin:0;
-align-items:center}.tl b{width:8em;flex:none;font-size:.85em;font-weight:normal}
-.tl p span{position:relative;flex:1;height:1.1em;background:#fafafa}
-.tl i{position:absolute;top:0;height:100%;min-width:2px;font:.75em system-ui;
-white-space:nowrap;border:1px solid #888;box-sizing:border-box;padding-left:2px}
-.tl i.bad{border-color:#a00}.marks{position:absolute;top:0;bottom:0;left:8em;right:0;
-pointer-events:none}.mark{position:absolute;top:0;bottom:0;border-left:2px dashed #36c}
-.mark.end{border-left:2px solid #c00}.mark span{font-size:.75em;background:#fff;padding:0 2px}
-.axis{display:flex;justify-content:space-between;margin-left:8em;font-size:.75em;color:#555}
-.cv{content-visibility:auto}.hist td{font-size:.85em;min-width:9em;white-space:pre-line}.note{color:#555}
-"""
-
-# Sorts the unit table by a column (a click on its heading; again for the other way) and
-# filters it by site, result and version. It only moves and hides rows of the table that the
-# page already holds, and reads and writes texts as text.
-SCRIPT = """
-(function(){
-var t=document.getElementById('units'),b=t.tBodies[0],rows=[].slice.call(b.rows);
-var f=document.getElementById('filters'),shown=document.getElementById('shown');
-var cols={site:0,result:5,version:3},sel={};
-f.hidden=false;
-Object.keys(cols).forEach(function(k){
- var s=document.getElementById('f-'+k),seen={};
- rows.forEach(function(r){seen[r.cells[cols[k]].textContent]=1});
- Object.keys(seen).sort().forEach(function(v){var o=document.createElement('option');
-  o.value=v;o.text=v===''?'(none)':v;s.add(o)});
- s.onchange=filter;sel[k]=s});
-function filter(){var n=0;rows.forEach(function(r){var ok=Object.keys(cols).every(function(k){
-  return sel[k].value==='*'||r.cells[cols[k]].textContent===sel[k].value});
-  r.hidden=!ok;n+=ok});shown.textContent=n+' of '+rows.length+' units shown'}
-var by=-1,up=1;
-[].forEach.call(t.tHead.rows[0].cells,function(th,i){th.title='sort';th.onclick=function(){
- up=by===i?-up:1;by=i;
- rows.sort(function(x,y){return up*x.cells[i].textContent.localeCompare(
-  y.cells[i].textContent,undefined,{numeric:true})});
- rows.forEach(function(r){b.appendChild(r)})}});
-shown.textContent=rows.length+' units';
-})();
-"""
+from ansible_collections.kqvorlink.fleet.plugins.module_utils.kqvorlink_fleet import UNKNOWN
+from ansible_collections.kqvorlink.fleet.plugins.module_utils.kqvorlink_page_script import (
+    SCRIPT, STYLE)
+from ansible_collections.kqvorlink.fleet.plugins.module_utils.kqvorlink_page_text import (
+    RESULT_CLASS, text, visible)
+from ansible_collections.kqvorlink.fleet.plugins.module_utils.kqvorlink_page_timeline import (
+    draw)
+from ansible_collections.kqvorlink.fleet.plugins.module_utils.kqvorlink_page_times import (
+    shown_time, sort_key)
 
 
-def text(value):
-    """A text from outside as HTML text (see shown())."""
-    if value is None:
-        return ""
-    return shown(value if isinstance(value, str) else str(value))
+class Cell:
+    """A table cell: its HTML, class and the key its column sorts by (times by moment)."""
+
+    __slots__ = ("html", "kind", "sort")
+
+    def __init__(self, html="", kind=None, sort=None):
+        self.html, self.kind, self.sort = html, kind, sort
+
+    def __str__(self):
+        attributes = (' class="%s"' % self.kind if self.kind else "") + (
+            ' data-sort="%s"' % self.sort if self.sort is not None else "")
+        return "<td%s>%s" % (attributes, self.html)
 
 
-# The page repeats most texts (versions, messages, results) many times.
-@functools.lru_cache(maxsize=1 << 16)
-def shown(value):
-    """A text from outside as HTML text: markup characters escaped, characters that are not
-    printable (controls, and format characters that could hide or reorder what is shown)
-    written as \\xHH or \\uHHHH, and a long text cut."""
-    cut = ""
-    if len(value) > LONGEST_TEXT:
-        cut = "\u2026 (%d more characters)" % (len(value) - LONGEST_TEXT)
-        value = value[:LONGEST_TEXT]
-    if value.isprintable():
-        return html.escape(value) + cut
-    out = []
-    for c in value:
-        if c.isprintable():
-            out.append(html.escape(c))
-        else:
-            out.append("\\x%02X" % ord(c) if ord(c) < 0x100 else "\\u%04X" % ord(c))
-    return "".join(out) + cut
+def number(value):
+    return Cell("" if value is None else "%d" % value, "n")
 
 
-def when(clock_text):
-    """A report's local time as shown: date and time with a blank between."""
-    return text(clock_text.replace("T", " ")) if clock_text else ""
-
-
-def seconds(clock_text):
-    return (moment(clock_text) - EPOCH).total_seconds()
+def moment_cell(moment):
+    return Cell(text(shown_time(moment)), "t", sort_key(moment))
 
 
 def result_cell(result):
-    return "<td class=%s>%s" % (RESULT_CLASS.get(result, "off"), text(result))
+    return Cell(text(result), RESULT_CLASS.get(result, "off") + " s") if result else Cell()
 
 
 def yes_no(value):
-    if value is None:
-        return "<td>"
-    return "<td class=yes>yes" if value else "<td class=no>no"
+    return Cell() if value is None else Cell("yes", "yes") if value else Cell("no", "no")
 
 
-def summary(fleet):
-    c = fleet["counts"]
-    cards = [("sites", c["sites"]), ("units", c["units"]),
-             ("run the target version", c["on_target"] if fleet_targets(fleet) else "no target"),
-             ("did not answer when last asked", c["no_answer"])]
-    out = ['<h2 id="summary">Summary</h2><div class="cards">']
-    out += ['<div class="card"><b>%s</b>%s</div>' % (text(v), k) for k, v in cards]
-    out.append('</div><h3>Sites</h3><table id="sites"><thead><tr><th>Site<th>Units'
-               '<th>Target version<th>Run it<th>Did not answer<th>Last checked<th>Last updated'
-               '<th>Last update\'s results<th>Notes</thead><tbody>')
-    for s in fleet["sites"]:
-        units = s["units"].values()
-        upd = s["last_update"]
-        results = tally_text(e["result"] for _a, e in upd["units"]) if upd else ""
-        out.append('<tr><td>%s<td class="n">%d<td>%s<td class="n">%s<td class="n">%d<td>%s<td>%s'
-                   '<td>%s<td>%s' % (
-                       text(s["name"]), len(s["units"]), text(s["target"]),
-                       sum(1 for u in units if u["on_target"]) if s["target"] is not None else "",
-                       sum(1 for u in units if u["no_answer"]),
-                       when(s["last_check"]["start"]) if s["last_check"] else "never",
-                       when(upd["start"]) if upd else "never", results, site_notes(s)))
+# A text up to this long stays on one line in the unit table: rows of one line each scroll by
+# fewer screens, and only longer texts wrap.
+ONE_LINE = 24
+
+
+def short_text(value):
+    """A cell of a text from outside, kept on one line when it is short."""
+    return Cell(text(value), "s" if value is not None and len(value) <= ONE_LINE else None)
+
+
+def version_cell(version):
+    return Cell("not known", "off") if version is UNKNOWN else short_text(version)
+
+
+def share(part, whole):
+    return "%d (%.0f%%)" % (part, 100.0 * part / whole) if whole else "%d" % part
+
+
+def table(table_id, columns, rows, classes=None):
+    """A sortable table: `columns` [(key, heading, value(row) -> Cell)], a row per item."""
+    out = ['<table id="%s" class="sortable"><thead><tr>' % table_id]
+    out += ['<th data-key="%s">%s' % (key, heading) for key, heading, _value in columns]
+    out.append("</thead><tbody>")
+    for n, row in enumerate(rows):
+        out.append("<tr%s>%s</tr>\n" % (
+            ' class="%s"' % classes[n] if classes and classes[n] else "",
+            "".join(str(value(row)) for _key, _heading, value in columns)))
     out.append("</tbody></table>")
-    for title, key in (("Models", "models"), ("Versions", "versions")):
-        out.append('<h3>%s</h3><table id="%s"><thead><tr><th>%s<th>Units</thead><tbody>' % (
-            title, key, title[:-1]))
-        out += ['<tr><td>%s<td class="n">%d' % (text(v) if v is not None else "(not known)", n)
-                for v, n in c[key]]
-        out.append("</tbody></table>")
     return "".join(out)
 
 
-def fleet_targets(fleet):
-    return any(s["target"] is not None for s in fleet["sites"])
+# --- the sites
 
-
-def tally_text(values):
-    counts = {}
-    for v in values:
-        counts[v] = counts.get(v, 0) + 1
-    return ", ".join("%d %s" % (n, text(v)) for v, n in sorted(counts.items()))
+def site_troubles(site, counts):
+    """What needs an operator's look at a site, in words (empty when nothing does)."""
+    troubles = ["%d failed" % counts["failed"]] if counts["failed"] else []
+    if counts["off_target"]:
+        troubles.append("%d off target" % counts["off_target"])
+    if counts["no_answer"]:
+        troubles.append("%d did not answer" % counts["no_answer"])
+    if site.reached is False:
+        troubles.append("unreachable")
+    if site.problems:
+        troubles.append("%d report(s) not shown" % len(site.problems))
+    return troubles
 
 
 def site_notes(site):
-    notes = [] if site["runs"] or site["problems"] else ["no report yet"]
-    if site["last_update"] and site["last_update"]["end"] is None:
+    notes = [] if site.runs or site.problems else ["no report yet"]
+    if site.reached is False:
+        notes.append("unreachable in this playbook run: its data is from before")
+    if site.last_update and not site.last_update.ended:
         notes.append("its last update did not end (cut off)")
-    notes += site["problems"]
-    return "; ".join(text(n) for n in notes)
+    notes += site.problems + site.remarks
+    return Cell("; ".join(text(n) for n in notes))
 
 
-def unit_table(fleet):
-    out = ['<h2 id="all-units">Every unit</h2><form id="filters" hidden>'
-           '<label>Site <select id="f-site"><option value="*">all</select></label>'
-           '<label>Result <select id="f-result"><option value="*">all</select></label>'
-           '<label>Version <select id="f-version"><option value="*">all</select></label>'
-           '<span id="shown"></span></form>'
-           '<section class="cv" style="contain-intrinsic-size:auto %dpx">'
-           '<table id="units"><thead><tr><th>Site<th>Address<th>Model<th>Version<th>Target'
-           '<th>Last result<th>Message<th>Last updated<th>From version<th>Attempts</thead><tbody>'
-           % row_heights(fleet["counts"]["units"] + 1)]
-    for s in fleet["sites"]:
-        name = text(s["name"])
-        for u in s["units"].values():
-            last, up = u["last"], u["updated"]
-            out.append("<tr><td>%s<td>%s<td>%s<td>%s%s%s<td>%s<td>%s<td>%s<td>%s</tr>\n" % (
-                name, text(u["address"]), text(u["model"]), text(u["version"]),
-                yes_no(u["on_target"]), result_cell(last["result"]), text(last["message"]),
-                when(clock(up["end"]) or clock(up["start"])) if up else "",
-                text(up["before"]) if up else "", "" if u["attempts"] is None else u["attempts"]))
-    out.append("</tbody></table></section>")
+def last_results(site):
+    if not site.last_update:
+        return Cell()
+    counts = {}
+    for _address, entry in site.last_update.units:
+        counts[entry.result] = counts.get(entry.result, 0) + 1
+    return Cell(", ".join("%d %s" % (n, text(r)) for r, n in sorted(counts.items())))
+
+
+def run_time(run):
+    return moment_cell(run.start) if run else Cell("never")
+
+
+SITE_COLUMNS = [
+    ("site", "Site", lambda s: Cell(text(s.name))),
+    ("state", "State", lambda s: Cell("; ".join(s.troubles), "bad") if s.troubles else
+     Cell("ok", "ok")),
+    ("units", "Units", lambda s: number(s.count["units"])),
+    ("target", "Target version", lambda s: short_text(s.target)),
+    ("on-target", "Run it", lambda s: number(s.count["on_target"] if s.target is not None
+                                             else None)),
+    ("failed", "Failed", lambda s: number(s.count["failed"])),
+    ("no-answer", "Did not answer", lambda s: number(s.count["no_answer"])),
+    ("checked", "Last checked", lambda s: run_time(s.last_check)),
+    ("updated", "Last updated", lambda s: run_time(s.last_update)),
+    ("newest", "Newest data", lambda s: moment_cell(s.newest_data())),
+    ("reached", "Reached by this run", lambda s: Cell() if s.reached is None else
+     Cell("yes", "yes") if s.reached else Cell("unreachable", "bad")),
+    ("results", "Last update's results", last_results),
+    ("notes", "Notes", site_notes),
+]
+
+
+def cards(fleet):
+    c = fleet["counts"]
+    targets = any(s.target is not None for s in fleet["sites"])
+    shown = [("sites", "%d" % c["sites"], None), ("units", "%d" % c["units"], None),
+             ("run the target version", share(c["on_target"], c["units"]) if targets
+              else "no target", None),
+             ("off target", share(c["off_target"], c["units"]), "bad" if c["off_target"] else None),
+             ("failed in their last update", share(c["failed"], c["units"]),
+              "bad" if c["failed"] else None),
+             ("did not answer when last asked", share(c["no_answer"], c["units"]),
+              "bad" if c["no_answer"] else None)]
+    return '<div class="cards">%s</div>' % "".join(
+        '<div class="card%s"><b>%s</b>%s</div>' % (" " + kind if kind else "", value, label)
+        for label, value, kind in shown)
+
+
+def summary(fleet):
+    for site in fleet["sites"]:
+        site.count = site.counts()
+        site.troubles = site_troubles(site, site.count)
+    out = ['<h2 id="summary">Summary</h2>', cards(fleet), "<h3>Sites</h3>",
+           table("sites", SITE_COLUMNS, fleet["sites"],
+                 ["problem" if s.troubles else None for s in fleet["sites"]])]
+    for title, key in (("Models", "models"), ("Versions", "versions")):
+        out.append("<h3>%s</h3>" % title)
+        out.append(table(key, [(key, title[:-1], lambda kv: Cell(
+            text(kv[0]) if kv[0] is not None else "(not known)")),
+            ("units", "Units", lambda kv: number(kv[1]))], fleet["counts"][key]))
     return "".join(out)
+
+
+# --- the units
+
+def update_time(site, unit):
+    entry = unit.last_update
+    if entry is None:
+        return Cell()
+    run = site.runs[entry.run]
+    start, end, _wave, _attempts = entry.times()
+    return moment_cell(run.time(end) or run.time(start) or run.start)
+
+
+def check_time(site, unit):
+    return moment_cell(site.runs[unit.last_check.run].start) if unit.last_check else Cell()
+
+
+def of_update(field, cell=lambda value: Cell(text(value))):
+    return lambda su: cell(getattr(su[1].last_update, field)) if su[1].last_update else Cell()
+
+
+UNIT_COLUMNS = [
+    ("site", "Site", lambda su: short_text(su[0].name)),
+    ("address", "Address", lambda su: short_text(su[1].address)),
+    ("model", "Model", lambda su: short_text(su[1].model)),
+    ("version", "Version", lambda su: version_cell(su[1].version)),
+    ("target", "Target", lambda su: yes_no(su[1].on_target)),
+    ("update", "Last update", lambda su: result_cell(su[1].last_update.result)
+     if su[1].last_update else Cell()),
+    ("updated", "Updated at", lambda su: update_time(*su)),
+    ("update-message", "Update message", of_update("message")),
+    ("before", "From version", of_update("before", short_text)),
+    ("attempts", "Attempts", lambda su: number(su[1].last_update.attempts)
+     if su[1].last_update else Cell()),
+    ("check", "Last check", lambda su: result_cell(su[1].last_check.result)
+     if su[1].last_check else Cell()),
+    ("check-version", "Check's version", lambda su: short_text(su[1].last_check.before)
+     if su[1].last_check else Cell()),
+    ("checked", "Checked at", lambda su: check_time(*su)),
+]
 
 
 def row_heights(rows):
@@ -197,115 +218,104 @@ def row_heights(rows):
     return 22 * rows + 40
 
 
+def unit_table(fleet):
+    units = []
+    for site in fleet["sites"]:
+        units += [(site, u) for u in site.units.values()]
+    return ('<h2 id="all-units">Every unit</h2><form id="filters" hidden>'
+            '<label>Site <select data-key="site"><option value="*">all</select></label>'
+            '<label>Last update <select data-key="update"><option value="*">all</select></label>'
+            '<label>Version <select data-key="version"><option value="*">all</select></label>'
+            '<span id="shown"></span></form>'
+            '<section class="cv" style="contain-intrinsic-size:auto %dpx">%s</section>' % (
+                row_heights(len(units) + 1), table("units", UNIT_COLUMNS, units)))
+
+
+# --- each site's last update and the histories
+
 def timeline(site):
-    """The site's last update: a row a unit, its bar placed by its start and end on the run's
-    time axis, which reaches to the window's end."""
-    run = site["last_update"]
+    run = site.last_update
     if not run:
-        return '<h3>%s</h3><p class="note">no update yet</p>' % text(site["name"])
-    units = [(a, e, clock(e["start"]), clock(e["end"])) for a, e in run["units"]]
-    attempts = {a: [(clock(r.get("start")), clock(r.get("end")), r.get("message"))
-                    for r in e["runs"] or ()] for a, e in run["units"]}
-    times = [t for _a, _e, start, end in units for t in (start, end) if t] + [
-        t for runs in attempts.values() for r in runs for t in r[:2] if t] + [
-        t for t in (run["start"], run["end"], run["finish_by"]) if t]
-    first, last = min(times), max(times)
-    zero = seconds(first)
-    span = max(seconds(last) - zero, 1.0)
+        return '<h3>%s</h3><p class="note">no update yet</p>' % text(site.name)
+    return '<section class="cv" style="contain-intrinsic-size:auto %dpx"><h3>%s: update of %s' \
+           '</h3>%s</section>' % (row_heights(len(run.units) + 3), text(site.name),
+                                  text(shown_time(run.start)) or "unknown time",
+                                  draw(site.name, run, run.units))
 
-    def pos(clock_text):
-        return "%.2f%%" % (100.0 * (seconds(clock_text) - zero) / span)
 
-    out = ['<section class="cv" style="contain-intrinsic-size:auto %dpx"><h3>%s: update of %s</h3>'
-           '<div class="axis"><span>%s</span><span>%s</span></div><div class="tl">' % (
-               row_heights(len(units) + 1), text(site["name"]), when(run["start"]), when(first),
-               when(last))]
-    def segment(result, start, end, word, title=""):
-        width = 100.0 * max(seconds(end or last) - seconds(start), 0) / span
-        return '<i class=%s style=left:%s;width:%.2f%% title="%s%s to %s">%s</i>' % (
-            RESULT_CLASS.get(result, "off"), pos(start), width, title, start[11:],
-            end[11:] if end else "no end", text(word))
+class HistoryData:
+    """Every site's history as the page's script builds it when opened: each text once
+    (`texts`), each distinct (result, before, after, message) once (`cells`), and per site its
+    runs and a row of cell numbers per run (0: the unit was not in that run)."""
 
-    for address, e, start, end in units:
-        word = e["result"] + ("" if (e["attempts"] or 0) < 2 else ", %d attempts" % e["attempts"])
-        runs = [r for r in attempts[address] if r[0]]
-        if len(runs) > 1:
-            # An attempt before the last was one the unit did not answer.
-            bar = "".join(segment(
-                e["result"] if n == len(runs) else "no answer", r_start, r_end,
-                word if n == len(runs) else "no answer", "attempt %d: %s; " % (n, text(message)))
-                for n, (r_start, r_end, message) in enumerate(runs, 1))
-        elif start:
-            bar = segment(e["result"], start, end, word)
-        else:
-            bar = "<i class=off>%s</i>" % text(word)
-        out.append("<p><b>%s</b><span>%s</span>" % (text(address), bar))
-    out.append('<div class="marks">')
-    waves = {}
-    for _a, e, start, _end in units:
-        if start and e["wave"]:
-            waves[e["wave"]] = min(waves.get(e["wave"], start), start)
-    if waves:
-        marks = [(n, start, "") for n, start in sorted(waves.items()) if n > 1]
-    else:
-        marks = [(n, start, ": every unit started before had ended") for n, start in enumerate(
-            wave_starts((start, end) for _a, _e, start, end in units if start), 2)]
-    for n, start, why in marks:
-        out.append('<div class="mark" style="left:%s" title="wave %d began %s%s">'
-                   '<span>wave %d</span></div>' % (pos(start), n, start[11:], why, n))
-    if run["finish_by"]:
-        out.append('<div class="mark end" style="left:%s" title="the window ended %s">'
-                   '<span>window ends %s</span></div>' % (
-                       pos(run["finish_by"]), when(run["finish_by"]), run["finish_by"][11:16]))
-    out.append("</div></div></section>")
+    def __init__(self):
+        self.texts, self.text_ids = [""], {None: 0, "": 0}
+        self.cells, self.cell_ids = [None], {}
+        self.sites = []
+
+    def text_id(self, value):
+        found = self.text_ids.get(value)
+        if found is None:
+            found = self.text_ids[value] = len(self.texts)
+            self.texts.append(visible(value))
+        return found
+
+    def add(self, site):
+        order = {address: n for n, address in enumerate(site.units)}
+        grid = []
+        for run in site.runs:
+            row = [0] * len(order)
+            for address, e in run.units:
+                key = (e.result, e.before, e.after, e.message)
+                found = self.cell_ids.get(key)
+                if found is None:
+                    found = self.cell_ids[key] = len(self.cells)
+                    self.cells.append([self.text_id(v) for v in key])
+                row[order[address]] = found
+            grid.append(row)
+        self.sites.append(dict(
+            runs=[[shown_time(r.start) or "unknown time", r.kind, r.file] for r in site.runs],
+            units=[self.text_id(a) for a in site.units], grid=grid))
+        return len(self.sites) - 1
+
+    def json(self):
+        data = dict(texts=self.texts, cells=self.cells, sites=self.sites, classes=RESULT_CLASS)
+        # "<" written as its escape: the data cannot end its script element, whatever it holds.
+        return json.dumps(data, ensure_ascii=False, separators=(",", ":")).replace(
+            "<", "\\u003c")
+
+
+def histories(fleet, data):
+    out = ['<h2 id="histories">Each unit\'s history</h2><p class="note">Newest run first; a '
+           'cell gives the result, the version before (and after) and the message.</p>']
+    for site in fleet["sites"]:
+        if site.runs:
+            out.append('<details data-site="%d"><summary>%s: %d unit(s), %d run(s)</summary>'
+                       '<div class="hist-table"></div></details>' % (
+                           data.add(site), text(site.name), len(site.units), len(site.runs)))
     return "".join(out)
 
 
-def history(site):
-    """A row a unit, a column a run (newest first): result, version before (and after), message."""
-    runs = site["runs"]
-    if not runs:
-        return ""
-    order = list(range(len(runs) - 1, -1, -1))
-    out = ['<details><summary>%s: %d unit(s), %d run(s)</summary><table class="hist"><thead>'
-           '<tr><th>Unit' % (text(site["name"]), len(site["units"]), len(runs))]
-    out += ["<th>%s<br>%s" % (when(runs[i]["start"]), runs[i]["kind"]) for i in order]
-    out.append("</thead><tbody>")
-    for u in site["units"].values():
-        by_run = {e["run"]: e for e in u["history"]}
-        cells = []
-        for i in order:
-            e = by_run.get(i)
-            if e is None:
-                cells.append("<td>")
-                continue
-            cells.append("%s\n%s%s\n%s" % (
-                result_cell(e["result"]), text(e["before"]),
-                "\u2192" + text(e["after"]) if e["after"] else "", text(e["message"])))
-        out.append("<tr><td>%s%s</tr>\n" % (text(u["address"]), "".join(cells)))
-    out.append("</tbody></table></details>")
-    return "".join(out)
-
-
-def render(fleet):
-    """The whole page."""
+def render(fleet, now):
+    """The whole page; `now` (an aware datetime) is when it is written."""
     target = fleet["target"]
     head = ('<!DOCTYPE html><html lang="en"><head><meta charset="utf-8">'
             '<meta name="viewport" content="width=device-width">'
             '<meta http-equiv="Content-Security-Policy" content="default-src \'none\'; '
             'style-src \'unsafe-inline\'; script-src \'unsafe-inline\'; img-src data:">'
             '<title>KQVorlink fleet</title><style>%s</style></head><body>' % STYLE)
-    intro = ('<h1>KQVorlink fleet</h1><p>%d site(s), %d unit(s), from the kept runs up to %s. '
-             'Target version: %s. Times are each site host\'s local time.</p>'
+    intro = ('<h1>KQVorlink fleet</h1><p id="written">Written at %s from the kept runs: '
+             '%d site(s), %d unit(s). Target version: %s. Times are each site host\'s, with '
+             'their offset (a report without offsets is read in the controller\'s zone).</p>'
              '<p><a href="#summary">Summary</a> \u00b7 <a href="#all-units">Every unit</a> \u00b7 '
              '<a href="#timelines">Last updates</a> \u00b7 <a href="#histories">Histories</a></p>'
-             % (fleet["counts"]["sites"], fleet["counts"]["units"], when(fleet["as_of"]) or "now",
+             % (shown_time(now), fleet["counts"]["sites"], fleet["counts"]["units"],
                 text(target) if target is not None else "each site's last update's"))
+    data = HistoryData()
     parts = [head, intro, summary(fleet), unit_table(fleet),
              '<h2 id="timelines">Each site\'s last update</h2>']
     parts += [timeline(s) for s in fleet["sites"]]
-    parts.append('<h2 id="histories">Each unit\'s history</h2><p class="note">Newest run first; '
-                 'a cell gives the result, the version before (and after) and the message.</p>')
-    parts += [history(s) for s in fleet["sites"]]
-    parts.append("<script>%s</script></body></html>\n" % SCRIPT)
+    parts.append(histories(fleet, data))
+    parts.append('<script type="application/json" id="page-data">%s</script>'
+                 '<script>%s</script></body></html>\n' % (data.json(), SCRIPT))
     return "".join(parts)

@@ -13,15 +13,21 @@ short_description: Write one HTML page that shows every unit of every site
 version_added: "1.3.0"
 description:
   - Reads the kept runs of every site (the check and update reports that the site role keeps
-    in C(<reports>/<site>/runs/), schemas 1 and 2; a site with none yet is read from its last
-    reports) and writes one self-contained HTML file. Its style and script are inside it and
-    it loads nothing, so it opens from a file or from any web server.
-  - The page shows the fleet's summary (units per site, model and version, how many run the
-    target version, how many did not answer when last asked, when each site was last checked
-    and updated), every unit in one table (complete without script; a few lines of script sort
-    it by any column and filter it by site, result and version), each site's last update as a
-    timeline (one bar per unit from its start to its end, the result in words and colour, the
-    waves' beginnings and the window's end as lines) and each unit's history across the runs.
+    in C(<reports>/<site>/runs/), of every schema the collection reads; a site with none yet
+    is read from its last reports) and writes one self-contained HTML file. Its style, script
+    and data are inside it and it loads nothing, so it opens from a file or from any web server.
+  - The page shows when it was written, the fleet's summary (units per site, model and
+    version, how many run the target version, are off target, failed in their last update and
+    did not answer when last asked, with their shares; a row a site, those that need a look
+    marked, with the time of its newest data and whether this playbook run reached it), every
+    unit in one table (its version, its last update and its last check side by side; complete
+    without script; a few lines of script sort every table by any column, from the mouse or the
+    keyboard, and filter the units by site, last update's result and version), each site's last
+    update as a timeline (inline SVG, a row a unit, a segment an attempt, a time axis with round
+    ticks, the waves' starts from the report's own C(wave) fields and the window's end) and each
+    unit's history across the runs, built when opened from data embedded once in the page.
+  - Times with a UTC offset are that moment; a report without offsets is read in the
+    controller's zone. Runs are ordered by moment.
   - Every text that came from a site host or a unit is shown as text, never as markup.
   - Runs on the controller; use it with C(delegate_to=localhost) and C(run_once).
   - In check mode nothing is written.
@@ -41,6 +47,13 @@ options:
     type: list
     elements: str
     default: []
+  unreachable:
+    description:
+      - The sites that this playbook run could not reach; each is marked C(unreachable) on the
+        page, its data being from before. Without it (null), the page does not say which sites
+        were reached.
+    type: list
+    elements: str
   target_version:
     description:
       - The version every unit should run. Without it, each site's is the target version of its
@@ -48,7 +61,8 @@ options:
     type: str
 notes:
   - Supports check mode.
-  - A kept report that cannot be read is named in its site's notes; the others are shown.
+  - Whatever a kept report holds, it is shown or named, with the reason, in its site's notes
+    and in the returned problems.
 author:
   - KQVorlink developers (!UNKNOWN)
 """
@@ -78,28 +92,37 @@ counts:
   description: The fleet's counts as the page shows them.
   returned: always
   type: dict
-  sample: {sites: 3, units: 48, on_target: 45, no_answer: 1}
+  sample: {sites: 3, units: 48, on_target: 45, off_target: 2, failed: 1, no_answer: 1}
 problems:
-  description: Kept reports that could not be read, and why.
+  description: Kept reports that could not be shown, and why.
   returned: always
   type: list
   elements: str
 """
 
+import gc
 import os
+import re
 import tempfile
+from datetime import datetime
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.kqvorlink.fleet.plugins.module_utils.kqvorlink_fleet import read_fleet
 from ansible_collections.kqvorlink.fleet.plugins.module_utils.kqvorlink_page_html import render
 
 
+# When the page was written: not a change of what it shows.
+WRITTEN_AT = re.compile(rb'<p id="written">Written at [^<]*? from')
+
+
 def same_content(path, data):
+    """Whether the page at `path` shows what `data` does (when each was written aside)."""
     try:
         with open(path, "rb") as f:
-            return f.read(len(data) + 1) == data
+            old = f.read(len(data) + 1024)
     except OSError:
         return False
+    return WRITTEN_AT.sub(b"", old, 1) == WRITTEN_AT.sub(b"", data, 1)
 
 
 def write_whole(module, path, data):
@@ -126,6 +149,7 @@ ARGUMENT_SPEC = dict(
     reports=dict(type="path", required=True),
     dest=dict(type="path"),
     sites=dict(type="list", elements="str", default=[]),
+    unreachable=dict(type="list", elements="str"),
     target_version=dict(type="str"),
 )
 
@@ -136,16 +160,19 @@ def main():
     if not os.path.isdir(p["reports"]):
         module.fail_json(msg="the reports folder %s does not exist" % p["reports"])
     dest = p["dest"] or os.path.join(p["reports"], "fleet.html")
-    fleet = read_fleet(p["reports"], p["sites"], p["target_version"])
-    data = render(fleet).encode("utf-8")
+    # The reports make millions of objects that live until the page is written, none of them in
+    # a cycle: the collector's passes over them would cost more than the reading itself.
+    gc.disable()
+    fleet = read_fleet(p["reports"], p["sites"], p["target_version"], p["unreachable"])
+    data = render(fleet, datetime.now().astimezone()).encode("utf-8")
     changed = not same_content(dest, data)
-    if changed and not module.check_mode:
+    if not module.check_mode:
         write_whole(module, dest, data)
     c = fleet["counts"]
     module.exit_json(changed=changed, page=dest, bytes=len(data),
-                     counts=dict(sites=c["sites"], units=c["units"], on_target=c["on_target"],
-                                 no_answer=c["no_answer"]),
-                     problems=[q for s in fleet["sites"] for q in s["problems"]])
+                     counts={k: c[k] for k in ("sites", "units", "on_target", "off_target",
+                                               "failed", "no_answer")},
+                     problems=[q for s in fleet["sites"] for q in s.problems])
 
 
 if __name__ == "__main__":

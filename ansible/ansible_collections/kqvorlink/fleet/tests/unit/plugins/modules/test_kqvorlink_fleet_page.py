@@ -9,11 +9,17 @@ import contextlib
 import io
 import json
 import os
+import re
 import sys
+import tempfile
 import time
 
 import pytest
 from ansible.module_utils import basic
+from hypothesis import HealthCheck, given, settings, strategies as st
+from hypothesis.configuration import set_hypothesis_home_dir
+from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.support.ui import WebDriverWait
 
 FLEET = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..", "..", ".."))
 ROOT = os.path.abspath(os.path.join(FLEET, "..", "..", "..", ".."))
@@ -30,10 +36,10 @@ HOSTILE = MARKUP + "\x01\u202e"
 def unit(address, result="complete", before=OLD, after=NEW, message="Update Complete.",
          start="2026-12-07T19:30:01", end="2026-12-07T19:30:09", attempts=1, model="KQ-A2",
          **more):
-    return dict(address=address, model=model, version_before=before, version_after=after,
-                components=[], cpu_passes=0, result=result, message=message,
-                message_kind="information", start=start, end=end, log=None, log_kept=False,
-                attempts=attempts, **more)
+    return dict(dict(address=address, model=model, version_before=before, version_after=after,
+                     components=[], cpu_passes=0, result=result, message=message,
+                     message_kind="information", start=start, end=end, log=None,
+                     log_kept=False, attempts=attempts), **more)
 
 
 def checked(address, version=OLD, answered=True):
@@ -73,6 +79,20 @@ def run(check=False, **args):
     return json.loads(out.getvalue())
 
 
+@pytest.fixture(scope="module", autouse=True)
+def zone():
+    """Reports without offsets are read in the controller's zone: Berlin's, for every row."""
+    was = os.environ.get("TZ")
+    os.environ["TZ"] = "Europe/Berlin"
+    time.tzset()
+    yield
+    if was is None:
+        del os.environ["TZ"]
+    else:
+        os.environ["TZ"] = was
+    time.tzset()
+
+
 @pytest.fixture(scope="module")
 def browser(tmp_path_factory):
     with PageBrowser(str(tmp_path_factory.mktemp("browser"))) as shown_by:
@@ -93,6 +113,19 @@ def rows(tables, name):
     return {(r[0], r[1]): r[2:] for r in tables[name]}
 
 
+def by_heading(browser, table, key=0):
+    """A shown table's rows as {heading: cell text}, keyed by their cell in column `key`."""
+    shown = browser.table(table)
+    return {r[key]: dict(zip(shown[0], r)) for r in shown[1:]}
+
+
+def page_data(result):
+    with open(result["page"]) as f:
+        page = f.read()
+    return page, json.loads(re.search(r'<script type="application/json" id="page-data">(.*?)'
+                                      r'</script>', page, re.S).group(1))
+
+
 def test_versions_history_and_notes_from_both_schemas(tmp_path, browser):
     a, b, c, d = "127.0.0.10", "127.0.0.11", "127.0.0.12", "127.0.0.13"
     keep(tmp_path, "s1", report("update", "2026-12-05T10:00:00", [unit(a), unit(b)], schema=1))
@@ -109,30 +142,41 @@ def test_versions_history_and_notes_from_both_schemas(tmp_path, browser):
     (tmp_path / "s2" / "runs" / "2026-12-07T100000-update.json").write_text("{")
     result, tables = page_of(tmp_path, browser, sites=["s0", "s1"])
     units = rows(tables, "units")
-    # model, version, target, last result, message, last updated, from version, attempts
+    # model, version, target; last update: result, at, message, from version, attempts; last
+    # check: result, version, at
+    check_at = "2026-12-06 10:00:00 +01:00"
     assert units == {
-        ("s1", a): ["KQ-A2", NEW, "yes", "current", "Up to date.", "2026-12-07 19:30:09", OLD,
-                    "1"],
-        # a complete schema-1 update that was not asked again: its version is not known
-        ("s1", b): ["KQ-A2", "", "", "failed", "No answer.", "2026-12-07 19:30:09", OLD, "3"],
-        ("s1", c): ["KQ-A2", NEW, "yes", "complete", "Update Complete.", "2026-12-07 19:31:05",
-                    "KQ-A2.01.02.01", "2"],
+        ("s1", a): ["KQ-A2", NEW, "yes", "current", "2026-12-07 19:30:09 +01:00", "Up to date.",
+                    NEW, "1", "answered", NEW, check_at],
+        # b's complete schema-1 update read no version back: its check says what it runs
+        ("s1", b): ["KQ-A2", OLD, "no", "failed", "2026-12-07 19:30:09 +01:00", "No answer.", "",
+                    "3",
+                    "no answer", "", check_at],
+        ("s1", c): ["KQ-A2", NEW, "yes", "complete", "2026-12-07 19:31:05 +01:00",
+                    "Update Complete.", "KQ-A2.01.02.01", "2", "no answer", "", check_at],
         # c was silent at the check, then updated; d answered it, then failed before it told
         # its model: neither is one that did not answer
-        ("s1", d): ["KQ-A2", OLD, "no", "failed", "Error : Device Type Wrong.", "", "", "1"]}
-    # the timeline: c began a wave as a and b ended; the window's end; b's attempts
-    with open(result["page"]) as f:
-        page = f.read()
-    assert all(t in page for t in ('title="wave 2 began 19:30:09', "window ends 19:40<",
-                                          ">failed, 3 attempts<"))
+        ("s1", d): ["KQ-A2", OLD, "no", "failed", "2026-12-07 19:30:09 +01:00",
+                    "Error : Device Type Wrong.", "", "1", "answered", OLD, check_at]}
+    page, data = page_data(result)
+    # the timeline: the window's end, b's attempts; no wave is guessed from a report without
+    # the units' `wave` (c began as a and b ended)
+    assert all(t in page for t in (">window ends 19:40<", ">failed, 3 attempts<"))
+    assert "wave 2" not in page
     sites = {r[0]: r[1:] for r in tables["sites"]}
-    assert sites["s0"][0] == "0" and "no report yet" in sites["s0"][-1]
-    assert sites["s1"][:6] == ["4", NEW, "2", "1", "2026-12-06 10:00:00", "2026-12-07 10:00:00"]
+    assert sites["s0"][1] == "0" and "no report yet" in sites["s0"][-1]
+    assert sites["s1"][1:9] == ["4", NEW, "2", "2", "1", "2026-12-06 10:00:00 +01:00",
+                                "2026-12-07 10:00:00 +01:00", "2026-12-07 10:00:00 +01:00"]
     assert "did not end" in sites["s1"][-1] and "cannot be read" in sites["s2"][-1]
-    assert result["counts"] == dict(sites=3, units=4, on_target=2, no_answer=1)
-    browser.filter("result", "failed")
+    assert result["counts"] == dict(sites=3, units=4, on_target=2, off_target=2, failed=2,
+                                    no_answer=1)
+    browser.filter("update", "failed")
     assert [r[1] for r in browser.table("units")[1:]] == [b, d]
-    history = {r[0]: r[1:] for r in tables[4]}  # s1's, newest run first
+    browser.driver.find_element("css selector", "details[data-site] summary").click()
+    # built on the details' toggle event, which comes after the click
+    built = WebDriverWait(browser.driver, 30).until(lambda d: d.find_elements(
+        "css selector", "details[data-site] table"))
+    history = {r[0]: r[1:] for r in browser.table(built[0])[1:]}  # s1's, newest run first
     assert history[b] == ["failed\n\nNo answer.", "no answer\n\nNo answer.",
                           "complete\n%s\nUpdate Complete." % OLD] and history[c][2] == ""
     assert history[c][0] == "complete\nKQ-A2.01.02.01\u2192%s\nUpdate Complete." % NEW
@@ -155,9 +199,10 @@ def test_waves_attempts_and_answers_as_the_report_gives_them(tmp_path):
     result = run(reports=str(tmp_path))
     with open(result["page"]) as f:
         page = f.read()
-    assert 'title="wave 2 began 19:30:05">' in page and "every unit started" not in page
-    assert 'title="attempt 1: connect() Error; 19:30:01 to 19:30:02">no answer<' in page
-    assert 'title="attempt 2: Error; 19:30:40 to 19:30:50">failed, 2 attempts<' in page
+    assert "<title>wave 2 began 2026-12-07 19:30:05 +01:00<" in page
+    assert "<title>attempt 1: connect() Error; 2026-12-07 19:30:01 +01:00 to 2026-12-07 " \
+        "19:30:02 +01:00<" in page and ">failed, 2 attempts<" in page
+    assert "<title>attempt 2: Error; 2026-12-07 19:30:40 +01:00 to" in page
     assert result["counts"]["no_answer"] == 2
 
 
@@ -168,10 +213,56 @@ def test_hostile_texts_are_shown_as_text(tmp_path, browser):
     result, tables = page_of(tmp_path, browser)
     shown = HOSTILE.replace("\x01", "\\x01").replace("\u202e", "\\u202E")
     units = rows(tables, "units")
-    assert units[(shown.replace("/", ""), "127.0.0.10")][:5] == [MARKUP, shown, "yes", "failed",
-                                                                 shown]
+    assert units[(shown.replace("/", ""), "127.0.0.10")][:6] == [
+        MARKUP, shown, "yes", "failed", "2026-12-07 19:30:09 +01:00", shown]
     assert units[("s", "127.0.0.10")][1] == shown
-    assert browser.driver.execute_script("return document.scripts.length") == 1
+    # the page's own script and its data, nothing added
+    assert browser.driver.execute_script("return document.scripts.length") == 2
+
+
+# Hypothesis keeps its files outside the collection (whose sanity tests read every file).
+set_hypothesis_home_dir(os.path.join(tempfile.gettempdir(), "kqvorlink-hypothesis"))
+# Reports as a kept file may hold them: every field of any type, times of every form.
+ANY = st.one_of(st.none(), st.booleans(), st.integers(-2, 3), st.text(max_size=6),
+                st.lists(st.none(), max_size=2), st.dictionaries(st.text(max_size=2), st.none(),
+                                                                 max_size=1))
+TIMES = st.one_of(ANY, st.sampled_from([
+    "2026-10-25T02:59:56+02:00", "2026-10-25T02:00:03+01:00", "2026-12-07T19:30:01",
+    "2026-02-30T10:00:00", "2026-12-07T10:00:00+24:00", "0001-01-01T00:00:00+14:00",
+    "9999-12-31T23:59:59-14:00", "2026-12-07T10:00:00Z"]))
+UNIT = st.fixed_dictionaries({"address": st.text(min_size=1, max_size=6)}, optional=dict(
+    result=st.one_of(st.sampled_from(["complete", "current", "failed", "not started",
+                                      "running", "waiting"]), ANY),
+    start=TIMES, end=TIMES, wave=ANY, answered=ANY, attempts=ANY, model=ANY, version=ANY,
+    version_before=ANY, version_after=ANY, message=ANY, components_acknowledged=ANY,
+    cpu_passes=ANY, components=ANY, runs=st.one_of(ANY, st.lists(st.fixed_dictionaries(
+        {}, optional=dict(start=TIMES, end=TIMES, message=ANY)), max_size=3))))
+REPORT = st.one_of(ANY, st.fixed_dictionaries({
+    "report": st.sampled_from(["update", "check"]), "schema": st.sampled_from([1, 2]),
+    "summary": st.just(dict.fromkeys(("complete", "current", "failed", "not_started",
+                                      "answered", "not_answered", "model_matches"), 0)),
+    "units": st.lists(UNIT, max_size=4), "end": TIMES},
+    optional=dict(start=TIMES, finish_by=TIMES, target_version=ANY)))
+
+
+@settings(max_examples=150, deadline=None, derandomize=True, database=None,
+          suppress_health_check=[HealthCheck.too_slow])
+@given(st.lists(REPORT, min_size=1, max_size=3))
+def test_every_kept_report_is_shown_or_named(reports):
+    with tempfile.TemporaryDirectory() as folder:
+        os.makedirs(os.path.join(folder, "s", "runs"))
+        names = []
+        for n, made in enumerate(reports):
+            names.append("2026-12-0%dT10000%d+0100-%s.json" % (n + 1, n, made.get(
+                "report", "update") if isinstance(made, dict) else "check"))
+            with open(os.path.join(folder, "s", "runs", names[-1]), "w") as f:
+                json.dump(made, f)
+        result = run(reports=folder)
+        assert not result.get("failed"), result
+        _page, data = page_data(result)
+        shown = [r[2] for site in data["sites"] for r in site["runs"]]
+        for name in names:
+            assert any(name in problem for problem in result["problems"]) != (name in shown)
 
 
 def test_check_mode_writes_nothing_and_names_the_page(tmp_path):
@@ -201,3 +292,101 @@ def test_a_fleet_of_4096_units_with_20_runs_each(tmp_path, browser):
           "in %.2f s (browser cpu %.2f s)" % ((took, cpu, result["bytes"]) + shown))
     assert result["counts"]["units"] == 4096 and cpu < 5 and result["bytes"] < 8e6
     assert shown[1] < 3
+
+
+def test_last_update_and_last_check_side_by_side(tmp_path, browser):
+    a, b, c = "127.0.3.1", "127.0.3.2", "127.0.3.3"
+    # alpha: a set without a CPU program; c failed after a component was acknowledged
+    keep(tmp_path, "alpha", report("update", "2026-12-07T10:00:00+01:00", [
+        unit(a, after=None, components_acknowledged=2, cpu_passes=0),
+        unit(c, "failed", after=None, components_acknowledged=1, cpu_passes=1)], target=OLD))
+    # bravo: b failed in an update, then answered a check
+    keep(tmp_path, "bravo", report("update", "2026-12-07T10:00:00+01:00", [
+        unit(b, "failed", after=None, message="Error : 451", components_acknowledged=0)]))
+    keep(tmp_path, "bravo", report("check", "2026-12-07T11:00:00+01:00", [checked(b)]))
+    result, tables = page_of(tmp_path, browser)
+    units = by_heading(browser, "units", 1)
+    assert [units[a][k] for k in ("Version", "Target", "Last update")] == [OLD, "yes", "complete"]
+    assert [units[c][k] for k in ("Version", "Target", "Last update")] == ["not known", "",
+                                                                           "failed"]
+    assert [units[b][k] for k in ("Last update", "Update message", "Last check",
+                                  "Check's version", "Checked at")] == [
+        "failed", "Error : 451", "answered", OLD, "2026-12-07 11:00:00 +01:00"]
+    assert [o.text for o in browser.select("update").options] == ["all", "complete", "failed"]
+    assert tables["versions"] == [[OLD, "2"], ["(not known)", "1"]]
+    assert result["counts"]["failed"] == 2 and browser.cards()["failed in their last update"] \
+        == "2 (67%)"
+
+
+TEXT_BOXES = """return [].map.call(arguments[0].querySelectorAll('text'),function(t){
+  var b=t.getBBox();return [t.textContent,b.x,b.y,b.width,b.height]})"""
+
+
+def test_timeline_drawn_from_what_the_report_says(tmp_path, browser):
+    t = "2026-12-07T19:%02d:%02d+01:00"
+    # a 10-minute run, a window of 4 hours; `wave: null` is no wave
+    keep(tmp_path, "s", dict(report("update", t % (20, 0), [
+        unit("127.0.0.%d" % n, ("complete", "failed")[n % 2], start=t % (20 + n, 0),
+             end=t % (21 + n, 0), wave=None, attempts=1 + n % 3) for n in range(10)],
+        end=t % (31, 0)), finish_by="2026-12-07T23:20:00+01:00"))
+    # waves a second apart and the window's end among them
+    keep(tmp_path, "w", dict(report("update", t % (20, 0), [
+        unit("127.0.0.%d" % n, start=t % (20, n), end=t % (30, 0), wave=n + 1)
+        for n in range(4)], end=t % (30, 0)), finish_by=t % (20, 2)))
+    _result, _tables = page_of(tmp_path, browser)
+    drawn = [browser.driver.execute_script(TEXT_BOXES, svg) for svg in
+             browser.driver.find_elements("css selector", "svg.tl")]
+    assert not [b for b in drawn[0] if b[0].startswith("wave")]
+    assert {b[0] for b in drawn[1]} >= {"wave 2", "wave 3", "wave 4", "window ends 19:20"}
+    window = [b for b in drawn[0] if b[0] == "window ends 23:20"]
+    ticks = [b for b in drawn[0] if re.fullmatch(r"19:[0-9]{2}", b[0])]
+    # the window's end at the axis's end, the bars using the width; round ticks
+    assert window and window[0][1] + window[0][3] <= 1000 and window[0][1] > 800
+    assert len(ticks) >= 4 and {b[0] for b in ticks} >= {"19:20", "19:30"}
+    for boxes in drawn:
+        assert not [(p[0], q[0]) for n, p in enumerate(boxes) for q in boxes[n + 1:]
+                    if p[1] < q[1] + q[3] and q[1] < p[1] + p[3] and p[2] < q[2] + q[4] and
+                    q[2] < p[2] + p[4]]
+
+
+def test_names_times_and_marks_as_an_operator_reads_them(tmp_path, browser):
+    long_version = "KQ-" + "9" * 300
+    keep(tmp_path, "__proto__", report("check", "2026-12-07T10:00:00+01:00", [
+        checked("127.0.0.10", "__proto__"), checked("127.0.0.11", "KQ-A2.01.02.10"),
+        checked("127.0.0.12", "KQ-A2.01.02.9"), checked("127.0.0.13", long_version)]))
+    keep(tmp_path, ".trash", report("check", "2026-12-07T10:00:00+01:00", [checked("127.0.0.9")]))
+    # across the autumn change: the second run began later, though its clock reads earlier
+    keep(tmp_path, "s1", report("update", "2026-10-25T02:59:56+02:00", [unit(
+        "127.0.0.20", start="2026-10-25T02:59:57+02:00", end="2026-10-25T02:59:59+02:00")]))
+    keep(tmp_path, "s1", report("update", "2026-10-25T02:10:00+01:00", [unit(
+        "127.0.0.20", "failed", message=["m"], start="2026-10-25T02:10:01+01:00",
+        end="2026-10-25T02:10:05+01:00")]))
+    keep(tmp_path, "s2", report("update", "2026-10-25T02:59:56+02:00", [unit(
+        "127.0.0.21", start="2026-10-25T02:59:57+02:00", end="2026-10-25T02:59:59+02:00")]))
+    result, tables = page_of(tmp_path, browser, sites=["s1", "s1"], unreachable=["s1"])
+    sites = by_heading(browser, "sites")
+    assert sorted(sites) == ["__proto__", "s1", "s2"] and len(tables["sites"]) == 3
+    assert sites["s1"]["Last updated"] == sites["s1"]["Newest data"] == \
+        "2026-10-25 02:10:00 +01:00"
+    assert sites["s1"]["Reached by this run"] == "unreachable"
+    assert "1 failed" in sites["s1"]["State"] and "unreachable" in sites["s1"]["State"]
+    assert browser.driver.find_elements("css selector", "#sites tr.problem td")[0].text == "s1"
+    assert re.fullmatch(r"Written at 20[0-9]{2}-[0-9]{2}-[0-9]{2} [0-9:]{8} [+-][0-9]{2}:[0-9]{2}",
+                        browser.driver.find_element("id", "written").text.split(" from")[0])
+    units = by_heading(browser, "units", 1)
+    assert units["127.0.0.20"]["Update message"] == ""
+    versions = [o.text for o in browser.select("version").options]
+    assert versions.index("KQ-A2.01.02.9") < versions.index("KQ-A2.01.02.10")
+    browser.filter("site", "__proto__")
+    browser.filter("version", "__proto__")
+    assert [r[1] for r in browser.table("units")[1:]] == ["127.0.0.10"]
+    # nothing wider than the window, the long version wrapped
+    assert browser.driver.execute_script(
+        "return document.documentElement.scrollWidth <= document.documentElement.clientWidth")
+    # sorted from the keyboard, by the moment a unit was updated
+    browser.filter("site", "*")
+    browser.filter("version", "*")
+    heading = browser.driver.find_element("css selector", '#units th[data-key="updated"] button')
+    heading.send_keys(Keys.ENTER)
+    assert heading.find_element("xpath", "..").get_attribute("aria-sort") == "ascending"
+    assert [r[1] for r in browser.table("units")[1:]][-1] == "127.0.0.20"

@@ -203,6 +203,8 @@ FAILURES = [
     ("timeout 0", CP, made(), "timeout must be 1 or more", dict(timeout=0)),
     ("budget without waves", CP, made(), "max_fail_percent must .* waves",
      dict(max_fail_percent=10)),
+    ("budget with an empty wave list", CP, made(), "max_fail_percent must .* waves",
+     dict(max_fail_percent=0, waves="")),
     ("waves malformed in check", CP, made("check"), "waves: '1,,100%': each size",
      dict(CHECK, waves="1,,100%")),
     ("window malformed in check", CP, made("check"), "finish_by: '2026-02-30T06:00Z': give",
