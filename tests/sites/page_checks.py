@@ -113,6 +113,25 @@ class PageChecks:
                       if said_result(*entry) == result)
         return got == want and bool(want), "shown %s, want %s" % (got, want)
 
+    def sets_marked(self, marked, digest):
+        """The sites' rows: the `marked` sites marked as having sent another set than the
+        fleet's newest and an unsigned one, the others unmarked, naming the set of `digest`;
+        the summary counts the marked sites."""
+        opened = self.open()
+        if not opened[0]:
+            return opened
+        table = self.browser.table("sites")
+        got = {site: (all(w in state for w in ("another set", "unsigned")), shown[:12])
+               for site, state, shown in zip(*(column(table, h) for h in (
+                   "Site", "State", "Its set")))}
+        want = {s: (True, got.get(s, (0, None))[1]) if s in marked else (False, digest[:12])
+                for s in self.sites}
+        cards = self.browser.cards()
+        counted = [cards.get("sites whose last update sent " + w) for w in (
+            "another set than the fleet's newest", "an unsigned set")]
+        return got == want and counted == [str(len(marked))] * 2, "rows %s, want %s; %s" % (
+            got, want, counted)
+
     def unreachable(self, written_before):
         """The page was written again, and marks every site unreachable."""
         opened = self.open()

@@ -12,8 +12,8 @@ from rehearsal_fleet import FIRST, LAST, FAULTY, OTHER_MODEL, REFUSING, ROOT, al
 
 # The modules and the keys they return.
 MODULES = {"kqvorlink_update": ["report", "units", "summary", "not_complete", "would_update",
-                                "kept_logs", "version_mismatch"],
-           "kqvorlink_fleet_page": ["page", "bytes", "counts", "problems"]}
+                                "kept_logs", "version_mismatch", "set", "operator"],
+           "kqvorlink_fleet_page": ["page", "bytes", "counts", "set_marks", "problems"]}
 
 
 def steps(r, state):

@@ -18,12 +18,7 @@ def steps(r, state):
         """update.yml on sites 1 and 2, each with a unit switched off; site2 updates regardless."""
         path = r.sites.write_inventory(os.path.join(r.folder, "inventory-off.json"), r.group_vars,
                                        lambda s: ["%s-%s" % (FIRST, SWITCHED_OFF)])
-        with open(path) as f:
-            inventory = json.load(f)
-        hosts = inventory["all"]["children"]["sites"]["hosts"]
-        hosts["site2"]["kqvorlink_on_failed_check"] = "update"
-        with open(path, "w") as f:
-            json.dump(inventory, f)
+        r.set_host_var(path, "site2", "kqvorlink_on_failed_check", "update")
         r.playbook("update.yml", path, {"kqvorlink_sites": "site1:site2",
                                         "kqvorlink_skip_version": state["version"]})
 

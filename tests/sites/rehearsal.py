@@ -3,7 +3,8 @@
 
 Three sites (see site_hosts.py), each with units 127.0.0.10-127.0.0.25; site3 has a unit of the
 other model (127.0.0.25) and one that refuses the logo (127.0.0.17). The controller runs the
-collection's playbooks (plays_first.py, then plays_rollout.py), and after each the checks of
+collection's playbooks (plays_first.py, plays_rollout.py, then the signed set of
+plays_signed.py, made with kqvorlink-cli beside kqunit), and after each the checks of
 that step look at what the units stored, at the reports and logs the controller got back, at
 Ansible's recap and at the fleet page in a browser (page_checks.py). Ends with
 'N passed, M failed'.
@@ -11,7 +12,7 @@ Ansible's recap and at the fleet page in a browser (page_checks.py). Ends with
     tests/sites/rehearsal.py --deb build/native/kqvorlink_2.0.0.0_amd64.deb --kqunit build/native/kqunit
 
 Run as root. The update set has no CPU program, so no unit restarts and a unit's run takes
-seconds; the last two plays' set has one, and kqvorlink-cli-scaled runs it at SCALE.
+seconds; the two roll-out plays' set has one, and kqvorlink-cli-scaled runs it at SCALE.
 """
 
 import argparse
@@ -34,6 +35,7 @@ sys.path.insert(0, os.path.join(ROOT, "sim"))
 import make_sample_set  # noqa: E402
 import plays_first  # noqa: E402
 import plays_rollout  # noqa: E402
+import plays_signed  # noqa: E402
 from page_checks import PageChecks  # noqa: E402
 from site_hosts import Sites  # noqa: E402
 
@@ -61,6 +63,7 @@ class Rehearsal:
         os.chmod(scaled, 0o755)
         self.rollout = {"kqvorlink_set": cpu_set, "kqvorlink_cli": scaled,
                         "kqvorlink_target_version": TARGET}
+        self.cli = os.path.join(os.path.dirname(args.kqunit), "kqvorlink-cli")
         self.page = PageChecks(folder, self.reports, SITES)
         self.screenshot = args.screenshot or os.path.join(folder, "fleet-page.png")
 
@@ -91,6 +94,14 @@ class Rehearsal:
             out = log.read()
         print("  %s: exit status %d, %.1f s" % (name, rc, time.monotonic() - started))
         self.play = {"rc": rc, "out": out, "recap": recap(out)}
+
+    def set_host_var(self, inventory, host, name, value):
+        """Gives one site of an inventory that write_inventory wrote a variable of its own."""
+        with open(inventory) as f:
+            hosts = json.load(f)
+        hosts["all"]["children"]["sites"]["hosts"][host][name] = value
+        with open(inventory, "w") as f:
+            json.dump(hosts, f)
 
     def site(self, name):
         return next(s for s in self.sites.sites if s.name == name)
@@ -154,10 +165,12 @@ class Rehearsal:
         sizes = [os.path.getsize(os.path.join(folder, n)) for n in have]
         return have == want and all(sizes), "have %s" % have
 
-    def unchanged_except(self, before, changed_units):
-        """No stored file changed since `before`, except in the stores of changed_units."""
-        after = self.snapshot()
+    def unchanged_except(self, before, changed_units, site=None):
+        """No stored file changed since `before`, except in the stores of changed_units; with
+        `site`, of that site's units alone."""
+        after, within = self.snapshot(), self.site(site).store + os.sep if site else ""
         moved = [p for p in set(before) | set(after) if before.get(p) != after.get(p)
+                 and p.startswith(within)
                  and not any(os.sep + u + os.sep in p for u in changed_units)]
         return not moved, ", ".join(sorted(moved)[:4])
 
@@ -173,7 +186,8 @@ def recap(text):
 def steps(rehearsal):
     """The rehearsal: (what is done, [(check name, check)]), play after play."""
     state = {}
-    return plays_first.steps(rehearsal, state) + plays_rollout.steps(rehearsal, state)
+    return (plays_first.steps(rehearsal, state) + plays_rollout.steps(rehearsal, state) +
+            plays_signed.steps(rehearsal, state))
 
 
 def main():

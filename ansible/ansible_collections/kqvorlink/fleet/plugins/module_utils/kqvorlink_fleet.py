@@ -15,6 +15,8 @@ from ansible_collections.kqvorlink.fleet.plugins.module_utils.kqvorlink_page_tim
     report_time)
 from ansible_collections.kqvorlink.fleet.plugins.module_utils.kqvorlink_reports import (
     DONE_RESULTS, read_report, version_given, version_in_report)
+from ansible_collections.kqvorlink.fleet.plugins.module_utils.kqvorlink_sets import (
+    compare_sites, set_sent)
 
 RUNS = "runs"
 # The last reports, read for a site that has no kept run yet (runs from before they were kept).
@@ -113,6 +115,8 @@ class Run:
         self.ended = report.get("end") is not None
         self.finish_by = report_time(report.get("finish_by"), zone)
         self.target = text_or_none(report.get("target_version"))
+        self.sent = set_sent(report, self.start.timestamp() if self.start else None) if (
+            self.kind == "update") else None
         self.zone = zone
         entry = check_entry if self.kind == "check" else update_entry
         self.units, seen = [], set()
@@ -201,6 +205,7 @@ class Site:
         self.remarks = []  # what else the page should say of the site's reports
         self.target = None
         self.last_check = self.last_update = None
+        self.set_marks = []  # why its last update's set stands out (kqvorlink_sets.MARKS)
 
     def newest_data(self):
         times = [r.newest() for r in self.runs if r.newest()]
@@ -297,6 +302,10 @@ def read_fleet(reports, sites=None, target=None, unreachable=None, zone=None):
                 counts[key] += value
     counts.update(models=tally(u.model for u in units),
                   versions=tally(u.shown_version() for u in units))
+    marks, fleet["sets"], counts["sets"] = compare_sites(
+        [(s, s.last_update.sent if s.last_update else None) for s in fleet["sites"]])
+    for site in fleet["sites"]:
+        site.set_marks = marks[site]
     fleet["counts"] = counts
     return fleet
 

@@ -17,6 +17,7 @@ from ansible_collections.kqvorlink.fleet.plugins.module_utils.kqvorlink_page_tex
     RESULT_CLASS, text, visible)
 from ansible_collections.kqvorlink.fleet.plugins.module_utils.kqvorlink_page_timeline import (
     draw)
+from ansible_collections.kqvorlink.fleet.plugins.module_utils.kqvorlink_sets import MARKS
 from ansible_collections.kqvorlink.fleet.plugins.module_utils.kqvorlink_page_times import (
     shown_time, sort_key)
 
@@ -95,7 +96,7 @@ def site_troubles(site, counts):
         troubles.append("unreachable")
     if site.problems:
         troubles.append("%d report(s) not shown" % len(site.problems))
-    return troubles
+    return troubles + [MARK_WORDS[m] for m in site.set_marks]
 
 
 def site_notes(site):
@@ -115,6 +116,39 @@ def last_results(site):
     for _address, entry in site.last_update.units:
         counts[entry.result] = counts.get(entry.result, 0) + 1
     return Cell(", ".join("%d %s" % (n, text(r)) for r, n in sorted(counts.items())))
+
+
+# What a site's last update sent, when it stands out from the fleet's.
+MARK_WORDS = {"other_set": "another set than the fleet's newest", "unsigned": "unsigned set",
+              "downgrade": "downgrade"}
+SENT_WORDS = {"other_set": "another set than the fleet's newest", "unsigned": "an unsigned set",
+              "downgrade": "a downgrade"}
+
+
+def set_words(sent):
+    """A set in short: its digest's first hex digits, release and signer, or that it is
+    unsigned."""
+    if not sent["signed"]:
+        return "%s unsigned" % sent["short"]
+    return "%s release %s by %s" % (sent["short"], "?" if sent["release"] is None else
+                                    sent["release"], sent["signer"] or "?")
+
+
+def set_cell(site):
+    sent = site.last_update.sent if site.last_update else None
+    if sent is None:
+        return Cell()
+    words = text(set_words(sent)) + (" (downgrade)" if sent["downgrade"] else "")
+    return Cell(words, "bad" if site.set_marks else None, sort=sent["digest"])
+
+
+def sent_by_cell(site):
+    sent = site.last_update.sent if site.last_update else None
+    if sent is None:
+        return Cell()
+    who = " ".join(t for t in (text(sent["operator"]), "(%s)" % text(sent["ran_by"])
+                               if sent["ran_by"] else "") if t)
+    return Cell("%s at %s" % (who or "?", text(shown_time(site.last_update.start))))
 
 
 def run_time(run):
@@ -137,7 +171,21 @@ SITE_COLUMNS = [
     ("reached", "Reached by this run", lambda s: Cell() if s.reached is None else
      Cell("yes", "yes") if s.reached else Cell("unreachable", "bad")),
     ("results", "Last update's results", last_results),
+    ("set", "Its set", set_cell),
+    ("sent-by", "Started by", sent_by_cell),
     ("notes", "Notes", site_notes),
+]
+
+
+# A row per set that a site's last update sent: (set_sent(), the sites that sent it).
+SET_COLUMNS = [
+    ("set", "Set", lambda e: Cell(text(e[0]["short"]), sort=e[0]["digest"])),
+    ("model", "Model", lambda e: Cell(text(e[0]["model"]))),
+    ("release", "Release", lambda e: number(e[0]["release"])),
+    ("signer", "Signer", lambda e: Cell(text(e[0]["signer"])) if e[0]["signed"] else
+     Cell("unsigned", "bad")),
+    ("sites", "Sites", lambda e: number(len(e[1]))),
+    ("names", "Sent by", lambda e: Cell(", ".join(text(s.name) for s in e[1]))),
 ]
 
 
@@ -152,6 +200,8 @@ def cards(fleet):
               "bad" if c["failed"] else None),
              ("did not answer when last asked", share(c["no_answer"], c["units"]),
               "bad" if c["no_answer"] else None)]
+    shown += [("sites whose last update sent " + SENT_WORDS[m], "%d" % c["sets"][m],
+               "bad" if c["sets"][m] else None) for m in MARKS]
     return '<div class="cards">%s</div>' % "".join(
         '<div class="card%s"><b>%s</b>%s</div>' % (" " + kind if kind else "", value, label)
         for label, value, kind in shown)
@@ -164,6 +214,8 @@ def summary(fleet):
     out = ['<h2 id="summary">Summary</h2>', cards(fleet), "<h3>Sites</h3>",
            table("sites", SITE_COLUMNS, fleet["sites"],
                  ["problem" if s.troubles else None for s in fleet["sites"]])]
+    out.append("<h3>Sets sent</h3>")
+    out.append(table("sets", SET_COLUMNS, fleet["sets"]))
     for title, key in (("Models", "models"), ("Versions", "versions")):
         out.append("<h3>%s</h3>" % title)
         out.append(table(key, [(key, title[:-1], lambda kv: Cell(

@@ -28,6 +28,11 @@ description:
     unit's history across the runs, built when opened from data embedded once in the page.
   - Times with a UTC offset are that moment; a report without offsets is read in the
     controller's zone. Runs are ordered by moment.
+  - Each site's row names the set its last update sent (the first hex digits of the digest
+    in its report's C(set), the release and the signer) and who started that update and when;
+    the summary counts the sites that sent each set. A site whose last update sent another set
+    than the fleet's newest for its model (of the signed sets the highest release, else the
+    one sent last), an unsigned set or a downgrade is marked and counted.
   - Every text that came from a site host or a unit is shown as text, never as markup.
   - Runs on the controller; use it with C(delegate_to=localhost) and C(run_once).
   - In check mode nothing is written.
@@ -93,6 +98,13 @@ counts:
   returned: always
   type: dict
   sample: {sites: 3, units: 48, on_target: 45, off_target: 2, failed: 1, no_answer: 1}
+set_marks:
+  description:
+    - The sites whose last update sent another set than the fleet's newest for its model
+      (C(other_set)), an unsigned set (C(unsigned)) or a downgrade (C(downgrade)), counted.
+  returned: always
+  type: dict
+  sample: {other_set: 1, unsigned: 1, downgrade: 0}
 problems:
   description: Kept reports that could not be shown, and why.
   returned: always
@@ -172,6 +184,7 @@ def main():
     module.exit_json(changed=changed, page=dest, bytes=len(data),
                      counts={k: c[k] for k in ("sites", "units", "on_target", "off_target",
                                                "failed", "no_answer")},
+                     set_marks=c["sets"],
                      problems=[q for s in fleet["sites"] for q in s.problems])
 
 

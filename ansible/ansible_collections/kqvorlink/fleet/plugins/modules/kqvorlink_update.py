@@ -28,6 +28,10 @@ description:
     refused command line).
   - The site's last update report stays as it is until a new run has passed the program's
     checks and started; a refused run or a program that cannot start leaves it untouched.
+  - With O(manifest) and O(allowed_signers) the set is verified on the site host before any
+    unit is contacted (in check mode by C(kqvorlink-cli verify), before the units are
+    asked). A set whose signature, manifest, files or release do not pass fails the task with
+    the program's reason, and no unit is sent anything.
   - The task is C(changed) when any unit was sent any component (the report's
     C(components_acknowledged); for reports without it, a unit that lists components or
     completed), also when the unit failed afterwards. In check mode it is C(changed) when
@@ -146,6 +150,37 @@ options:
     description: Folder of the units' logs on the site host (default the set's folder); made
       when missing.
     type: path
+  manifest:
+    description:
+      - The signed manifest of the set on the site host; its signature is at the same path
+        with C(.sig) added (C(ssh-keygen -Y sign -n kqvorlink-set)).
+      - The program checks the signature, the manifest, every file of O(set_dir) against it
+        and its release before it contacts any unit, and refuses the run otherwise; the
+        report's C(set) then names the manifest's digest, release and signer.
+      - Needs O(allowed_signers).
+    type: path
+    version_added: "1.4.0"
+  allowed_signers:
+    description:
+      - The C(allowed_signers) file (as C(ssh-keygen -Y verify) reads it) whose keys may sign
+        O(manifest). It must not lie in O(set_dir); a set that brings its own signers proves
+        nothing.
+      - Needs O(manifest).
+    type: path
+    version_added: "1.4.0"
+  allow_downgrade:
+    description:
+      - Send a set whose release is lower than the highest this site host has sent for the
+        model. The report records that a downgrade was allowed.
+    type: bool
+    default: false
+    version_added: "1.4.0"
+  operator:
+    description:
+      - Who started the run, recorded in the report's C(operator) beside the user and host
+        that ran the program (the site role gives the controller's user).
+    type: str
+    version_added: "1.4.0"
   cli:
     description: Path or name of the program.
     type: str
@@ -206,6 +241,15 @@ EXAMPLES = r"""
     set_dir: /var/lib/kqvorlink/set
     report: /var/lib/kqvorlink/reports/update-report.json
     skip_version: KQ-A2.01.02.50
+
+- name: Send only a set that a release engineer signed
+  kqvorlink.fleet.kqvorlink_update:
+    units: [127.0.0.10-127.0.0.25]
+    set_dir: /var/lib/kqvorlink/set
+    manifest: /var/lib/kqvorlink/set.manifest
+    allowed_signers: /var/lib/kqvorlink/trust/allowed_signers
+    operator: alice
+    report: /var/lib/kqvorlink/reports/update-report.json
 
 - name: A canary unit first, every unit verified, units switched off tried again
   kqvorlink.fleet.kqvorlink_update:
@@ -286,6 +330,23 @@ version_mismatch:
   type: list
   elements: str
   sample: [127.0.0.10]
+set:
+  description:
+    - The report's C(set), what the units were sent; null from a program whose report does
+      not give it.
+  returned: when the program wrote an update report
+  type: dict
+  sample: {signed: true, sha256: 0c5e0a3dc5d0f1b2c3a4e5f60718293a4b5c6d7e8f90a1b2c3d4e5f60718293a,
+           release: 12, signer: release@example.org}
+operator:
+  description: The report's C(operator), who ran the update where; null when not given.
+  returned: when the program wrote an update report
+  type: dict
+  sample: {user: root, host: site-north, text: alice}
+verdict:
+  description: In check mode with O(manifest), what C(kqvorlink-cli verify) said of the set.
+  returned: in check mode, when the set was verified
+  type: str
 kept_logs:
   description: Paths of the logs the run kept on the site host.
   returned: when the program wrote an update report
@@ -331,6 +392,10 @@ ARGUMENT_SPEC = dict(
     retry_from=dict(type="path"),
     keep_logs=dict(type="bool", default=False),
     log_dir=dict(type="path"),
+    manifest=dict(type="path"),
+    allowed_signers=dict(type="path"),
+    allow_downgrade=dict(type="bool", default=False),
+    operator=dict(type="str"),
     cli=dict(type="str", default="kqvorlink-cli"),
     timeout=dict(type="int", default=3600),
 )
@@ -411,7 +476,18 @@ def build_command(module, program, report_path, units):
                 cmd.append("--%s=%s" % (name.replace("_", "-"), p[name]))
         if p["retry_from"]:
             cmd.append("--retry-from=" + p["retry_from"])
+        if p["operator"] is not None:
+            cmd.append("--operator=" + p["operator"])
+        cmd += signed_set_options(p)
     return cmd + ["--"] + units
+
+
+def signed_set_options(params):
+    """What the program is told of the set's manifest, for update and verify alike."""
+    if not params["manifest"]:
+        return []
+    options = ["--manifest=" + params["manifest"], "--allowed-signers=" + params["allowed_signers"]]
+    return options + (["--allow-downgrade"] if params["allow_downgrade"] else [])
 
 
 def identity(path):
@@ -423,10 +499,20 @@ def identity(path):
     return (st.st_dev, st.st_ino, st.st_size, st.st_mtime_ns, st.st_ctime_ns)
 
 
+def output_file(module, name):
+    """Where the program's output (cli-out.txt) or error output (cli-err.txt) goes."""
+    return os.path.join(module.tmpdir, name)
+
+
+def first_of(path):
+    with open(path, "rb") as f:
+        return f.read(4000).decode("utf-8", "replace").strip()
+
+
 def run_program(module, cmd):
     """Runs the program within the time limit: (exit status, how it was stopped or None,
     its error output). Its output goes to files in the module's own folder."""
-    out_path, err_path = (os.path.join(module.tmpdir, n) for n in ("cli-out.txt", "cli-err.txt"))
+    out_path, err_path = (output_file(module, n) for n in ("cli-out.txt", "cli-err.txt"))
     try:
         with open(out_path, "wb") as out, open(err_path, "wb") as err:
             proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
@@ -447,9 +533,7 @@ def run_program(module, cmd):
             proc.kill()
             status = proc.wait()
             stopped += " and killed %d s later, having outrun its own bounds" % grace
-    with open(err_path, "rb") as f:
-        err_text = f.read(4000).decode("utf-8", "replace").strip()
-    return status, stopped, err_text
+    return status, stopped, first_of(err_path)
 
 
 def signal_name(status):
@@ -465,7 +549,7 @@ def named(units, describe):
 
 def judge_update(report, result, module):
     """Fills `result` from an update report; what failed, as a list of messages."""
-    units = report["units"]
+    units, problems = report["units"], []
     bad = [u for u in units if not unit_done(u)]
     # Judged here too, not only by the unit's result: a unit said to be complete that runs
     # another version is no complete unit.
@@ -478,10 +562,17 @@ def judge_update(report, result, module):
         version_mismatch=[u["address"] for u in other],
         kept_logs=[u["log"] for u in units if u.get("log_kept") and isinstance(u.get("log"), str)],
         changed=any(unit_sent_components(u) for u in units),
+        set=report.get("set"), operator=report.get("operator"),
     )
-    problems = ["%d unit(s) do not run %s after the update: %s" % (len(other), report[
-        "target_version"], named(
-        other, lambda u: u["version_after"]))] if other else []
+    if module and module.params["manifest"] and not (
+            isinstance(report.get("set"), dict) and report["set"].get("signed") is True):
+        # A run given a manifest whose report says it sent an unsigned set sent what nobody
+        # verified.
+        problems.append("the report does not say that the set was verified against %s" % (
+            module.params["manifest"]))
+    if other:
+        problems.append("%d unit(s) do not run %s after the update: %s" % (len(other), report[
+            "target_version"], named(other, lambda u: u["version_after"])))
     if not bad:
         return problems
     return ["%d of %d unit(s) did not complete: %s" % (len(bad), len(units), named(
@@ -513,11 +604,13 @@ def judge_check(report, result, module):
         silent, lambda u: u.get("message")))]
 
 
-def finish(module, cmd, report_path, before):
+def finish(module, cmd, report_path, before, verdict):
     """Runs the program and ends the task by what it did and what its report says."""
     check = module.check_mode
     status, stopped, err_text = run_program(module, cmd)
     result = dict(changed=False, exit_status=status, cmd=cmd)
+    if verdict is not None:
+        result["verdict"] = verdict
     if not check:
         result["report"] = report_path
     problems = [stopped] if stopped else []
@@ -525,7 +618,9 @@ def finish(module, cmd, report_path, before):
         problems.append("kqvorlink-cli was ended by %s" % signal_name(status))
     kept = "" if check else "; the last report at %s is left as it was" % report_path
     if status == 2:
-        problems.append("kqvorlink-cli refused its command line: %s%s" % (err_text, kept))
+        problems.append("kqvorlink-cli refused %s: %s%s" % (
+            "the run before contacting any unit" if module.params["manifest"] else
+            "its command line", err_text, kept))
         module.fail_json(msg="; ".join(problems), **result)
     if identity(report_path) in (None, before):
         problems.append("kqvorlink-cli wrote no report (exit status %d)%s" % (status, kept))
@@ -544,6 +639,34 @@ def finish(module, cmd, report_path, before):
     if problems:
         module.fail_json(msg="; ".join(problems), **result)
     module.exit_json(**result)
+
+
+def verify_set(module, program):
+    """In check mode, `kqvorlink-cli verify` of the signed set before any unit is asked: an
+    update would refuse a set that does not pass. Returns the program's verdict."""
+    cmd = [program, "verify", "--set=" + module.params["set_dir"]] + signed_set_options(
+        module.params)
+    status, stopped, err_text = run_program(module, cmd)
+    verdict = first_of(output_file(module, "cli-out.txt"))
+    if status != 0:
+        why = stopped or ("ended by " + signal_name(status) if status < 0 else
+                          "exit status %d" % status)
+        module.fail_json(msg="the set does not verify (kqvorlink-cli verify, %s): %s" % (
+            why, err_text or verdict), changed=False, exit_status=status, cmd=cmd)
+    return verdict
+
+
+def signers_problem(params):
+    """Why the allowed signers cannot be taken, or None: a file inside the set's folder came
+    with the set, and a set that brings its own signers proves nothing."""
+    if not params["allowed_signers"]:
+        return None
+    signers = os.path.realpath(params["allowed_signers"])
+    folder = os.path.realpath(params["set_dir"])
+    if os.path.commonpath([signers, folder]) == folder:
+        return "allowed_signers must not be in the set's folder %s: %s" % (
+            params["set_dir"], params["allowed_signers"])
+    return None
 
 
 def rollout_problem(params, check):
@@ -573,6 +696,7 @@ def main():
     module = AnsibleModule(
         argument_spec=ARGUMENT_SPEC,
         required_one_of=[("units", "retry_from")],
+        required_together=[("manifest", "allowed_signers")],
         supports_check_mode=True,
     )
     p = module.params
@@ -580,10 +704,11 @@ def main():
         if p[name] is not None and (p[name] < low or (high is not None and p[name] > high)):
             module.fail_json(msg="%s must be %s, not %d" % (
                 name, "%d to %d" % (low, high) if high else "%d or more" % low, p[name]))
-    refused = rollout_problem(p, module.check_mode)
+    refused = rollout_problem(p, module.check_mode) or signers_problem(p)
     if refused:
         module.fail_json(msg=refused)
     program = find_program(module)
+    verdict = verify_set(module, program) if module.check_mode and p["manifest"] else None
     units = list(p["units"] or [])
     if p["retry_from"]:
         retry = units_to_retry(module, p["retry_from"])
@@ -607,7 +732,7 @@ def main():
             except OSError as e:
                 module.fail_json(msg="%s cannot be made: %s" % (folder, e))
     cmd = build_command(module, program, report_path, units)
-    finish(module, cmd, report_path, identity(report_path))
+    finish(module, cmd, report_path, identity(report_path), verdict)
 
 
 if __name__ == "__main__":

@@ -390,3 +390,29 @@ def test_names_times_and_marks_as_an_operator_reads_them(tmp_path, browser):
     heading.send_keys(Keys.ENTER)
     assert heading.find_element("xpath", "..").get_attribute("aria-sort") == "ascending"
     assert [r[1] for r in browser.table("units")[1:]][-1] == "127.0.0.20"
+
+
+def test_sets_sent_are_compared_per_model_and_marked(tmp_path, browser):
+    a, b, c, d = ("%x" % n * 64 for n in (10, 11, 12, 13))
+    sent = {  # site: (model, digest, signed, release, a downgrade)
+        "s1": ("KQ-A2", a, True, 7, False), "s2": ("KQ-A2", a, True, 7, False),
+        "s3": ("KQ-A2", b, True, 6, False), "s4": ("KQ-A2", c, False, None, False),
+        "s5": ("KQ-A2", a, True, 7, True), "s6": ("KQ-B2", d, True, 2, False),
+        "s7": ("KQ-A2", "<b>" + a[3:], True, 9, False)}
+    for n, (site, (model, digest, signed, release, down)) in enumerate(sorted(sent.items())):
+        keep(tmp_path, site, dict(report("update", "2026-12-07T10:0%d:00+01:00" % n, [
+            unit("127.0.0.10")]), set=dict(folder="/set", model=model, sha256=digest,
+                                           signed=signed, release=release, signer="rel@kq",
+                                           downgrade=down),
+            operator=dict(user="root", host=site, text=MARKUP)))
+    result, tables = page_of(tmp_path, browser)
+    sites = by_heading(browser, "sites")
+    marked = {s: [w for w in ("another set", "unsigned", "downgrade") if w in r["State"]]
+              for s, r in sites.items()}
+    assert marked == dict(s1=[], s2=[], s3=["another set"], s4=["another set", "unsigned"],
+                          s5=["downgrade"], s6=[], s7=[])
+    assert result["set_marks"] == dict(other_set=2, unsigned=1, downgrade=1)
+    assert (sites["s3"]["Its set"], sites["s7"]["Its set"]) == (b[:12] + " release 6 by rel@kq", "")
+    assert sites["s1"]["Started by"] == MARKUP + " (root@s1) at 2026-12-07 10:00:00 +01:00"
+    assert sorted((r[0], r[4]) for r in tables["sets"]) == [
+        (a[:12], "3"), (b[:12], "1"), (c[:12], "1"), (d[:12], "1")]

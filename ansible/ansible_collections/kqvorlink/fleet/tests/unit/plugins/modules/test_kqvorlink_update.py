@@ -6,10 +6,12 @@ from __future__ import absolute_import, division, print_function
 __metaclass__ = type
 
 import contextlib
+import hashlib
 import io
 import json
 import os
 import re
+import shutil
 import subprocess
 import sys
 import time
@@ -135,6 +137,35 @@ def test_retry_from_the_report_itself_and_check_of_both(tmp_path, site):
     assert mod.identity(report) == kept and not os.path.exists(tmp_path / "none")
 
 
+def test_a_signed_set_goes_out_with_its_evidence_and_changed_not_at_all(tmp_path, site,
+                                                                         monkeypatch):
+    monkeypatch.setenv("XDG_STATE_HOME", str(tmp_path / "state"))  # the releases sent
+    key, manifest, signed = (str(tmp_path / n) for n in ("key", "set.manifest", "set"))
+    shutil.copytree(site, signed)
+    for cmd in (["ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", key],
+                [CLI, "manifest", "--set", signed, "--release", "3", "--out", manifest],
+                ["ssh-keygen", "-q", "-Y", "sign", "-f", key, "-n", "kqvorlink-set", manifest]):
+        subprocess.run(cmd, check=True, timeout=60, stdout=subprocess.DEVNULL)
+    with open(key + ".pub") as f:
+        (tmp_path / "signers").write_text('rel@kq namespaces="kqvorlink-set" ' + f.read())
+    args = dict(units=[CLEAN[0]], manifest=manifest, allowed_signers=str(tmp_path / "signers"))
+    assert "verified: KQ-A2 release 3" in update(tmp_path, signed, check=True, **args)["verdict"]
+    sent = update(tmp_path, signed, operator="al", **args)
+    with open(manifest, "rb") as f:
+        digest = hashlib.sha256(f.read()).hexdigest()
+    assert not sent["failed"] and (sent["set"]["signed"], sent["set"]["sha256"], sent["set"][
+        "signer"], sent["operator"]["text"]) == (True, digest, "rel@kq", "al"), sent["msg"]
+    with open(os.path.join(signed, "LOGO.bmp"), "r+b") as f:
+        first = f.read(1)[0]
+        f.seek(0)
+        f.write(bytes([first ^ 1]))
+    kept = mod.identity(sent["report"])
+    for check in (True, False):
+        refused = update(tmp_path, signed, check=check, **args)
+        assert refused["failed"] and "'LOGO.bmp' differs from the manifest" in refused["msg"]
+    assert mod.identity(sent["report"]) == kept
+
+
 def made(kind="update", results=("complete",), end="2026-12-08T01:00:00", after=None, **top):
     units = [dict(address="127.0.26.%d" % (30 + i), result=r, answered=r == "complete",
                   model_matches=True, message=r, version_after=after) for i, r in enumerate(results)]
@@ -145,6 +176,8 @@ def made(kind="update", results=("complete",), end="2026-12-08T01:00:00", after=
 
 CP = "cp $made $report"
 CHECK, EXIT1, ABORT = dict(check=True), CP + "; exit 1", "kill -ABRT $$"
+SIGNED = dict(manifest="/m", allowed_signers="/s")
+REFUSES_SET = '[ "$1" = verify ] && { echo "/m: one changed byte" >&2; exit 2; }; ' + CP
 # name, program (a path; sh for a stub: $report its --report, $made), $made, message, arguments
 FAILURES = [
     ("null end", CP, made(end=None), "did not end"),
@@ -180,6 +213,16 @@ FAILURES = [
      dict(CHECK, finish_by="2026-02-30T06:00Z")),
     ("window closed in check", CP, made("check"), "closed at 20.*T.*[+-]0[12]:00;",
      dict(CHECK, finish_by=lambda: time.strftime("%H:%M", time.localtime(time.time() - 300)))),
+    ("manifest alone", "exit 0", None, "together: manifest, allowed_signers", dict(manifest="/m")),
+    ("signers from the set", "exit 0", None, "allowed_signers must not be in the set's folder",
+     dict(SIGNED, set_dir=FLEET + "/roles/..", allowed_signers=FLEET + "/signers")),
+    ("set refused in check", REFUSES_SET, made("check"), "does not verify .*: /m: one changed",
+     dict(CHECK, **SIGNED)),
+    ("set refused", 'echo "$@" >&2; exit 2', None, "refused the run before contacting any unit: "
+     ".*--operator=al --manifest=/m --allowed-signers=/s --allow-downgrade --",
+     dict(SIGNED, operator="al", allow_downgrade=True)),
+    ("signed set sent unsigned", CP, made(set=dict(signed=False)), "not say that the set was "
+     "verified against /m", SIGNED),
 ]
 
 
@@ -195,8 +238,9 @@ def test_failures_name_their_cause_and_keep_the_last_report(tmp_path, site, cli,
         (tmp_path / name).chmod(0o755)
     old, kept = str(tmp_path / "r.json"), mod.identity(str(tmp_path / "r.json"))
     program = str(tmp_path / ("stub" if " " in cli else cli))
-    result = run(tmp_path, cli=program, set_dir=site, report=old, **dict(dict(
-        units=[SILENT], timeout=1), **{k: v() if callable(v) else v for k, v in args.items()}))
+    result = run(tmp_path, **dict(dict(cli=program, set_dir=site, report=old, units=[SILENT],
+                                       timeout=1), **{k: v() if callable(v) else v
+                                                      for k, v in args.items()}))
     assert result["failed"] and re.search(said, result["msg"]), result["msg"]
     # SIGKILL comes only once the program's own bound after SIGTERM has run out.
     assert ("killed" in result["msg"]) == (result["seconds"] > 1 + GRACE)
