@@ -253,7 +253,7 @@ run_sites() {
         echo "no $RELEASE/kqvorlink_*_amd64.deb" | tee "$out"
         echo "0 passed, 1 failed" | tee -a "$out"
     else
-        timeout 600 unshare -n /usr/bin/python3 "$ROOT/tests/sites/rehearsal.py" --deb "$deb" \
+        timeout 1200 unshare -n /usr/bin/python3 "$ROOT/tests/sites/rehearsal.py" --deb "$deb" \
             --kqunit "$RELEASE/kqunit" 2>&1 | tee "$out"
     fi
     count_e2e "$out"
